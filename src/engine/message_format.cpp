@@ -23,7 +23,7 @@ std::uint64_t TdbFormatArg::Magnitude() const noexcept {
 
 namespace {
 
-struct Spec {
+struct Placeholder {
     bool leftAlign = false;
     int width = 0;
     int precision = -1;  // -1: none given
@@ -48,24 +48,24 @@ bool ReadNumber(std::u16string_view format, std::size_t& pos, int& number) {
 }
 
 // Parses the placeholder after a '%' at pos; leaves pos after it.
-bool ReadSpec(std::u16string_view format, std::size_t& pos, Spec& spec) {
+bool ReadPlaceholder(std::u16string_view format, std::size_t& pos, Placeholder& placeholder) {
     if (pos < format.size() && format[pos] == u'-') {
-        spec.leftAlign = true;
+        placeholder.leftAlign = true;
         ++pos;
     }
-    if (!ReadNumber(format, pos, spec.width)) {
+    if (!ReadNumber(format, pos, placeholder.width)) {
         return false;
     }
     if (pos < format.size() && format[pos] == u'.') {
         ++pos;
-        if (!ReadNumber(format, pos, spec.precision)) {
+        if (!ReadNumber(format, pos, placeholder.precision)) {
             return false;
         }
     }
     if (pos >= format.size()) {
         return false;
     }
-    spec.conversion = format[pos++];
+    placeholder.conversion = format[pos++];
     return true;
 }
 
@@ -79,15 +79,16 @@ std::u16string Digits(std::uint64_t value, unsigned base, bool upper) {
     return text;
 }
 
-std::optional<std::u16string> Convert(const Spec& spec, const TdbFormatArg& arg) {
-    switch (spec.conversion) {
+std::optional<std::u16string> Convert(const Placeholder& placeholder, const TdbFormatArg& arg) {
+    switch (placeholder.conversion) {
         case u's': {
             if (!arg.IsText()) {
                 return std::nullopt;
             }
             std::u16string text = arg.Text();
-            if (spec.precision >= 0 && text.size() > static_cast<std::size_t>(spec.precision)) {
-                std::size_t cut = static_cast<std::size_t>(spec.precision);
+            if (placeholder.precision >= 0 &&
+                text.size() > static_cast<std::size_t>(placeholder.precision)) {
+                std::size_t cut = static_cast<std::size_t>(placeholder.precision);
                 // Half a surrogate pair would become a replacement character
                 // in every later conversion.
                 if (cut > 0 && text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF) {
@@ -105,13 +106,15 @@ std::optional<std::u16string> Convert(const Spec& spec, const TdbFormatArg& arg)
                 return std::nullopt;
             }
             const bool negative = arg.IsNegative();
-            if (negative && spec.conversion != u'd') {
+            if (negative && placeholder.conversion != u'd') {
                 return std::nullopt;
             }
-            const bool hex = spec.conversion == u'x' || spec.conversion == u'X';
-            std::u16string text = Digits(arg.Magnitude(), hex ? 16 : 10, spec.conversion == u'X');
-            if (spec.precision > 0 && text.size() < static_cast<std::size_t>(spec.precision)) {
-                text.insert(0, static_cast<std::size_t>(spec.precision) - text.size(), u'0');
+            const bool hex = placeholder.conversion == u'x' || placeholder.conversion == u'X';
+            std::u16string text =
+                Digits(arg.Magnitude(), hex ? 16 : 10, placeholder.conversion == u'X');
+            if (placeholder.precision > 0 &&
+                text.size() < static_cast<std::size_t>(placeholder.precision)) {
+                text.insert(0, static_cast<std::size_t>(placeholder.precision) - text.size(), u'0');
             }
             if (negative) {
                 text.insert(text.begin(), u'-');
@@ -144,17 +147,17 @@ std::optional<std::u16string> TryFormatMessage(std::u16string_view format,
             ++pos;
             continue;
         }
-        Spec spec;
-        if (!ReadSpec(format, pos, spec) || nextArg >= args.size()) {
+        Placeholder placeholder;
+        if (!ReadPlaceholder(format, pos, placeholder) || nextArg >= args.size()) {
             return std::nullopt;
         }
-        std::optional<std::u16string> text = Convert(spec, args[nextArg++]);
+        std::optional<std::u16string> text = Convert(placeholder, args[nextArg++]);
         if (!text) {
             return std::nullopt;
         }
-        const std::size_t width = static_cast<std::size_t>(spec.width);
+        const std::size_t width = static_cast<std::size_t>(placeholder.width);
         if (text->size() < width) {
-            text->insert(spec.leftAlign ? text->size() : 0, width - text->size(), u' ');
+            text->insert(placeholder.leftAlign ? text->size() : 0, width - text->size(), u' ');
         }
         result.append(*text);
     }
