@@ -1,0 +1,37 @@
+// Tick count from CLOCK_MONOTONIC and sleeping with clock_nanosleep.
+#include "platform/clock.h"
+
+#include <sched.h>
+#include <time.h>
+
+#include <cerrno>
+
+namespace tdb::platform {
+
+uint32_t GetTickCount() noexcept {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const uint64_t ms =
+        static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<uint32_t>(ms);
+}
+
+void Sleep(uint32_t milliseconds) noexcept {
+    if (milliseconds == 0) {
+        sched_yield();
+        return;
+    }
+    // An absolute deadline keeps the total duration right however often a signal interrupts.
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += static_cast<time_t>(milliseconds / 1000);
+    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}
+
+}  // namespace tdb::platform

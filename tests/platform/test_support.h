@@ -1,0 +1,52 @@
+// What the file tests of several layers share: a scratch directory per test and a child process
+// that runs the file probe, so that locks and share modes are checked between real processes.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tdb::testing {
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& Path() const { return path_; }
+    std::u16string Name(const std::string& relative = {}) const;  // the path of an entry, UTF-16
+
+private:
+    std::filesystem::path path_;
+};
+
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
+std::string ReadBytes(const std::filesystem::path& path);
+
+// The file probe in a child process. Its commands run in order and each answers one line:
+//   open PATH MODE   -> "open ok" | "open error CODE"
+//   create PATH      -> "create ok" | "create error CODE"
+//   lock START LEN   -> "lock RESULT CODE" (through the handle opened last)
+// Then it says "ready" and holds its handles until its input closes or it is killed.
+class ProbeProcess {
+public:
+    explicit ProbeProcess(const std::vector<std::string>& commands);
+    ~ProbeProcess();
+    ProbeProcess(const ProbeProcess&) = delete;
+    ProbeProcess& operator=(const ProbeProcess&) = delete;
+
+    // The answers, up to (not including) "ready".
+    const std::vector<std::string>& Answers() const { return answers_; }
+    void Kill();    // SIGKILL, then waits until the process is gone
+    void Finish();  // closes its input and waits for it to exit
+
+private:
+    int pid_ = -1;
+    int to_child_ = -1;
+    std::vector<std::string> answers_;
+};
+
+}  // namespace tdb::testing
