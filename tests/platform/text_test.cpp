@@ -17,12 +17,10 @@ TEST(TextTest, BrokenInputBecomesReplacementCharacters) {
         std::u16string expected;
     };
     const Case cases[] = {
-        {"a\xC5", u"a\uFFFD"},                    // truncated sequence at the end
-        {"\xC0\xAF", u"\uFFFD\uFFFD"},            // overlong encoding of '/'
+        {"a\xC5", u"a\uFFFD"},              // truncated sequence at the end
+        {"\xC0\xAF", u"\uFFFD\uFFFD"},      // overlong encoding of '/'
         {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // encoded surrogate
-        {"\xFF"
-         "b",
-         u"\uFFFDb"},
+        {"\xFF" "b", u"\uFFFDb"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(FromUtf8(c.utf8), c.expected) << c.utf8;
