@@ -1,0 +1,23 @@
+// The application object and its default error display.
+#include "app/application.h"
+
+#include <exception>
+
+#include "app/message_box.h"
+
+namespace zenkalo {
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& failure) {
+        showError(activeWindow(), QString::fromUtf8(failure.what()));
+    } catch (...) {
+        showError(activeWindow(), QStringLiteral("Unknown error"));
+    }
+    return false;
+}
+
+}  // namespace zenkalo

@@ -1,0 +1,47 @@
+// The frame every window of the program shares.
+#include "app/window_setup.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+namespace zenkalo {
+
+void setUpFixedWindow(QWidget& window, const QString& objectName, const QString& caption,
+                      QSize clientSize, TitleBarButtons buttons) {
+    window.setObjectName(objectName);
+    window.setWindowTitle(caption);
+
+    const Qt::WindowFlags kind = window.windowFlags() & Qt::WindowType_Mask;
+    Qt::WindowFlags flags = kind;
+    switch (buttons) {
+        case TitleBarButtons::SystemMenuAndMinimize:
+            flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                     Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+            break;
+        case TitleBarButtons::SystemMenuOnly:
+            flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                     Qt::WindowCloseButtonHint;
+            break;
+        case TitleBarButtons::None:
+            flags |= Qt::FramelessWindowHint;
+            break;
+    }
+    window.setWindowFlags(flags);
+    window.setFixedSize(clientSize);
+}
+
+void centreOnScreen(QWidget& window) {
+    const QScreen* screen = window.screen();
+    if (screen == nullptr) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    if (screen == nullptr) {
+        return;
+    }
+    QRect frame = window.geometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window.move(frame.topLeft());
+}
+
+}  // namespace zenkalo

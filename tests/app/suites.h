@@ -1,0 +1,22 @@
+// The test suites of the window tests, each made fresh when it is run.
+#pragma once
+
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace zenkalo::test {
+
+using SuiteFactory = std::function<std::unique_ptr<QObject>()>;
+
+std::unique_ptr<QObject> makeHintTest();
+std::unique_ptr<QObject> makeApplicationTest();
+std::unique_ptr<QObject> makeMainWindowTest();
+std::unique_ptr<QObject> makeProgramTest();
+
+inline std::vector<SuiteFactory> suites() {
+    return {makeHintTest, makeApplicationTest, makeMainWindowTest, makeProgramTest};
+}
+
+}  // namespace zenkalo::test
