@@ -218,7 +218,7 @@ private slots:
         form.attachWindows(&form2, &form5, &form6, &form7);
 
         QString shownModally;
-        QTimer::singleShot(0, this, [&] {
+        QTimer::singleShot(0, &form, [&] {
             QWidget* modal = QApplication::activeModalWidget();
             if (modal != nullptr) {
                 shownModally = modal->objectName();

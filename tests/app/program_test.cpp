@@ -156,7 +156,7 @@ private slots:
             trigger(program, "Befejezs1");
             statusAfter = program.form1().statusBar()->currentMessage();
             // Had the handler asked the loop to end, it would end before this runs.
-            QTimer::singleShot(0, [] { QCoreApplication::exit(7); });
+            QTimer::singleShot(0, &program.form1(), [] { QCoreApplication::exit(7); });
         });
 
         QCOMPARE(program.run(), 7);
