@@ -223,10 +223,10 @@ bool CreateDirectory(std::u16string_view path) {
         return false;
     }
     if (::mkdir(native.c_str(), 0777) == -1) {
-        SetNotFound(native, errno);
-        if (GetLastError() == kErrorFileNotFound) {
-            SetLastErrorWithErrno(kErrorPathNotFound, ENOENT);
-        }
+        // ENOENT can only mean a missing parent here.
+        const int error_number = errno;
+        SetLastErrorWithErrno(error_number == ENOENT ? kErrorPathNotFound : MapErrno(error_number),
+                              error_number);
         return false;
     }
     return true;

@@ -226,6 +226,7 @@ class Gate {
 public:
     explicit Gate(int fd) : fd_(fd) {
         taken_ = SetByteLock(fd, F_OFD_SETLKW, F_WRLCK, kGate, 1) == 0;
+        error_ = taken_ ? 0 : errno;
     }
     ~Gate() {
         if (taken_) {
@@ -235,10 +236,12 @@ public:
     Gate(const Gate&) = delete;
     Gate& operator=(const Gate&) = delete;
     bool Taken() const { return taken_; }
+    int Error() const { return error_; }
 
 private:
     int fd_;
     bool taken_;
+    int error_;
 };
 
 bool PermissionRefused(int error_number) {
@@ -286,7 +289,7 @@ FileHandle OpenShared(std::u16string_view path, const ShareRequest& request, boo
         if (kernel_writable) {
             gate = std::make_unique<Gate>(fd);
             if (!gate->Taken()) {
-                SetLastErrorFromErrno(errno);
+                SetLastErrorFromErrno(gate->Error());
                 return kInvalidFileHandle;
             }
         }
