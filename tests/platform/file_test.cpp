@@ -7,6 +7,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/error.h"
 #include "platform/text.h"
@@ -74,6 +75,17 @@ TEST_F(FileTest, FailuresMapToThePlatformCodes) {
     SetLastError(kErrorLockViolation);
     EXPECT_FALSE(ErrorText(kErrorLockViolation).empty());
     EXPECT_NE(ErrorText(kErrorSharingViolation), ErrorText(kErrorLockViolation));
+}
+
+TEST_F(FileTest, EachThreadKeepsItsOwnLastError) {
+    EXPECT_EQ(OpenFile(dir_.Name("missing.bin"), kAccessRead | kShareDenyNone), -1);
+    int32_t other_thread = -1;
+    std::thread([&] {
+        other_thread = GetLastError();
+        SetLastError(kErrorAlreadyExists);
+    }).join();
+    EXPECT_EQ(other_thread, kErrorSuccess);
+    EXPECT_EQ(GetLastError(), kErrorFileNotFound);
 }
 
 TEST_F(FileTest, ReadsAndWritesAtAbsolutePositions) {
