@@ -5,14 +5,9 @@
 #include <string>
 
 #include "platform/exception.h"
+#include "platform/stream.h"
 
 namespace tdb {
-
-// A stream that cannot do what was asked (reading, writing, locking).
-class EdwStreamError : public Exception {
-public:
-    using Exception::Exception;
-};
 
 // A file stream whose file cannot be created.
 class EdwFileCreateError : public EdwStreamError {

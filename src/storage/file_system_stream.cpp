@@ -7,33 +7,6 @@
 
 namespace tdb {
 
-TdwStream::~TdwStream() = default;
-
-int64_t TdwStream::Size() {
-    const int64_t position = Position();
-    const int64_t size = Seek(0, TdwSeekOrigin::End);
-    Seek(position, TdwSeekOrigin::Beginning);
-    return size;
-}
-
-void TdwStream::ReadBuffer(std::span<std::byte> buffer) {
-    if (buffer.empty()) {
-        return;
-    }
-    if (Read(buffer) != static_cast<int64_t>(buffer.size())) {
-        throw EdwStreamError(u"Stream read error");
-    }
-}
-
-void TdwStream::WriteBuffer(std::span<const std::byte> buffer) {
-    if (buffer.empty()) {
-        return;
-    }
-    if (Write(buffer) != static_cast<int64_t>(buffer.size())) {
-        throw EdwStreamError(u"Stream write error");
-    }
-}
-
 TdwFileSystemStream::TdwFileSystemStream(std::u16string_view file_name, int32_t mode,
                                          TdwFileSystem& file_system)
     : FFileName(file_system.ExpandFileName(file_name)), FFileSystem(file_system) {

@@ -1,5 +1,5 @@
-// Seekable byte streams: the abstract stream and the stream over one file of a file system,
-// which raises exceptions where the file system returns codes.
+// The stream over one file of a file system, which raises exceptions where the
+// file system returns codes.
 #pragma once
 
 #include <cstddef>
@@ -8,30 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/stream.h"
 #include "storage/file_system.h"
 
 namespace tdb {
-
-enum class TdwSeekOrigin { Beginning, Current, End };
-
-class TdwStream {
-public:
-    virtual ~TdwStream();
-
-    // Transfer up to buffer.size() bytes at the position and advance it; return the count.
-    virtual int32_t Read(std::span<std::byte> buffer) = 0;
-    virtual int32_t Write(std::span<const std::byte> buffer) = 0;
-    // Returns the new position.
-    virtual int64_t Seek(int64_t offset, TdwSeekOrigin origin) = 0;
-
-    int64_t Position() { return Seek(0, TdwSeekOrigin::Current); }
-    void SetPosition(int64_t position) { Seek(position, TdwSeekOrigin::Beginning); }
-    int64_t Size();
-
-    // The whole buffer or EdwStreamError ("Stream read error", "Stream write error").
-    void ReadBuffer(std::span<std::byte> buffer);
-    void WriteBuffer(std::span<const std::byte> buffer);
-};
 
 // Open mode that makes the constructor create the file instead of opening it.
 inline constexpr int32_t kFileModeCreate = 0xFF00;
