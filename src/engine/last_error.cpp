@@ -7,7 +7,7 @@
 #include <new>
 #include <utility>
 
-#include "engine/error_tables.h"
+#include "base/error_tables.h"
 #include "platform/text.h"
 
 namespace tdb {

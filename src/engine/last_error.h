@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/engine_error.h"
-#include "engine/message_format.h"
+#include "base/engine_error.h"
+#include "base/message_format.h"
 
 namespace tdb {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/error_tables.h"
+#include "base/error_tables.h"
 
 namespace tdb {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/message_format.h"
+#include "base/message_format.h"
 #include "platform/exception.h"
 
 namespace tdb {

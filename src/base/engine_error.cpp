@@ -1,10 +1,10 @@
 // The engine's exception classes and the helpers that raise them.
-#include "engine/engine_error.h"
+#include "base/engine_error.h"
 
 #include <limits>
 #include <utility>
 
-#include "engine/error_tables.h"
+#include "base/error_tables.h"
 
 namespace tdb {
 

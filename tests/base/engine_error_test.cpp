@@ -1,11 +1,11 @@
 // Checks the engine exception classes and the helpers that raise them.
-#include "engine/engine_error.h"
+#include "base/engine_error.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "engine/error_tables.h"
+#include "base/error_tables.h"
 
 namespace tdb {
 namespace {

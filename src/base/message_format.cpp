@@ -1,6 +1,6 @@
 // Formatting of engine message formats. Never raises for a bad format: error
 // handling calls this while an error is being reported.
-#include "engine/message_format.h"
+#include "base/message_format.h"
 
 namespace tdb {
 

@@ -1,6 +1,6 @@
 // The engine message table and the result-code table. The texts are shown to
 // users and compared by peers, so they stay exactly as shipped, typos included.
-#include "engine/error_tables.h"
+#include "base/error_tables.h"
 
 #include <array>
 

@@ -1,6 +1,6 @@
 // Checks the engine message table and the result-code table against the texts
 // users and peers see.
-#include "engine/error_tables.h"
+#include "base/error_tables.h"
 
 #include <gtest/gtest.h>
 

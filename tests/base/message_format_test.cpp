@@ -1,6 +1,6 @@
 // Checks message formatting: placeholders, widths and the failures that error
 // handling must catch.
-#include "engine/message_format.h"
+#include "base/message_format.h"
 
 #include <gtest/gtest.h>
 
