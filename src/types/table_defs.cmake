@@ -1,0 +1,1 @@
+# list(APPEND types_sources ...) for this group's units, once they compile.

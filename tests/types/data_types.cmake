@@ -1,0 +1,1 @@
+# list(APPEND types_test_sources ...) for this group's tests, once they compile.
