@@ -1,1 +1,2 @@
-# list(APPEND types_sources ...) for this group's units, once they compile.
+# Collations: the built-in collation, locale collations through ICU, code pages.
+list(APPEND types_sources collation.cpp)
