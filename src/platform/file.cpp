@@ -346,6 +346,24 @@ private:
     bool in_use_ = false;
 };
 
+// The open handle for a transfer at position, or null with the last error set: read-only access
+// is enforced here because every descriptor that can carry locks is opened for writing.
+std::shared_ptr<OpenHandle> ForTransfer(FileHandle handle, bool write, int64_t position) {
+    auto open = FindHandle(handle);
+    if (!open) {
+        return nullptr;
+    }
+    if (!(write ? open->may_write : open->may_read)) {
+        SetLastError(kErrorAccessDenied);
+        return nullptr;
+    }
+    if (position < 0) {
+        SetLastError(kErrorNegativeSeek);
+        return nullptr;
+    }
+    return open;
+}
+
 }  // namespace
 
 bool NativePath(std::u16string_view path, std::string& native) {
@@ -391,16 +409,8 @@ bool CloseFile(FileHandle handle) {
 }
 
 int64_t ReadFile(FileHandle handle, int64_t position, std::span<std::byte> data) {
-    auto open = FindHandle(handle);
+    auto open = ForTransfer(handle, false, position);
     if (!open) {
-        return -1;
-    }
-    if (!open->may_read) {
-        SetLastError(kErrorAccessDenied);
-        return -1;
-    }
-    if (position < 0) {
-        SetLastError(kErrorNegativeSeek);
         return -1;
     }
     size_t done = 0;
@@ -423,16 +433,8 @@ int64_t ReadFile(FileHandle handle, int64_t position, std::span<std::byte> data)
 }
 
 int64_t WriteFile(FileHandle handle, int64_t position, std::span<const std::byte> data) {
-    auto open = FindHandle(handle);
+    auto open = ForTransfer(handle, true, position);
     if (!open) {
-        return -1;
-    }
-    if (!open->may_write) {
-        SetLastError(kErrorAccessDenied);
-        return -1;
-    }
-    if (position < 0) {
-        SetLastError(kErrorNegativeSeek);
         return -1;
     }
     size_t done = 0;

@@ -2,6 +2,7 @@
 #include "storage/os_file_system.h"
 
 #include <limits>
+#include <optional>
 
 #include "platform/error.h"
 #include "platform/file.h"
@@ -49,6 +50,21 @@ bool SkipExcluded(TdwFindFileRec& rec) {
     }
     Describe(rec);
     return true;
+}
+
+
+// A transfer the file system refuses before touching the file: a position before the start
+// positions nowhere (0 bytes, as a failed seek does), a count beyond 32 bits cannot be reported.
+std::optional<int32_t> RefusedTransfer(int64_t pos, size_t count) {
+    if (pos < 0) {
+        platform::SetLastError(platform::kErrorNegativeSeek);
+        return 0;
+    }
+    if (count > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+        platform::SetLastError(platform::kErrorInvalidParameter);
+        return -1;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -129,25 +145,15 @@ int32_t TdwOSFileSystem::OpenFile(std::u16string_view file_path, int32_t mode) {
 }
 
 int32_t TdwOSFileSystem::FileRead(int32_t handle, int64_t pos, std::span<std::byte> data) {
-    if (pos < 0) {
-        platform::SetLastError(platform::kErrorNegativeSeek);
-        return 0;
-    }
-    if (data.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-        platform::SetLastError(platform::kErrorInvalidParameter);
-        return -1;
+    if (auto refused = RefusedTransfer(pos, data.size())) {
+        return *refused;
     }
     return static_cast<int32_t>(platform::ReadFile(handle, pos, data));
 }
 
 int32_t TdwOSFileSystem::FileWrite(int32_t handle, int64_t pos, std::span<const std::byte> data) {
-    if (pos < 0) {
-        platform::SetLastError(platform::kErrorNegativeSeek);
-        return 0;
-    }
-    if (data.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-        platform::SetLastError(platform::kErrorInvalidParameter);
-        return -1;
+    if (auto refused = RefusedTransfer(pos, data.size())) {
+        return *refused;
     }
     return static_cast<int32_t>(platform::WriteFile(handle, pos, data));
 }

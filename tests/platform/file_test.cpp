@@ -16,14 +16,11 @@
 namespace tdb::platform {
 namespace {
 
+using tdb::testing::Bytes;
 using tdb::testing::ProbeProcess;
 using tdb::testing::ReadBytes;
 using tdb::testing::TempDir;
 using tdb::testing::WriteBytes;
-
-std::span<const std::byte> Bytes(std::string_view text) {
-    return std::as_bytes(std::span(text.data(), text.size()));
-}
 
 // Closes the handle at the end of a test, whatever it asserted.
 class Handle {

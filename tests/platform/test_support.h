@@ -3,7 +3,10 @@
 #pragma once
 
 #include <filesystem>
+#include <cstddef>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tdb::testing {
@@ -25,6 +28,11 @@ private:
 
 void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 std::string ReadBytes(const std::filesystem::path& path);
+
+// The bytes of a text, for the span-taking read and write calls.
+inline std::span<const std::byte> Bytes(std::string_view text) {
+    return std::as_bytes(std::span(text.data(), text.size()));
+}
 
 // The file probe in a child process. Its commands run in order and each answers one line:
 //   open PATH MODE   -> "open ok" | "open error CODE"

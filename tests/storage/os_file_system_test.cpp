@@ -16,14 +16,11 @@
 namespace tdb {
 namespace {
 
+using tdb::testing::Bytes;
 using tdb::testing::ProbeProcess;
 using tdb::testing::ReadBytes;
 using tdb::testing::TempDir;
 using tdb::testing::WriteBytes;
-
-std::span<const std::byte> Bytes(std::string_view text) {
-    return std::as_bytes(std::span(text.data(), text.size()));
-}
 
 TEST(ExpandFileNameTest, ResolvesNamesAgainstTheBaseDirectory) {
     struct Case {

@@ -17,13 +17,10 @@
 namespace tdb {
 namespace {
 
+using tdb::testing::Bytes;
 using tdb::testing::ReadBytes;
 using tdb::testing::TempDir;
 using tdb::testing::WriteBytes;
-
-std::span<const std::byte> Bytes(std::string_view text) {
-    return std::as_bytes(std::span(text.data(), text.size()));
-}
 
 std::string Text(std::span<const std::byte> bytes) {
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
