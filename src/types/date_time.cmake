@@ -1,1 +1,2 @@
-# list(APPEND types_sources ...) for this group's units, once they compile.
+# Calendar arithmetic and the text forms of values.
+list(APPEND types_sources calendar.cpp text_forms.cpp)
