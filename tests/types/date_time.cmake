@@ -1,1 +1,2 @@
-# list(APPEND types_test_sources ...) for this group's tests, once they compile.
+# Tests of calendar arithmetic and the text forms of values.
+list(APPEND types_test_sources calendar_test.cpp)
