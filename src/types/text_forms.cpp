@@ -104,11 +104,13 @@ enum class IntegerParse { Ok, Invalid, OutOfRange };
 IntegerParse ParseInteger(std::u16string_view text, std::int64_t& value) {
     std::string narrow = Narrow(TrimBlanks(text));
     std::string_view digits = narrow;
+    // from_chars takes a minus sign but no plus; neither may be doubled.
+    std::size_t start = 0;
     if (!digits.empty() && digits.front() == '+') {
         digits.remove_prefix(1);
+    } else if (!digits.empty() && digits.front() == '-') {
+        start = 1;
     }
-    // from_chars takes a minus sign, but a second sign must not slip through.
-    const std::size_t start = !digits.empty() && digits.front() == '-' ? 1 : 0;
     if (digits.size() == start || digits[start] < '0' || digits[start] > '9') {
         return IntegerParse::Invalid;
     }
@@ -386,9 +388,19 @@ std::u16string FloatToText(double value) {
         return u"0";
     }
     char buffer[40];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::general, 15);
-    const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
+    std::string_view text;
+    // Near the largest double, rounding to 15 digits can step past it and the
+    // text would no longer read back; one digit less stays inside.
+    for (int precision = 15;; --precision) {
+        const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value,
+                                          std::chars_format::general, precision);
+        text = std::string_view(buffer, static_cast<std::size_t>(result.ptr - buffer));
+        double back = 0;
+        if (std::from_chars(text.data(), text.data() + text.size(), back).ec == std::errc() ||
+            precision == 1) {
+            break;
+        }
+    }
     const std::size_t e = text.find('e');
     if (e == std::string_view::npos) {
         return Widen(text);

@@ -33,7 +33,8 @@ std::optional<bool> TryBooleanFromText(std::u16string_view text);
 // "0"; infinities and NaN give "INF", "-INF" and "NAN".
 std::u16string FloatToText(double value);
 // Decimal with optional exponent, "INF"/"INFINITY"/"NAN" in any case.
-// EConvertError "Invalid double: \"%s\"", also for magnitudes beyond double.
+// EConvertError "Invalid double: \"%s\"", also for magnitudes beyond double
+// and for ones so small that they would silently become zero.
 double FloatFromText(std::u16string_view text);
 std::optional<double> TryFloatFromText(std::u16string_view text);
 
