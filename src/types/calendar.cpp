@@ -141,6 +141,11 @@ TTdbTimeStamp NumberToTimeStamp(double value) {
             throw EOverflowError(std::u16string(u"Number is outside the range of time stamps"));
         }
     }
+    // Day 0 is the empty date; a time on it would be a time stamp that is
+    // neither NULL nor a moment.
+    if (dayNumber == 0 && ms != 0) {
+        throw EOverflowError(std::u16string(u"Number is outside the range of time stamps"));
+    }
     return TTdbTimeStamp{DayNumberToDate(dayNumber), ms};
 }
 

@@ -64,8 +64,9 @@ int CompareTimeStamps(const TTdbTimeStamp& a, const TTdbTimeStamp& b);
 // Day number + milliseconds / 86400000.
 double TimeStampToNumber(const TTdbTimeStamp& ts) noexcept;
 // The whole part as day number, the fraction as milliseconds (rounded, a full
-// day carried into the date). Raises EOverflowError for values that are not
-// finite, negative or beyond 31 December 9999.
+// day carried into the date); 0 gives the empty time stamp. Raises
+// EOverflowError for values that are not finite, negative, beyond
+// 31 December 9999, or a time without a date (between 0 and 1).
 TTdbTimeStamp NumberToTimeStamp(double value);
 
 // D1, D2, D3 unsigned, then bytes 8-9 as one little-endian 16-bit number,

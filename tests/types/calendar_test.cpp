@@ -199,13 +199,16 @@ TEST(CalendarTest, AFractionThatRoundsToAFullDayMovesTheDate) {
 
 TEST(CalendarTest, NumbersOutsideTheTimeStampRangeOverflow) {
     for (const double value :
-         {-0.5, -1.0, static_cast<double>(MaxDayNumber()) + 1.0, 1e300,
+         {-0.5, -1.0, 0.5, 0.0001, static_cast<double>(MaxDayNumber()) + 1.0, 1e300,
           std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}) {
         EXPECT_THROW(NumberToTimeStamp(value), EOverflowError) << value;
     }
     const TTdbTimeStamp zero = NumberToTimeStamp(0.0);
     EXPECT_EQ(zero.Date, 0);
     EXPECT_EQ(zero.Time, 0);
+    const TTdbTimeStamp firstDay = NumberToTimeStamp(1.25);
+    EXPECT_EQ(firstDay.Date, PackDate(0, 1, 1));
+    EXPECT_EQ(firstDay.Time, kMillisecondsPerDay / 4);
 }
 
 TTdbGuid MakeGuid(std::uint32_t d1, std::uint16_t d2, std::uint16_t d3,
