@@ -187,6 +187,10 @@ public:
     static const TTdbDataType* GetDateTimeType(TTdbColumnType columnType, bool nullable,
                                                std::int16_t precision,
                                                std::int16_t level = kCurrentTableLevel);
+    // Integer-family kinds by code, including the 4-byte Blob block reference
+    // (code 11) that a Blob column keeps in its record; null for other codes.
+    static const TTdbDataType* GetIntegerType(TTdbColumnType columnType, bool nullable,
+                                              std::int16_t level = kCurrentTableLevel);
     static const TTdbDataType* GetFloatType(bool nullable, std::int16_t scale = 0,
                                             std::int16_t level = kCurrentTableLevel);
     static const TTdbDataType* GetEnumType(std::u16string_view name,
@@ -225,7 +229,7 @@ public:
     virtual const TTdbDataType* GetNullableType(bool nullable) const;
     virtual const TTdbDataType* GetLevelType(std::int16_t level) const;
 
-    bool IsIntegerFamily() const noexcept;
+    bool IsIntegerFamily() const noexcept { return FIntegerFamily; }
     bool IsNumeric() const noexcept { return IsIntegerFamily() || FColumnType == ctFloat; }
     bool IsStringType() const noexcept;  // String, Memo, WideString, WideMemo
     bool IsAnsiStringType() const noexcept {
@@ -369,6 +373,8 @@ protected:
     std::int16_t FLevel;
     TTdbColumnType FColumnType;
     bool FNullable;
+    // Set by TTdbIntegerType: code 11 is also the Blob, which is no integer.
+    bool FIntegerFamily = false;
 };
 
 class TTdbNullType final : public TTdbDataType {
@@ -694,6 +700,10 @@ public:
     bool Matches(const TTdbDataValue& value, const TTdbDataValue& pattern,
                  const TTdbDataType* otherType, char16_t multiJoker, char16_t singleJoker,
                  char16_t escape) const;
+    // The value as UTF-16 into Buffer (ANSI widened through the type's code
+    // page); no heap allocation for what fits the buffer.
+    std::u16string_view WideView(const TTdbDataValue& value, char16_t* buffer,
+                                 std::size_t bufferSize, std::u16string& spill) const;
 
 protected:
     TTdbStringType(TTdbColumnType columnType, bool nullable, std::int32_t maxLength,
@@ -709,10 +719,6 @@ protected:
     // the characters go. Length is already cut to the maximum.
     std::uint8_t* PrepareChars(TTdbDataValue& value, std::int32_t length) const;
     const std::uint8_t* ReadChars(const TTdbDataValue& value, std::int32_t& length) const noexcept;
-    // The value as UTF-16 into Buffer (ANSI widened through the type's code
-    // page); no heap allocation for what fits the buffer.
-    std::u16string_view WideView(const TTdbDataValue& value, char16_t* buffer,
-                                 std::size_t bufferSize, std::u16string& spill) const;
 
     std::int32_t FMaxLength;
     std::u16string FCollationName;

@@ -1,1 +1,4 @@
-# list(APPEND types_sources ...) for this group's units, once they compile.
+# Data types and values: registry, descriptors, value cells, comparison,
+# conversion and operators.
+list(APPEND types_sources data_type.cpp data_value.cpp numeric_types.cpp date_time_types.cpp
+     string_types.cpp other_types.cpp type_conversion.cpp)

@@ -1,1 +1,2 @@
-# list(APPEND types_test_sources ...) for this group's tests, once they compile.
+# Tests of the data types and value cells.
+list(APPEND types_test_sources data_type_test.cpp)
