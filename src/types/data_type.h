@@ -672,6 +672,7 @@ public:
     bool IsNull(const TTdbDataValue& value) const override;
     void SetNull(TTdbDataValue& value) const override;
     bool CanCompareTo(const TTdbDataType* other) const override;
+    bool CanConvertTo(const TTdbDataType* to, bool explicitly) const override;
     bool CanConvertFrom(const TTdbDataType* from, bool explicitly) const override;
     std::u16string ConvertToString(const TTdbDataValue& value) const override;
     void ConvertFromString(TTdbDataValue& value,

@@ -379,6 +379,11 @@ bool TTdbStringType::CanCompareTo(const TTdbDataType* other) const {
     return FCharSize == 2 ? other->IsStringType() : other->IsAnsiStringType();
 }
 
+bool TTdbStringType::CanConvertTo(const TTdbDataType* to, bool explicitly) const {
+    // Between strings the receiving side decides (same locale, or explicit).
+    return to == this || (explicitly && to->IsStringType());
+}
+
 bool TTdbStringType::CanConvertFrom(const TTdbDataType* from, bool explicitly) const {
     if (from == this) {
         return true;
