@@ -1,1 +1,2 @@
-# list(APPEND types_test_sources ...) for this group's tests, once they compile.
+# Tests of collations and code pages.
+list(APPEND types_test_sources collation_test.cpp)

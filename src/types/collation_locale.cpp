@@ -1,0 +1,404 @@
+// Locale collations through ICU: plain comparison, prefix bounds that stay sound
+// across contractions ("nny" = "ny"+"ny" in Hungarian), and literal runs of patterns.
+#include "types/collation_locale.h"
+
+#include <unicode/uchar.h>
+#include <unicode/uloc.h>
+#include <unicode/uset.h>
+#include <unicode/utf16.h>
+
+#include <algorithm>
+#include <cstring>
+#include <span>
+
+#include "platform/exception.h"
+
+namespace tdb {
+
+namespace {
+
+// A sort key on the stack; only keys of very long strings go to the heap.
+class TSortKey {
+public:
+    TSortKey(const UCollator& collator, std::u16string_view text) {
+        const auto* chars = reinterpret_cast<const UChar*>(text.data());
+        const auto length = static_cast<std::int32_t>(text.size());
+        std::int32_t size = ucol_getSortKey(&collator, chars, length, stack_.data(),
+                                            static_cast<std::int32_t>(stack_.size()));
+        data_ = stack_.data();
+        if (size > static_cast<std::int32_t>(stack_.size())) {
+            heap_.resize(static_cast<std::size_t>(size));
+            size = ucol_getSortKey(&collator, chars, length, heap_.data(), size);
+            data_ = heap_.data();
+        }
+        size_ = size > 0 ? static_cast<std::size_t>(size) : 0;
+    }
+
+    // The key with its terminating zero byte.
+    std::span<const std::uint8_t> Whole() const noexcept { return {data_, size_}; }
+    // The key without its terminator: every key of a string that sorts as this one
+    // followed by more collation elements begins with these bytes.
+    std::span<const std::uint8_t> Stem() const noexcept {
+        return {data_, size_ > 0 ? size_ - 1 : 0};
+    }
+
+private:
+    std::array<std::uint8_t, 1536> stack_;
+    std::vector<std::uint8_t> heap_;
+    const std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// A UTF-16 text assembled on the stack.
+class TTextBuffer {
+public:
+    std::u16string_view Join(std::u16string_view head, std::u16string_view tail) {
+        const std::size_t size = head.size() + tail.size();
+        char16_t* out = stack_.data();
+        if (size > stack_.size()) {
+            heap_.resize(size);
+            out = heap_.data();
+        }
+        std::copy(head.begin(), head.end(), out);
+        std::copy(tail.begin(), tail.end(), out + head.size());
+        return {out, size};
+    }
+
+private:
+    std::array<char16_t, 512> stack_;
+    std::u16string heap_;
+};
+
+int Sign(int value) noexcept {
+    return (value > 0) - (value < 0);
+}
+
+int CompareBytes(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) noexcept {
+    const std::size_t common = std::min(a.size(), b.size());
+    const int result = common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
+    return Sign(result);
+}
+
+// Whether a string with sort key Whole lies below the point just above every key
+// that begins with Stem.
+bool BelowUpperOf(std::span<const std::uint8_t> whole,
+                  std::span<const std::uint8_t> stem) noexcept {
+    return CompareBytes(whole, stem) <= 0;
+}
+
+// Orders the points just above all keys beginning with A and with B.
+int CompareUppers(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) noexcept {
+    const int common = CompareBytes(a, b);
+    if (common != 0 || a.size() == b.size()) {
+        return common;
+    }
+    return a.size() < b.size() ? 1 : -1;
+}
+
+std::string_view AsChars(std::span<const std::uint8_t> bytes) noexcept {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// Calls Visit with the stem of every sort key whose upper point a string beginning
+// with BoundChars can reach: the bound's own key, and for every tail of the bound that
+// begins a contraction, the key of the bound completed by that contraction. Stops
+// when Visit returns true and returns whether it did.
+template <typename Visit>
+bool VisitBoundStems(const TTdbCollation::TLocale& locale, const UCollator& collator,
+                     std::u16string_view boundChars, Visit&& visit) {
+    {
+        const TSortKey key(collator, boundChars);
+        if (visit(key.Stem())) {
+            return true;
+        }
+    }
+    const std::size_t longest = std::min(locale.longestContractionPrefix, boundChars.size());
+    for (std::size_t tail = 1; tail <= longest; ++tail) {
+        const std::size_t start = boundChars.size() - tail;
+        if (U16_IS_TRAIL(boundChars[start])) {
+            continue;
+        }
+        const TSortKey tailKey(collator, boundChars.substr(start));
+        const auto found = locale.contractionsByPrefix.find(AsChars(tailKey.Stem()));
+        if (found == locale.contractionsByPrefix.end()) {
+            continue;
+        }
+        for (const std::u16string& contraction : found->second) {
+            TTextBuffer buffer;
+            const TSortKey key(collator, buffer.Join(boundChars.substr(0, start), contraction));
+            if (visit(key.Stem())) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Ligatures a comparison may read as their letters, with how many letters they stand
+// for. ICU compares "ß" equal to "ss" at primary strength; cutting a string must
+// count the same way.
+int LigatureWidth(UChar32 c) noexcept {
+    switch (c) {
+        case 0x00DF:  // ß
+        case 0x00C6:  // Æ
+        case 0x00E6:  // æ
+        case 0x0152:  // Œ
+        case 0x0153:  // œ
+        case 0x0132:  // Ĳ
+        case 0x0133:  // ĳ
+        case 0xFB00:  // ﬀ
+        case 0xFB01:  // ﬁ
+        case 0xFB02:  // ﬂ
+        case 0xFB05:  // ﬅ
+        case 0xFB06:  // ﬆ
+            return 2;
+        case 0xFB03:  // ﬃ
+        case 0xFB04:  // ﬄ
+            return 3;
+        default:
+            return 1;
+    }
+}
+
+bool IsCombiningMark(UChar32 c) noexcept {
+    const auto type = u_charType(c);
+    return type == U_NON_SPACING_MARK || type == U_ENCLOSING_MARK;
+}
+
+// How many letters Text stands for: combining marks belong to their letter.
+std::size_t LetterCount(std::u16string_view text, bool ligatureSensitive) noexcept {
+    std::size_t count = 0;
+    std::int32_t i = 0;
+    const auto length = static_cast<std::int32_t>(text.size());
+    while (i < length) {
+        UChar32 c = 0;
+        U16_NEXT(text.data(), i, length, c);
+        if (!IsCombiningMark(c)) {
+            count += ligatureSensitive ? 1 : static_cast<std::size_t>(LigatureWidth(c));
+        }
+    }
+    return count;
+}
+
+std::u16string LocaleMessage(const TTdbCollation::TLocale& locale) {
+    std::u16string message = u"Locale ";
+    for (char c : std::to_string(locale.localeId)) {
+        message += static_cast<char16_t>(c);
+    }
+    message += u" (" + locale.language + u") is not supported on this computer.";
+    return message;
+}
+
+}  // namespace
+
+TTdbCollation::TLocale::TLocale() : codePage(1252) {}
+
+TTdbCollation::TLocale::TLocale(std::string icuLocaleName, std::uint32_t id,
+                                std::u16string languageName, std::uint16_t codePageNumber)
+    : icuLocale(std::move(icuLocaleName)),
+      localeId(id),
+      language(std::move(languageName)),
+      codePage(codePageNumber) {
+    static constexpr struct {
+        UColAttributeValue strength;
+        bool caseLevel;
+    } kSettings[4] = {
+        {UCOL_PRIMARY, false},    // neither: ignore case and accents
+        {UCOL_PRIMARY, true},     // case-sensitive only
+        {UCOL_SECONDARY, false},  // accent-sensitive only
+        {UCOL_TERTIARY, false},   // both
+    };
+    for (std::size_t i = 0; i < collators.size(); ++i) {
+        UErrorCode status = U_ZERO_ERROR;
+        collators[i].reset(ucol_open(icuLocale.c_str(), &status));
+        if (U_FAILURE(status) || !collators[i]) {
+            supported = false;
+            return;
+        }
+        if (status == U_USING_DEFAULT_WARNING) {
+            // ICU falls back to the root rules both for languages it sorts like root
+            // and for locales it does not know; only the latter are unsupported.
+            UErrorCode validStatus = U_ZERO_ERROR;
+            const char* valid =
+                ucol_getLocaleByType(collators[i].get(), ULOC_VALID_LOCALE, &validStatus);
+            if (U_FAILURE(validStatus) || valid == nullptr || std::strcmp(valid, "root") == 0 ||
+                *valid == '\0') {
+                supported = false;
+                return;
+            }
+        }
+        ucol_setStrength(collators[i].get(), kSettings[i].strength);
+        if (kSettings[i].caseLevel) {
+            ucol_setAttribute(collators[i].get(), UCOL_CASE_LEVEL, UCOL_ON, &status);
+        }
+        if (U_FAILURE(status)) {
+            supported = false;
+            return;
+        }
+    }
+
+    // Index every proper prefix of every contraction by its primary key.
+    const UCollator& primary = *collators[0];
+    UErrorCode status = U_ZERO_ERROR;
+    USet* contractions = uset_openEmpty();
+    ucol_getContractionsAndExpansions(&primary, contractions, nullptr, false, &status);
+    std::unordered_map<std::string, std::vector<std::string>> seenKeys;
+    const std::int32_t items = U_SUCCESS(status) ? uset_getItemCount(contractions) : 0;
+    for (std::int32_t item = 0; item < items; ++item) {
+        std::array<UChar, 64> chars{};
+        UChar32 start = 0;
+        UChar32 end = 0;
+        UErrorCode itemStatus = U_ZERO_ERROR;
+        const std::int32_t length =
+            uset_getItem(contractions, item, &start, &end, chars.data(),
+                         static_cast<std::int32_t>(chars.size()), &itemStatus);
+        if (U_FAILURE(itemStatus) || length < 2) {
+            continue;  // a range of single code points, or too long to matter
+        }
+        const std::u16string contraction(reinterpret_cast<const char16_t*>(chars.data()),
+                                         static_cast<std::size_t>(length));
+        const TSortKey wholeKey(primary, contraction);
+        const std::string whole(AsChars(wholeKey.Stem()));
+        for (std::size_t prefix = 1; prefix < contraction.size(); ++prefix) {
+            // A contraction that goes on with a combining mark makes another letter
+            // («o» + diaeresis is «ö»), and a string does not begin with half a letter.
+            if (U16_IS_TRAIL(contraction[prefix])) {
+                continue;
+            }
+            UChar32 next = 0;
+            U16_GET(contraction.data(), 0, prefix, static_cast<std::int32_t>(contraction.size()),
+                    next);
+            if (IsCombiningMark(next)) {
+                continue;
+            }
+            const TSortKey prefixKey(primary, std::u16string_view(contraction).substr(0, prefix));
+            std::string key(AsChars(prefixKey.Stem()));
+            // Case and accent variants of one contraction sort alike: keep one.
+            auto& seen = seenKeys[key];
+            if (std::find(seen.begin(), seen.end(), whole) != seen.end()) {
+                continue;
+            }
+            seen.push_back(whole);
+            contractionsByPrefix[std::move(key)].push_back(contraction);
+            longestContractionPrefix = std::max(longestContractionPrefix, prefix);
+        }
+    }
+    uset_close(contractions);
+}
+
+void TTdbCollation::TLocale::CheckSupported() const {
+    if (!supported) {
+        throw Exception(LocaleMessage(*this));
+    }
+}
+
+const UCollator& TTdbCollation::TLocale::Collator(TStrCmpOptions options) const noexcept {
+    const std::size_t index = ((options & scoCaseSensitive) != 0 ? 1u : 0u) |
+                              ((options & scoAccentSensitive) != 0 ? 2u : 0u);
+    return *collators[index];
+}
+
+namespace collation_detail {
+
+int LocaleCompare(const TTdbCollation::TLocale& locale, std::u16string_view a,
+                  std::u16string_view b, TStrCmpOptions options) {
+    const UCollationResult result =
+        ucol_strcoll(&locale.Collator(options), reinterpret_cast<const UChar*>(a.data()),
+                     static_cast<std::int32_t>(a.size()), reinterpret_cast<const UChar*>(b.data()),
+                     static_cast<std::int32_t>(b.size()));
+    return result == UCOL_LESS ? -1 : (result == UCOL_GREATER ? 1 : 0);
+}
+
+// Where a prefix bound sits in a locale's order.
+//
+// A bound must be one point of the plain order, or index searches and the order of
+// keys fall apart. Cutting the plain string to the bound's length and comparing the
+// parts is no such point once contractions cross the cut: in Hungarian «Bonn» <
+// «Bonyhád» < «Bonnya» ("nny" is "ny"+"ny"), yet the cut puts «Bonnya» below the
+// bound of «Bonn» and «Bonyhád» above it. No point at all separates exactly the
+// strings that begin with «Bonn», because they do not lie together in that order.
+//
+// So the bound of P is the lowest point above every string that begins with P: on
+// primary sort keys (case and accents do not move it, and every strength refines the
+// primary order), above all keys that begin with P's key and, for each tail of P that
+// begins a contraction, above all keys that begin with the key of P completed by that
+// contraction («Bonn» completed to «Bonnny» covers «Bonnya»). A range [P, bound of P)
+// therefore holds every string that begins with P, and a few that only sort among
+// them (here «Bonyhád»); the wildcard match, which compares characters, rejects those.
+int LocaleCompareToBound(const TTdbCollation::TLocale& locale, std::u16string_view plain,
+                         std::u16string_view boundChars, TStrCmpOptions /*options*/) {
+    const UCollator& collator = locale.Collator(0);
+    const TSortKey plainKey(collator, plain);
+    const bool below = VisitBoundStems(locale, collator, boundChars, [&](auto stem) {
+        return BelowUpperOf(plainKey.Whole(), stem);
+    });
+    return below ? -1 : 1;
+}
+
+int LocaleCompareBounds(const TTdbCollation::TLocale& locale, std::u16string_view a,
+                        std::u16string_view b, TStrCmpOptions /*options*/) {
+    const UCollator& collator = locale.Collator(0);
+    // The highest of the upper points stands for the bound.
+    auto highest = [&](std::u16string_view chars, std::vector<std::uint8_t>& heap,
+                       std::array<std::uint8_t, 1536>& stack) {
+        std::span<const std::uint8_t> best;
+        VisitBoundStems(locale, collator, chars, [&](std::span<const std::uint8_t> stem) {
+            if (best.data() == nullptr || CompareUppers(stem, best) > 0) {
+                std::uint8_t* out = stack.data();
+                if (stem.size() > stack.size()) {
+                    heap.assign(stem.begin(), stem.end());
+                    out = heap.data();
+                } else {
+                    std::copy(stem.begin(), stem.end(), out);
+                }
+                best = {out, stem.size()};
+            }
+            return false;
+        });
+        return best;
+    };
+    std::array<std::uint8_t, 1536> stackA;
+    std::array<std::uint8_t, 1536> stackB;
+    std::vector<std::uint8_t> heapA;
+    std::vector<std::uint8_t> heapB;
+    const auto upperA = highest(a, heapA, stackA);
+    const auto upperB = highest(b, heapB, stackB);
+    return CompareUppers(upperA, upperB);
+}
+
+// The leading part of the value that corresponds to the run has as many letters as
+// the run (ligatures counting as their letters unless ligature-sensitive), together
+// with the combining marks that follow its last letter; it must then equal the run
+// ignoring accents. Cutting by characters keeps «Bonnya» beginning with «Bonn».
+std::ptrdiff_t LocaleMatchRun(const TTdbCollation::TLocale& locale, std::u16string_view value,
+                              std::u16string_view run, TStrCmpOptions options) {
+    const bool ligatureSensitive = (options & scoLigatureSensitive) != 0;
+    const std::size_t wanted = LetterCount(run, ligatureSensitive);
+    std::size_t letters = 0;
+    std::int32_t i = 0;
+    const auto length = static_cast<std::int32_t>(value.size());
+    while (i < length) {
+        std::int32_t next = i;
+        UChar32 c = 0;
+        U16_NEXT(value.data(), next, length, c);
+        const bool mark = IsCombiningMark(c);
+        if (!mark && letters >= wanted) {
+            break;
+        }
+        if (!mark) {
+            letters += ligatureSensitive ? 1 : static_cast<std::size_t>(LigatureWidth(c));
+        }
+        i = next;
+    }
+    if (letters != wanted) {
+        return -1;  // the value is too short, or a ligature straddles the end of the run
+    }
+    const std::u16string_view part = value.substr(0, static_cast<std::size_t>(i));
+    return LocaleCompare(locale, part, run, options & scoCaseSensitive) == 0
+               ? static_cast<std::ptrdiff_t>(part.size())
+               : -1;
+}
+
+}  // namespace collation_detail
+
+}  // namespace tdb
