@@ -454,6 +454,14 @@ public:
 private:
     // Boolean < Byte < SmallInt < 32-bit kinds < BigInt.
     int Rank() const noexcept;
+    // The hot paths of key comparison, without virtual calls.
+    bool IsNullImage(const std::uint8_t* image) const noexcept;
+    std::int64_t LoadValue(const std::uint8_t* image) const noexcept;
+
+    // Fixed at construction: where the value and the indicator lie (-1: none).
+    std::int32_t FValueSize;
+    std::int32_t FValueAt;
+    std::int32_t FIndicatorAt;
 };
 
 class TTdbFloatType final : public TTdbNumericType {

@@ -69,12 +69,36 @@ TTdbNumericType::TTdbNumericType(TTdbColumnType columnType, bool nullable, std::
 
 TTdbIntegerType::TTdbIntegerType(TTdbColumnType columnType, bool nullable,
                                  std::int16_t level) noexcept
-    : TTdbNumericType(columnType, nullable, level, IntegerValueSize(columnType)) {
+    : TTdbNumericType(columnType, nullable, level, IntegerValueSize(columnType)),
+      FValueSize(IntegerValueSize(columnType)),
+      FValueAt(FHasNullByte && level >= 6 ? 1 : 0),
+      FIndicatorAt(!FHasNullByte ? -1 : (level >= 6 ? 0 : FValueSize)) {
     FIntegerFamily = true;
 }
 
 std::int32_t TTdbIntegerType::GetValueSize() const noexcept {
-    return IntegerValueSize(FColumnType);
+    return FValueSize;
+}
+
+bool TTdbIntegerType::IsNullImage(const std::uint8_t* image) const noexcept {
+    if (FIndicatorAt >= 0) {
+        return image[FIndicatorAt] == 0;
+    }
+    return IsZeroNullCode(FColumnType) && LoadLE<std::int32_t>(image) == 0;
+}
+
+std::int64_t TTdbIntegerType::LoadValue(const std::uint8_t* image) const noexcept {
+    image += FValueAt;
+    switch (FValueSize) {
+        case 1:
+            return image[0];
+        case 2:
+            return LoadLE<std::int16_t>(image);
+        case 4:
+            return LoadLE<std::int32_t>(image);
+        default:
+            return LoadLE<std::int64_t>(image);
+    }
 }
 
 std::int64_t TTdbIntegerType::GetRangeMin() const noexcept {
@@ -158,14 +182,7 @@ void TTdbIntegerType::GetMinimum(TTdbDataValue& value) const {
 }
 
 bool TTdbIntegerType::IsNull(const TTdbDataValue& value) const {
-    const std::uint8_t* image = value.Image();
-    if (FHasNullByte) {
-        return image[NullByteOffset()] == 0;
-    }
-    if (IsZeroNullCode(FColumnType)) {
-        return LoadLE<std::int32_t>(image) == 0;
-    }
-    return false;
+    return IsNullImage(value.Image());
 }
 
 void TTdbIntegerType::SetNull(TTdbDataValue& value) const {
@@ -189,8 +206,8 @@ void TTdbIntegerType::SetInteger(TTdbDataValue& value, std::int64_t v) const {
     if (v < lo || v > hi) {
         RaiseRange(v, lo, hi);
     }
-    std::uint8_t* image = WriteImage(value) + ValueOffset();
-    switch (GetValueSize()) {
+    std::uint8_t* image = WriteImage(value) + FValueAt;
+    switch (FValueSize) {
         case 1:
             image[0] = static_cast<std::uint8_t>(v);
             break;
@@ -207,17 +224,7 @@ void TTdbIntegerType::SetInteger(TTdbDataValue& value, std::int64_t v) const {
 }
 
 std::int64_t TTdbIntegerType::GetInteger(const TTdbDataValue& value) const {
-    const std::uint8_t* image = value.Image() + ValueOffset();
-    switch (GetValueSize()) {
-        case 1:
-            return image[0];
-        case 2:
-            return LoadLE<std::int16_t>(image);
-        case 4:
-            return LoadLE<std::int32_t>(image);
-        default:
-            return LoadLE<std::int64_t>(image);
-    }
+    return LoadValue(value.Image());
 }
 
 void TTdbIntegerType::SetDouble(TTdbDataValue& value, double v) const {
@@ -234,10 +241,19 @@ bool TTdbIntegerType::CanCompareTo(const TTdbDataType* other) const {
 
 int TTdbIntegerType::CompareTo(const TTdbDataValue& v1, const TTdbDataValue& v2,
                                const TTdbDataType* t2, TStrCmpOptions) const {
-    if (IsNull(v1) || t2->IsNull(v2)) {
+    const std::uint8_t* a = v1.Image();
+    if (t2->IsIntegerFamily()) {
+        auto* other = static_cast<const TTdbIntegerType*>(t2);
+        const std::uint8_t* b = v2.Image();
+        if (IsNullImage(a) || other->IsNullImage(b)) {
+            return kCompareUndetermined;
+        }
+        return ThreeWay(LoadValue(a), other->LoadValue(b));
+    }
+    if (IsNullImage(a) || t2->IsNull(v2)) {
         return kCompareUndetermined;
     }
-    return ThreeWay(GetInteger(v1), t2->GetInteger(v2));
+    return ThreeWay(LoadValue(a), t2->GetInteger(v2));
 }
 
 bool TTdbIntegerType::CanConvertTo(const TTdbDataType* to, bool explicitly) const {

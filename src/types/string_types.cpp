@@ -2,6 +2,7 @@
 // place, owned buffers that grow on demand, collation order, code pages,
 // prefix bounds, wildcard matching, concatenation and case mapping.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "base/byte_image.h"
@@ -177,8 +178,12 @@ std::u16string_view TTdbStringType::WideView(const TTdbDataValue& value, char16_
             spill.resize(n);
             out = spill.data();
         }
-        for (std::size_t i = 0; i < n; ++i) {
-            out[i] = static_cast<char16_t>(LoadLE<std::uint16_t>(chars + 2 * i));
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(out, chars, n * 2);  // the image is already UTF-16LE
+        } else {
+            for (std::size_t i = 0; i < n; ++i) {
+                out[i] = static_cast<char16_t>(LoadLE<std::uint16_t>(chars + 2 * i));
+            }
         }
         return {out, n};
     }
