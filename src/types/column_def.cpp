@@ -388,10 +388,12 @@ TTdbEnumColumnDef::TTdbEnumColumnDef(std::u16string name, const TTdbDataType* da
     ReadType();
 }
 
+// No quote character: stored lists join the names with bare commas, so a name
+// that begins with a quote is just that name.
 TTdbEnumColumnDef::TTdbEnumColumnDef(std::u16string name, std::u16string_view enumNames,
                                      TTdbColumnOptions options, std::int16_t tableLevel)
     : TTdbColumnDef(name,
-                    TTdbDataType::GetEnumType(name, enumNames, u',', u'"',
+                    TTdbDataType::GetEnumType(name, enumNames, u',', u'\0',
                                               (options & cdoNullable) != 0, tableLevel),
                     options) {
     Options = WithNullByteRule(Options, DataType);
