@@ -158,7 +158,7 @@ std::u16string TTdbSortDef::CalcSpecification(const TTdbColumnDefs& columnDefs, 
                                               bool fieldNumbers, int withSize, bool reverse) const {
     std::u16string spec;
     if (IsCalculated) {
-        spec = u"(";
+        spec.push_back(u'(');
         if (FCalculation) {
             if (FCalculation->GetKind() == tesTablePL &&
                 columnDefs.GetTableLevel() >= kFirstLevelWithSql) {
