@@ -9,18 +9,10 @@
 #include <string_view>
 
 #include "base/engine_error.h"
+#include "base/log.h"
 #include "base/message_format.h"
 
 namespace tdb {
-
-// Where a session writes its log lines. The session's log file implements
-// this; the last-error record only writes to it.
-class TTdbLog {
-public:
-    virtual ~TTdbLog() = default;
-    virtual void LogMessage(int level, std::u16string_view subSystem,
-                            std::u16string_view msgText) = 0;
-};
 
 // Severity at which stored errors are logged.
 inline constexpr int kTdbErrorLogLevel = 2;
