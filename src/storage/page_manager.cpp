@@ -291,7 +291,7 @@ void TTdbPageManager::UnregisterClient(int32_t /*clientHdl*/, int32_t cacheSizeK
 }
 
 bool TTdbPageManager::AddFileSystem(std::u16string_view name,
-                                    std::unique_ptr<TdwFileSystem>&& fileSystem) {
+                                    std::unique_ptr<TdwFileSystem> fileSystem) {
     std::lock_guard lock(FCriticalSection);
     if (!fileSystem) {
         return false;
@@ -587,6 +587,23 @@ void TTdbClientStorage::SetName(std::u16string_view name) {
     FName = std::u16string(name);
 }
 
+void TTdbClientStorage::SetEncryptionFactory(TTdbEncryptionFactory factory) {
+    FEncryptionFactory = std::move(factory);
+}
+
+// A cryptor that cannot make its object must not let the tiles go out in plain text.
+std::unique_ptr<TTdbEncryption> TTdbClientStorage::MakeEncryption(
+    const std::u16string& context) const {
+    if (FCryptor != nullptr) {
+        std::unique_ptr<TTdbEncryption> encryption = FCryptor->CreateEncryption();
+        if (!encryption) {
+            FPageManager.Raise<ETdbPMStorageAccessDenied>(context, u"Wrong encryption");
+        }
+        return encryption;
+    }
+    return FEncryptionFactory ? FEncryptionFactory() : nullptr;
+}
+
 TTdbStorage& TTdbClientStorage::OpenStorage(std::u16string_view operation) const {
     TTdbStorage* storage = FPageManager.Storage(FStorageHdl);
     if (storage == nullptr) {
@@ -624,7 +641,7 @@ void TTdbClientStorage::NewStorage() {
     storage->FExpandedName = expanded;
     storage->FFileSystem = &FFileSystem;
     storage->FFileHdl = handle;
-    storage->FEncryption = FCryptor != nullptr ? FCryptor->CreateEncryption() : nullptr;
+    storage->FEncryption = MakeEncryption(context);
     storage->FTileSize = tileSize;
     storage->FPageSize = pageSize;
     storage->FRefCounter = 1;
@@ -654,12 +671,14 @@ void TTdbClientStorage::Open(bool readOnly, bool exclusive) {
             FPageManager.Raise<ETdbPMStorageNotFound>(u"Storage " + Quoted(FName) + u" not found",
                                                       u"");
         }
+        std::unique_ptr<TTdbEncryption> encryption = MakeEncryption(context);
         const int32_t handle = FFileSystem.OpenFile(FName, OpenMode(readOnly, exclusive));
         if (!TdwFileSystem::IsValidHandle(handle)) {
             FPageManager.Raise<ETdbPMStorageAccessDenied>(
                 context, FFileSystem.GetErrorMessage(FFileSystem.GetLastError()));
         }
         auto storage = std::make_unique<TTdbStorage>();
+        storage->FEncryption = std::move(encryption);
         storage->FName = FName;
         storage->FExpandedName = expanded;
         storage->FFileSystem = &FFileSystem;
@@ -668,7 +687,6 @@ void TTdbClientStorage::Open(bool readOnly, bool exclusive) {
         storage->FExclusive = exclusive;
         storage->FTileSize = tileSize;
         try {
-            storage->FEncryption = FCryptor != nullptr ? FCryptor->CreateEncryption() : nullptr;
             const int64_t size = FFileSystem.GetFileSize(handle);
             storage->FTileCount = static_cast<int32_t>((size + tileSize - 1) / tileSize);
         } catch (const Exception& e) {
@@ -684,8 +702,7 @@ void TTdbClientStorage::Open(bool readOnly, bool exclusive) {
             FPageManager.Raise<ETdbPMStorageAccessDenied>(
                 context, u"May not be opened twice if one is exclusive");
         }
-        std::unique_ptr<TTdbEncryption> encryption =
-            FCryptor != nullptr ? FCryptor->CreateEncryption() : nullptr;
+        std::unique_ptr<TTdbEncryption> encryption = MakeEncryption(context);
         bool agree = (encryption != nullptr) == (storage.FEncryption != nullptr);
         if (agree && encryption) {
             std::vector<std::byte> test(4000);
@@ -1188,12 +1205,15 @@ std::byte* TTdbStoragePageSite::SlowAddress(int32_t offset, int32_t count) {
         pageManager.Raise<ETdbPageManager>(context, u"No page is loaded");
     }
     if (FStorageTile->FClientHdl.load(std::memory_order_relaxed) == TTdbStoragePage::kStale) {
-        try {
-            Load(FPageNo, false);
-        } catch (...) {
-            Release();  // the page is gone with the changes that made it
-            throw;
+        if (FPageNo >= FClientStorage->GetPageCount()) {
+            // The page went with the changes that made it. A failed read, on the other hand,
+            // keeps the stale copy so that the next access tries again.
+            const std::u16string loading = u"Loading page " + Number(FPageNo) + u" of storage " +
+                                           Quoted(FClientStorage->FName);
+            Release();
+            pageManager.Raise<ETdbPageManager>(loading, u"Page no is invalid");
         }
+        Load(FPageNo, false);
     }
     if (offset < 0 || count < 0 || count > FPageLen - offset) {
         pageManager.Raise<ETdbPageManager>(context,

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -92,9 +93,9 @@ public:
     // Lowers the limit (not below 0) and trims the cache at once.
     void UnregisterClient(int32_t clientHdl, int32_t cacheSizeKB);
 
-    // Registers a named file system unless one of that name (any case) exists; when refused the
-    // file system stays with the caller. True when added.
-    bool AddFileSystem(std::u16string_view name, std::unique_ptr<TdwFileSystem>&& fileSystem);
+    // Registers a named file system unless one of that name (any case) exists; a refused one is
+    // freed. True when added.
+    bool AddFileSystem(std::u16string_view name, std::unique_ptr<TdwFileSystem> fileSystem);
     // The registered file system, counting a reference, or null.
     TdwFileSystem* GetFileSystem(std::u16string_view name);
     // Drops a reference; the last one closes and frees the file system.
@@ -149,6 +150,9 @@ private:
     std::vector<std::byte> FScratch;  // encrypted copies of tiles on their way to the file
 };
 
+// Makes the tile encryption of a storage whose client has no cryptor (null: not encrypted).
+using TTdbEncryptionFactory = std::function<std::unique_ptr<TTdbEncryption>()>;
+
 // One file as one file object sees it: a name, a page size and a session, over a shared storage.
 // Destroying an open client storage closes it; its page sites are then emptied and detached.
 class TTdbClientStorage {
@@ -165,6 +169,10 @@ public:
 
     const std::u16string& Name() const { return FName; }
     void SetName(std::u16string_view name);
+
+    // For files whose tiles are encrypted without a table cryptor; the cryptor, when there is
+    // one, decides. Set before opening.
+    void SetEncryptionFactory(TTdbEncryptionFactory factory);
 
     // Creates or empties the file and opens it as a new storage.
     void NewStorage();
@@ -209,12 +217,14 @@ private:
     friend class TTdbPageManager;
 
     TTdbStorage& OpenStorage(std::u16string_view operation) const;
+    std::unique_ptr<TTdbEncryption> MakeEncryption(const std::u16string& context) const;
     void AttachOpened();
     void RecountTiles(TTdbStorage& storage);
 
     TTdbPageManager& FPageManager;
     TdwFileSystem& FFileSystem;
     TdwCryptor* FCryptor;
+    TTdbEncryptionFactory FEncryptionFactory;
     int32_t FPageSize = 0;  // 0: the storage's, or the tile size
     int32_t FPageManClientHdl;
     int32_t FStorageHdl = 0;
