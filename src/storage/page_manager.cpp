@@ -152,6 +152,9 @@ struct TTdbStorage {
 
     int32_t TilesPerBuffer() const { return FPageSize > FTileSize ? FPageSize / FTileSize : 1; }
     int32_t BufferSize() const { return TilesPerBuffer() * FTileSize; }
+    int64_t PageCount() const {
+        return (int64_t{FTileCount} * FTileSize + FPageSize - 1) / FPageSize;
+    }
 
     void MakeHash() {
         const size_t length = std::max<size_t>(64, static_cast<size_t>(FTileCount / 10));
@@ -631,6 +634,7 @@ void TTdbClientStorage::NewStorage() {
         FPageManager.Raise<ETdbPMStorageAccessDenied>(
             context, u"May not be opened twice if one is exclusive");
     }
+    std::unique_ptr<TTdbEncryption> encryption = MakeEncryption(context);
     const int32_t handle = FFileSystem.CreateFile(FName);
     if (!TdwFileSystem::IsValidHandle(handle)) {
         FPageManager.Raise<ETdbPageManager>(context,
@@ -641,7 +645,7 @@ void TTdbClientStorage::NewStorage() {
     storage->FExpandedName = expanded;
     storage->FFileSystem = &FFileSystem;
     storage->FFileHdl = handle;
-    storage->FEncryption = MakeEncryption(context);
+    storage->FEncryption = std::move(encryption);
     storage->FTileSize = tileSize;
     storage->FPageSize = pageSize;
     storage->FRefCounter = 1;
@@ -1117,13 +1121,17 @@ void TTdbStoragePageSite::Load(int32_t pageNo, bool init) {
     TTdbClientStorage& client = *FClientStorage;
     TTdbPageManager& pageManager = client.FPageManager;
     std::lock_guard lock(pageManager.FCriticalSection);
-    TTdbStorage& storage = client.OpenStorage(u"Loading page " + Number(pageNo) + u" of storage");
+    TTdbStorage* open = pageManager.Storage(client.FStorageHdl);
+    if (open == nullptr) {
+        client.OpenStorage(u"Loading page " + Number(pageNo) + u" of storage");  // raises
+    }
+    TTdbStorage& storage = *open;
     const int64_t pageSize = storage.FPageSize;
     const int64_t tileSize = storage.FTileSize;
     const int32_t perBuffer = storage.TilesPerBuffer();
     const int64_t bytePos = int64_t{pageNo} * pageSize;
     const int64_t pageEndTiles = (bytePos + pageSize + tileSize - 1) / tileSize;
-    if (pageNo < 0 || (!init && pageNo >= client.GetPageCount()) ||
+    if (pageNo < 0 || (!init && pageNo >= storage.PageCount()) ||
         pageEndTiles > std::numeric_limits<int32_t>::max()) {
         pageManager.Raise<ETdbPageManager>(
             u"Loading page " + Number(pageNo) + u" of storage " + Quoted(client.FName),
@@ -1199,24 +1207,25 @@ std::byte* TTdbStoragePageSite::SlowAddress(int32_t offset, int32_t count) {
     }
     TTdbPageManager& pageManager = FClientStorage->FPageManager;
     std::lock_guard lock(pageManager.FCriticalSection);
-    const std::u16string context =
-        u"Accessing page " + Number(FPageNo) + u" of storage " + Quoted(FClientStorage->FName);
+    const auto context = [this](std::u16string_view what) {
+        return std::u16string(what) + Number(FPageNo) + u" of storage " +
+               Quoted(FClientStorage->FName);
+    };
     if (FStorageTile == nullptr) {
-        pageManager.Raise<ETdbPageManager>(context, u"No page is loaded");
+        pageManager.Raise<ETdbPageManager>(context(u"Accessing page "), u"No page is loaded");
     }
     if (FStorageTile->FClientHdl.load(std::memory_order_relaxed) == TTdbStoragePage::kStale) {
         if (FPageNo >= FClientStorage->GetPageCount()) {
             // The page went with the changes that made it. A failed read, on the other hand,
             // keeps the stale copy so that the next access tries again.
-            const std::u16string loading = u"Loading page " + Number(FPageNo) + u" of storage " +
-                                           Quoted(FClientStorage->FName);
+            std::u16string loading = context(u"Loading page ");
             Release();
-            pageManager.Raise<ETdbPageManager>(loading, u"Page no is invalid");
+            pageManager.Raise<ETdbPageManager>(std::move(loading), u"Page no is invalid");
         }
         Load(FPageNo, false);
     }
     if (offset < 0 || count < 0 || count > FPageLen - offset) {
-        pageManager.Raise<ETdbPageManager>(context,
+        pageManager.Raise<ETdbPageManager>(context(u"Accessing page "),
                                            u"Offset " + Number(offset) + u" is out of range");
     }
     return FStorageTile->FMemory.get() + FTileOffset + offset;
@@ -1237,8 +1246,11 @@ void TTdbStoragePageSite::Modify() {
     std::lock_guard lock(pageManager.FCriticalSection);
     Address(0, 0);  // raises without a page, reads a stale one again
     TTdbStoragePage& page = *FStorageTile;
-    TTdbStorage& storage =
-        client.OpenStorage(u"Modifying page " + Number(FPageNo) + u" of storage");
+    TTdbStorage* open = pageManager.Storage(client.FStorageHdl);
+    if (open == nullptr) {
+        client.OpenStorage(u"Modifying page " + Number(FPageNo) + u" of storage");  // raises
+    }
+    TTdbStorage& storage = *open;
     if (client.FReadOnly || storage.FReadOnly) {
         // Whatever was written through an address must not survive as if it were the file's.
         if (page.FClientHdl.load(std::memory_order_relaxed) == TTdbStoragePage::kClean) {

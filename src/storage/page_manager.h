@@ -143,7 +143,6 @@ private:
     std::vector<std::unique_ptr<FileSystemEntry>> FFileSystems;
     std::vector<std::unique_ptr<TTdbStorage>> FStorages;  // handle = position + 1; closed = null
     std::vector<Pool> FTileCaches;
-    uint32_t FLastGeneration = 0;
     TTdbLog* FLog = nullptr;
     int64_t FCacheLimit = 0;
     int64_t FCacheSize = 0;
