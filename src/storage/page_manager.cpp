@@ -5,8 +5,9 @@
 // Design notes
 //
 //  1. A storage is one open physical file. Its cached buffers live in its hash (bucket = tile mod
-//     length, the length fixed when the storage is made); every buffer that is not pooled is in
-//     exactly one storage's hash, which owns it. Pooled buffers are owned by their size's pool.
+//     length; the length starts at max(64, tiles / 10) and grows when chains average more than
+//     two buffers); every buffer that is not pooled is in exactly one storage's hash, which owns
+//     it. Pooled buffers are owned by their size's pool.
 //  2. A buffer holds tiles-per-buffer consecutive tiles starting at a multiple of tiles-per-buffer
 //     of the storage's current page size. At most one buffer of a tile is not stale; lookups see
 //     only buffers that are not stale, so two clients can never change two copies of one tile.
@@ -148,6 +149,7 @@ struct TTdbStorage {
     int32_t FPageSize = 0;
     int32_t FRefCounter = 0;
     std::vector<std::unique_ptr<TTdbStoragePage>> FCachedPages;
+    size_t FCachedCount = 0;
     TTdbStoragePage* FFirstModifiedPage = nullptr;
 
     int32_t TilesPerBuffer() const { return FPageSize > FTileSize ? FPageSize / FTileSize : 1; }
@@ -178,13 +180,31 @@ struct TTdbStorage {
         return nullptr;
     }
 
-    // Appends at the end of the tile's chain.
+    // Appends at the end of the tile's chain. A file that grew far beyond the size it was
+    // opened with gets more buckets, so that hits stay short walks.
     void Insert(std::unique_ptr<TTdbStoragePage> page) {
+        if (++FCachedCount > 2 * FCachedPages.size()) {
+            Rehash(2 * FCachedCount);
+        }
         std::unique_ptr<TTdbStoragePage>* link = &FCachedPages[Bucket(page->FTileNo)];
         while (*link) {
             link = &(*link)->FNextInHash;
         }
         *link = std::move(page);
+    }
+
+    void Rehash(size_t length) {
+        std::vector<std::unique_ptr<TTdbStoragePage>> old(length);
+        old.swap(FCachedPages);
+        for (auto& head : old) {
+            while (head) {
+                std::unique_ptr<TTdbStoragePage> page = std::move(head);
+                head = std::move(page->FNextInHash);
+                std::unique_ptr<TTdbStoragePage>& bucket = FCachedPages[Bucket(page->FTileNo)];
+                page->FNextInHash = std::move(bucket);
+                bucket = std::move(page);
+            }
+        }
     }
 
     std::unique_ptr<TTdbStoragePage> Remove(TTdbStoragePage* target) {
@@ -197,6 +217,7 @@ struct TTdbStorage {
         }
         std::unique_ptr<TTdbStoragePage> page = std::move(*link);
         *link = std::move(page->FNextInHash);
+        --FCachedCount;
         return page;
     }
 
@@ -209,6 +230,7 @@ struct TTdbStorage {
                 if (take(**link)) {
                     std::unique_ptr<TTdbStoragePage> page = std::move(*link);
                     *link = std::move(page->FNextInHash);
+                    --FCachedCount;
                     sink(std::move(page));
                 } else {
                     link = &(*link)->FNextInHash;

@@ -371,6 +371,27 @@ TEST_F(PageManagerTest, UndoOfPagesGrownBeyondTheFileLeavesNoGarbage) {
     EXPECT_EQ(ReadBytes(Path("data.bin")).size(), 2u * kTile);  // nothing was written
 }
 
+TEST_F(PageManagerTest, AStorageThatGrowsFromNothingKeepsFindingItsPages) {
+    auto client = Client("grown.bin");
+    client->NewStorage();
+    constexpr int32_t kPages = 300;  // far more than the buckets it was made with
+    for (int32_t page = 0; page < kPages; ++page) {
+        client->NewPage(page)->WriteInt32(0, page * 3);
+    }
+    for (int32_t page = 0; page < kPages; ++page) {
+        ASSERT_EQ(client->ReadPage(page)->ReadInt32(0), page * 3) << page;
+    }
+    client->Flush();
+    client->Invalidate();
+    const int32_t before = client->ReadCount();
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int32_t page = kPages - 1; page >= 0; --page) {
+            ASSERT_EQ(client->ReadPage(page)->ReadInt32(0), page * 3) << page;
+        }
+    }
+    EXPECT_EQ(client->ReadCount() - before, kPages);  // the second pass hits
+}
+
 TEST_F(PageManagerTest, FlushWritesEveryClientsChangesAndInvalidateRereads) {
     MakeFile("data.bin", 4 * kTile);
     auto first = Opened("data.bin", 0, 1);
