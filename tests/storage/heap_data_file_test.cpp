@@ -1,0 +1,217 @@
+// The heap data file: record slots after the header, counts and storage sizes, iteration, the
+// refusals of writing, and another process's appends arriving through Invalidate.
+#include "storage/heap_data_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "../types/table_def_fakes.h"
+#include "base/engine_error.h"
+#include "platform/text.h"
+#include "storage/os_file_system.h"
+#include "test_support.h"
+
+namespace tdb {
+namespace {
+
+using testing::ReadBytes;
+using testing::TempDir;
+
+class HeapDataFileTest : public ::testing::Test {
+protected:
+    HeapDataFileTest() { pm_.RegisterClient(1, 8192); }
+
+    // A level-6 table whose records are RecordSize bytes: one String column.
+    std::unique_ptr<TTdbHeapDataFile> CreateTable(const std::u16string& name,
+                                                  std::int16_t recordSize = 100,
+                                                  std::int16_t level = 6) {
+        TTdbColumnDefs columns;
+        const std::int32_t length = recordSize <= 256 ? recordSize - 1 : recordSize - 2;
+        columns.Add(TTdbColumnDef::CreateStringColumnDef(
+            u"S", TTdbDataType::GetStringType(ctString, false, length, u"", level), 0, u""));
+        auto file = std::make_unique<TTdbHeapDataFile>(pm_, fs_, 1, name);
+        file->NewFile(level, cryptor_, 1000, u"", {}, columns, {}, {}, {});
+        return file;
+    }
+
+    std::unique_ptr<TTdbHeapDataFile> OpenTable(const std::u16string& name) {
+        auto file = std::make_unique<TTdbHeapDataFile>(pm_, fs_, 1, name);
+        std::int32_t capacity = 0;
+        std::u16string collation;
+        TTdbTypeDefs types;
+        TTdbColumnDefs columns;
+        TTdbCheckDefs checks;
+        TTdbCandidateKeyDefs keys;
+        TTdbForeignKeyDefs foreignKeys;
+        file->Open(false, false, cryptor_, factory_, capacity, collation, types, columns, checks,
+                   keys, foreignKeys);
+        return file;
+    }
+
+    static std::vector<std::byte> Record(std::size_t size, int fill) {
+        return std::vector<std::byte>(size, static_cast<std::byte>(fill));
+    }
+
+    TempDir dir_;
+    TdwOSFileSystem fs_{dir_.Name()};
+    TTdbPageManager pm_;
+    TdwCryptor cryptor_;
+    deftest::RecordingFactory factory_;
+};
+
+TEST_F(HeapDataFileTest, EmptyTableHasNoRecordsAndAppendsRecordOne) {
+    auto file = CreateTable(u"E.tdbt");
+    EXPECT_EQ(file->GetRecordCount(), 0);
+    EXPECT_EQ(file->GetFirstRecordNo(), -19);
+    EXPECT_EQ(file->GetLastRecordNo(), -19);
+    EXPECT_EQ(file->GetNextRecordNo(0), -19);
+    EXPECT_FALSE(file->GetCanDelete());
+    EXPECT_TRUE(file->CanAppend());
+    EXPECT_EQ(file->DeleteRecord(1), -3);
+    EXPECT_EQ(file->InsertRecord(Record(100, 1)), 1);
+    EXPECT_EQ(file->GetFirstRecordNo(), 1);
+    EXPECT_EQ(file->GetLastRecordNo(), 1);
+}
+
+TEST_F(HeapDataFileTest, RecordsRoundTripAcrossPagesAndReopening) {
+    // 300-byte records straddle the 4096-byte pages now and then.
+    auto file = CreateTable(u"R.tdbt", 300);
+    for (int i = 1; i <= 40; ++i)
+        ASSERT_EQ(file->InsertRecord(Record(300, i)), i);
+    ASSERT_EQ(file->WriteRecord(14, Record(300, 200)), 0);
+    file->Flush();
+    file->Close();
+
+    file = OpenTable(u"R.tdbt");
+    ASSERT_EQ(file->GetRecordCount(), 40);
+    std::vector<std::byte> buffer(300);
+    for (int i = 1; i <= 40; ++i) {
+        ASSERT_EQ(file->ReadRecord(i, buffer), 0);
+        EXPECT_EQ(buffer, Record(300, i == 14 ? 200 : i)) << i;
+    }
+    // Iteration walks 1..count and stops with -19 at both ends.
+    int seen = 0;
+    for (std::int32_t n = file->GetFirstRecordNo(); n > 0; n = file->GetNextRecordNo(n))
+        ++seen;
+    EXPECT_EQ(seen, 40);
+    EXPECT_EQ(file->GetPrevRecordNo(1), -19);
+    EXPECT_EQ(file->GetPrevRecordNo(2), 1);
+    EXPECT_EQ(file->GetNextRecordNo(40), -19);
+
+    // Deleting drops the last slot, whichever number is named.
+    EXPECT_EQ(file->DeleteRecord(3), 0);
+    EXPECT_EQ(file->GetRecordCount(), 39);
+    ASSERT_EQ(file->ReadRecord(3, buffer), 0);
+    EXPECT_EQ(buffer, Record(300, 3));
+    file->Clear();
+    EXPECT_EQ(file->GetRecordCount(), 0);
+    EXPECT_EQ(file->GetStorageSize(), file->GetFileOffset());
+    file->Flush();
+    file->Close();
+    EXPECT_EQ(OpenTable(u"R.tdbt")->GetRecordCount(), 0);
+}
+
+TEST_F(HeapDataFileTest, StorageIsExactlyAsLongAsTheSlots) {
+    auto file = CreateTable(u"S.tdbt", 100);
+    EXPECT_EQ(file->GetFileOffset(), 16384);
+    for (int i = 0; i < 10; ++i)
+        file->InsertRecord(Record(100, i));
+    EXPECT_EQ(file->GetStorageSize(), 17384);
+    EXPECT_EQ(file->Storage()->GetPageSize(), 4096);
+    // Five pages of 4096 bytes take three tiles of the cache; the storage reports whole tiles.
+    EXPECT_EQ(file->Storage()->GetSize(), 24576);
+    file->Flush();
+    EXPECT_EQ(std::filesystem::file_size(dir_.Path() / "S.tdbt"), 24576u);
+    for (int i = 0; i < 10; ++i)
+        file->DeleteRecord(10 - i);
+    EXPECT_EQ(file->GetStorageSize(), 16384);
+    EXPECT_EQ(file->Storage()->GetSize(), 16384);
+    file->Flush();
+    EXPECT_EQ(std::filesystem::file_size(dir_.Path() / "S.tdbt"), 16384u);
+}
+
+TEST_F(HeapDataFileTest, WriteBelowRecordOneWritesNothing) {
+    auto file = CreateTable(u"W.tdbt");
+    file->InsertRecord(Record(100, 1));
+    file->Flush();
+    const std::string before = ReadBytes(dir_.Path() / "W.tdbt");
+    EXPECT_EQ(file->WriteRecord(0, Record(100, 9)), -3);
+    EXPECT_EQ(file->WriteRecord(-5, Record(100, 9)), -3);
+    file->Flush();
+    EXPECT_EQ(ReadBytes(dir_.Path() / "W.tdbt"), before);
+    std::vector<std::byte> buffer(100);
+    file->ReadRecord(1, buffer);
+    EXPECT_EQ(buffer, Record(100, 1));
+}
+
+TEST_F(HeapDataFileTest, OldLevelsPutRecordsRightAfterTheHeader) {
+    auto file = CreateTable(u"Old.dat", 10, 3);
+    const std::int64_t offset = file->GetFileOffset();
+    EXPECT_EQ(file->InsertRecord(Record(10, 3)), 1);
+    file->Flush();
+    file->Close();
+    const std::string bytes = ReadBytes(dir_.Path() / "Old.dat");
+    ASSERT_LT(offset, 8192);
+    ASSERT_EQ(bytes.size(), 8192u) << "one whole tile";
+    EXPECT_EQ(bytes[static_cast<std::size_t>(offset)], 3);
+    EXPECT_EQ(bytes[10], 1) << "record count at offset 10 of a level-3 header";
+}
+
+TEST_F(HeapDataFileTest, AFailedFlushNamesTheFile) {
+    auto file = CreateTable(u"F.tdbt");
+    file->Flush();
+    file->Close();
+    auto readOnly = std::make_unique<TTdbHeapDataFile>(pm_, fs_, 1, u"F.tdbt");
+    std::int32_t capacity = 0;
+    std::u16string collation;
+    TTdbTypeDefs types;
+    TTdbColumnDefs columns;
+    TTdbCheckDefs checks;
+    TTdbCandidateKeyDefs keys;
+    TTdbForeignKeyDefs foreignKeys;
+    readOnly->Open(true, false, cryptor_, factory_, capacity, collation, types, columns, checks,
+                   keys, foreignKeys);
+    const std::int32_t result = readOnly->InsertRecord(Record(100, 1));
+    if (result > 0) {
+        try {
+            readOnly->Flush();
+            FAIL() << "a read-only file took a flush";
+        } catch (const ETdbEngine& e) {
+            EXPECT_EQ(e.Code(), 3);
+            EXPECT_NE(ToUtf8(e.Message()).find("F.tdbt"), std::string::npos);
+        }
+    } else {
+        EXPECT_EQ(result, -3);
+    }
+}
+
+TEST_F(HeapDataFileTest, AnotherProcessesAppendsArriveThroughInvalidate) {
+    auto file = CreateTable(u"Shared.tdbt");
+    file->InsertRecord(Record(100, 1));
+    file->Flush();
+    file->UpdateDir();
+    ASSERT_EQ(file->GetRecordCount(), 1);
+
+    const std::string command =
+        std::string(ZENKALO_DATA_FILE_PROBE) + " '" + dir_.Path().string() + "' Shared.tdbt 5";
+    FILE* probe = popen(command.c_str(), "r");
+    ASSERT_NE(probe, nullptr);
+    char line[256] = {};
+    const bool answered = std::fgets(line, sizeof line, probe) != nullptr;
+    EXPECT_EQ(pclose(probe), 0);
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(std::string(line), "count 6\n");
+
+    EXPECT_EQ(file->GetRecordCount(), 1) << "nothing changes before Invalidate";
+    file->Invalidate();
+    EXPECT_EQ(file->GetRecordCount(), 6);
+    std::vector<std::byte> buffer(100);
+    file->ReadRecord(6, buffer);
+    EXPECT_EQ(buffer, Record(100, 0x5A));
+}
+
+}  // namespace
+}  // namespace tdb
