@@ -62,22 +62,6 @@ constexpr int kMaxOldEnumItems = 255;
 constexpr int kMaxLevel4EnumItems = 15;
 constexpr int kMaxSkippedColumns = kTdbMaxColumns;
 
-// Types that mark NULL by a zero value instead of a null byte below level 6.
-bool MarksNullByZero(TTdbColumnType type) {
-    switch (type) {
-        case ctDate:
-        case ctMemo:
-        case ctEnum:
-        case ctLink:
-        case ctBlob:
-        case ctRelation:
-        case ctTimeStamp:
-        case ctWideMemo:
-            return true;
-        default:
-            return false;
-    }
-}
 
 bool IsLinkType(TTdbColumnType type) {
     return type == ctLink || type == ctRelation;
@@ -89,7 +73,7 @@ std::uint8_t OptionNibble(const TTdbColumnDef& column) {
     if (type == ctAutoInc || type == ctLink) {
         if (column.Options & cdoUniqueId)
             nibble |= kNibbleNullable;
-    } else if (column.GetNullable() && !MarksNullByZero(type)) {
+    } else if (column.GetNullable() && !TTdbDataType::MarksNullByZero(type)) {
         nibble |= kNibbleNullable;
     }
     return nibble;
@@ -99,7 +83,7 @@ TTdbColumnOptions OptionsFromNibble(std::uint8_t nibble, TTdbColumnType type, st
     TTdbColumnOptions options = nibble & 0x07;
     if (nibble & kNibbleNullable)
         options |= (type == ctAutoInc || type == ctLink) ? cdoUniqueId : cdoNullable;
-    if (MarksNullByZero(type) && TTdbColumnDef::MayBeNullable(type, level))
+    if (TTdbDataType::MarksNullByZero(type) && TTdbColumnDef::MayBeNullable(type, level))
         options |= cdoNullable;
     return options;
 }

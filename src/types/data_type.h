@@ -211,6 +211,9 @@ public:
     // Memo and WideMemo read as String and WideString; all else unchanged.
     static const TTdbDataType* GetVariableType(const TTdbDataType* dataType);
     static bool MayBeNullable(TTdbColumnType columnType, std::int16_t tableLevel) noexcept;
+    // Types whose NULL is a zero value (an empty date, block number or link) rather than an
+    // indicator byte.
+    static bool MarksNullByZero(TTdbColumnType columnType) noexcept;
 
     // ---- Descriptor ----
 

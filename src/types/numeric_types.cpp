@@ -22,21 +22,6 @@ bool IsZeroNullCode(TTdbColumnType code) noexcept {
     return code == ctAutoInc || code == ctLink || code == ctBlob;
 }
 
-bool IsWithoutNullByte(TTdbColumnType code) noexcept {
-    switch (code) {
-        case ctDate:
-        case ctMemo:
-        case ctEnum:
-        case ctLink:
-        case ctBlob:
-        case ctRelation:
-        case ctTimeStamp:
-        case ctWideMemo:
-            return true;
-        default:
-            return false;
-    }
-}
 
 std::int32_t IntegerValueSize(TTdbColumnType code) noexcept {
     switch (code) {
@@ -58,10 +43,26 @@ const TTdbDataType* IntegerOfKind(TTdbColumnType kind, bool nullable, std::int16
 
 }  // namespace
 
+bool TTdbDataType::MarksNullByZero(TTdbColumnType columnType) noexcept {
+    switch (columnType) {
+        case ctDate:
+        case ctMemo:
+        case ctEnum:
+        case ctLink:
+        case ctBlob:
+        case ctRelation:
+        case ctTimeStamp:
+        case ctWideMemo:
+            return true;
+        default:
+            return false;
+    }
+}
+
 TTdbNumericType::TTdbNumericType(TTdbColumnType columnType, bool nullable, std::int16_t level,
                                  std::int32_t valueSize) noexcept
     : TTdbDataType(columnType, nullable, level),
-      FHasNullByte(nullable && MayBeNullable(columnType, level) && !IsWithoutNullByte(columnType)),
+      FHasNullByte(nullable && MayBeNullable(columnType, level) && !MarksNullByZero(columnType)),
       FDataSize(valueSize + (FHasNullByte ? 1 : 0)) {}
 
 // ---------------------------------------------------------------------------
