@@ -273,44 +273,52 @@ bool TTdbDataFile::Encrypts() const noexcept {
 
 // ---- Byte transfers ----
 
+namespace {
+
+// Calls piece(pageNo, offset, done, count) for each part of [pos, pos + size) that one page of
+// pageSize bytes holds, in order.
+template <typename Piece>
+void ForEachPagePiece(std::int64_t pos, std::size_t size, std::int64_t pageSize, Piece&& piece) {
+    std::size_t done = 0;
+    while (done < size) {
+        const std::int64_t at = pos + static_cast<std::int64_t>(done);
+        const auto pageNo = static_cast<std::int32_t>(at / pageSize);
+        const auto offset = static_cast<std::int32_t>(at % pageSize);
+        const std::size_t count = std::min(size - done, static_cast<std::size_t>(pageSize - offset));
+        piece(pageNo, offset, done, count);
+        done += count;
+    }
+}
+
+}  // namespace
+
 void TTdbDataFile::ReadBytes(std::int64_t pos, std::span<std::byte> buffer) {
     try {
-        const std::int64_t pageSize = FPage->ClientStorage()->GetPageSize();
-        std::size_t done = 0;
-        while (done < buffer.size()) {
-            const std::int64_t at = pos + static_cast<std::int64_t>(done);
-            const auto pageNo = static_cast<std::int32_t>(at / pageSize);
-            const auto offset = static_cast<std::int32_t>(at % pageSize);
-            const std::size_t count =
-                std::min(buffer.size() - done, static_cast<std::size_t>(pageSize - offset));
-            if (FPage->PageNo() != pageNo)
-                FPage->LoadPage(pageNo);
-            FPage->CopyTo(offset, buffer.subspan(done, count));
-            done += count;
-        }
+        ForEachPagePiece(pos, buffer.size(), FPage->ClientStorage()->GetPageSize(),
+                         [&](std::int32_t pageNo, std::int32_t offset, std::size_t done,
+                             std::size_t count) {
+                             if (FPage->PageNo() != pageNo)
+                                 FPage->LoadPage(pageNo);
+                             FPage->CopyTo(offset, buffer.subspan(done, count));
+                         });
     } catch (const ETdbPageManager&) {
         RaiseReadError();
     }
 }
 
 void TTdbDataFile::WriteBytes(std::int64_t pos, std::span<const std::byte> buffer) {
-    const std::int64_t pageSize = FPage->ClientStorage()->GetPageSize();
-    std::size_t done = 0;
-    while (done < buffer.size()) {
-        const std::int64_t at = pos + static_cast<std::int64_t>(done);
-        const auto pageNo = static_cast<std::int32_t>(at / pageSize);
-        const auto offset = static_cast<std::int32_t>(at % pageSize);
-        const std::size_t count =
-            std::min(buffer.size() - done, static_cast<std::size_t>(pageSize - offset));
-        if (FPage->PageNo() != pageNo) {
-            if (pageNo >= FStorage->GetPageCount())
-                FPage->InitPage(pageNo);
-            else
-                FPage->LoadPage(pageNo);
-        }
-        FPage->CopyFrom(buffer.subspan(done, count), offset);
-        done += count;
-    }
+    ForEachPagePiece(pos, buffer.size(), FPage->ClientStorage()->GetPageSize(),
+                     [&](std::int32_t pageNo, std::int32_t offset, std::size_t done,
+                         std::size_t count) {
+                         if (FPage->PageNo() != pageNo) {
+                             // A page past the end is made, not read.
+                             if (pageNo >= FStorage->GetPageCount())
+                                 FPage->InitPage(pageNo);
+                             else
+                                 FPage->LoadPage(pageNo);
+                         }
+                         FPage->CopyFrom(buffer.subspan(done, count), offset);
+                     });
 }
 
 std::int32_t TTdbDataFile::ReadInt32At(std::int64_t pos) {
