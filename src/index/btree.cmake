@@ -1,0 +1,1 @@
+# The B-tree of fixed-size entries.

@@ -1,0 +1,1 @@
+# Index files: names, kinds, the header page and the operations tables call.

@@ -1,0 +1,1 @@
+# Index keys: entries from records and text, and their order.

@@ -1,0 +1,1 @@
+# Index key tests.
