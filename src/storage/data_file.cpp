@@ -60,53 +60,17 @@ bool IsDelimiter(char16_t c) {
     return c == u'/' || c == u'\\';
 }
 
-std::size_t NameStart(std::u16string_view path) {
-    for (std::size_t i = path.size(); i > 0; --i) {
-        if (IsDelimiter(path[i - 1]))
-            return i;
-    }
-    return 0;
-}
-
-std::u16string_view Extension(std::u16string_view path) {
-    const std::size_t start = NameStart(path);
-    const std::size_t dot = path.rfind(u'.');
-    if (dot == std::u16string_view::npos || dot < start)
-        return {};
-    return path.substr(dot);
-}
-
-bool SameAscii(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char16_t x = a[i], y = b[i];
-        if (x >= u'A' && x <= u'Z')
-            x = static_cast<char16_t>(x - u'A' + u'a');
-        if (y >= u'A' && y <= u'Z')
-            y = static_cast<char16_t>(y - u'A' + u'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
-bool SameAscii(std::string_view a, std::string_view b) {
-    std::u16string wa(a.begin(), a.end()), wb(b.begin(), b.end());
-    return SameAscii(std::u16string_view(wa), std::u16string_view(wb));
-}
-
 std::u16string Directory(std::u16string_view base) {
-    return std::u16string(base.substr(0, NameStart(base)));
+    return std::u16string(base.substr(0, FileNameStart(base)));
 }
 
 // The extension of a system index file below level 4, or empty for other index names.
 std::u16string OldSystemIndexExtension(std::u16string_view indexName) {
-    if (SameAscii(indexName, u"sys_Inr"))
+    if (SameAsciiText(indexName, u"sys_Inr"))
         return u".inr";
-    if (SameAscii(indexName, u"sys_Id"))
+    if (SameAsciiText(indexName, u"sys_Id"))
         return u".id";
-    if (indexName.size() == 7 && SameAscii(indexName.substr(0, 6), u"sys_In") &&
+    if (indexName.size() == 7 && SameAsciiText(indexName.substr(0, 6), u"sys_In") &&
         indexName[6] >= u'1' && indexName[6] <= u'9')
         return std::u16string(u".in") + indexName[6];
     return {};
@@ -152,7 +116,43 @@ TdwEncryptionMethod MethodFromHeaderCode(std::uint8_t code) {
 // ---- File names ----
 
 std::u16string FileNameBase(std::u16string_view fileName) {
-    return std::u16string(fileName.substr(0, fileName.size() - Extension(fileName).size()));
+    return std::u16string(fileName.substr(0, fileName.size() - FileExtension(fileName).size()));
+}
+
+std::size_t FileNameStart(std::u16string_view path) {
+    for (std::size_t i = path.size(); i > 0; --i) {
+        if (IsDelimiter(path[i - 1]))
+            return i;
+    }
+    return 0;
+}
+
+std::u16string_view FileExtension(std::u16string_view path) {
+    const std::size_t start = FileNameStart(path);
+    const std::size_t dot = path.rfind(u'.');
+    if (dot == std::u16string_view::npos || dot < start)
+        return {};
+    return path.substr(dot);
+}
+
+bool SameAsciiText(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char16_t x = a[i], y = b[i];
+        if (x >= u'A' && x <= u'Z')
+            x = static_cast<char16_t>(x - u'A' + u'a');
+        if (y >= u'A' && y <= u'Z')
+            y = static_cast<char16_t>(y - u'A' + u'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+bool SameAsciiText(std::string_view a, std::string_view b) {
+    std::u16string wa(a.begin(), a.end()), wb(b.begin(), b.end());
+    return SameAsciiText(std::u16string_view(wa), std::u16string_view(wb));
 }
 
 std::u16string DataFileName(std::u16string_view base, std::int16_t level) {
@@ -175,11 +175,13 @@ std::u16string IndexFileName(std::u16string_view base, std::u16string_view index
     const std::u16string directory = Directory(base);
     const std::u16string systemExtension = OldSystemIndexExtension(indexName);
     if (!systemExtension.empty()) {
-        std::u16string tableName(base.substr(NameStart(base)));
+        std::u16string tableName(base.substr(FileNameStart(base)));
         tableName.resize(std::min<std::size_t>(tableName.size(), 40));
         return directory + tableName + systemExtension;
     }
-    const bool temporary = NameStart(base) < base.size() && base[NameStart(base)] == u'~';
+    if (!FileExtension(indexName).empty())
+        return directory + std::u16string(indexName);
+    const bool temporary = FileNameStart(base) < base.size() && base[FileNameStart(base)] == u'~';
     return directory + std::u16string(indexName) + (temporary ? u".$$i" : u".ind");
 }
 
@@ -191,7 +193,7 @@ std::u16string RelationTableFileName(std::u16string_view base, std::u16string_vi
 }
 
 std::u16string FindTableFile(TdwFileSystem& fileSystem, std::u16string_view name) {
-    if (!Extension(name).empty())
+    if (!FileExtension(name).empty())
         return std::u16string(name);
     const std::u16string oldName = std::u16string(name) + u".dat";
     if (fileSystem.FileExists(oldName))
@@ -200,9 +202,9 @@ std::u16string FindTableFile(TdwFileSystem& fileSystem, std::u16string_view name
 }
 
 std::u16string TableNameFromFileName(std::u16string_view fileName) {
-    std::u16string_view name = fileName.substr(NameStart(fileName));
-    const std::u16string_view extension = Extension(name);
-    if (SameAscii(extension, u".dat") || SameAscii(extension, u".tdbt"))
+    std::u16string_view name = fileName.substr(FileNameStart(fileName));
+    const std::u16string_view extension = FileExtension(name);
+    if (SameAsciiText(extension, u".dat") || SameAsciiText(extension, u".tdbt"))
         name.remove_suffix(extension.size());
     return std::u16string(name);
 }
@@ -544,11 +546,11 @@ void TTdbDataFile::OpenOldLevel(bool readOnly, TdwCryptor& cryptor, TTdbExpressi
     TdwEncryptionMethod method = emNone;
     if (marker.empty())
         method = emNone;
-    else if (SameAscii(marker, kFastMarker))
+    else if (SameAsciiText(marker, kFastMarker))
         method = emFast;
-    else if (SameAscii(marker, kBlowfishMarker))
+    else if (SameAsciiText(marker, kBlowfishMarker))
         method = emBlowfish;
-    else if (SameAscii(marker, kRijndaelMarker))
+    else if (SameAsciiText(marker, kRijndaelMarker))
         method = emRijndael;
     else if (FLevel == 4)
         method = emProtection;

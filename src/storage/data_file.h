@@ -20,13 +20,24 @@ namespace tdb {
 class TTdbCollation;
 
 // ---- File names ----
+// Paths use "/" or "\\" as delimiters.
+
+// Where the name part of a path starts.
+std::size_t FileNameStart(std::u16string_view path);
+// The extension of the name part with its dot; empty when it has none.
+std::u16string_view FileExtension(std::u16string_view path);
+// Equal when ASCII letters are compared without case (file names and index names).
+bool SameAsciiText(std::u16string_view a, std::u16string_view b);
+bool SameAsciiText(std::string_view a, std::string_view b);
+
 // Base is the data file's path without its extension; index and relation files lie beside it.
 
 std::u16string DataFileName(std::u16string_view base, std::int16_t level);
 std::u16string BlobFileName(std::u16string_view base, std::int16_t level);
 std::u16string MemoFileName(std::u16string_view base, std::int16_t level);
 // The system indexes ("sys_Inr", "sys_Id", "sys_In1".."sys_In9") are named after the table
-// below level 4; other indexes of a temporary table ("~" name) get ".$$i" there.
+// below level 4; there the other index names are file names, which get ".ind" (".$$i" for a
+// temporary table, "~" name) unless they have an extension of their own.
 std::u16string IndexFileName(std::u16string_view base, std::u16string_view indexName,
                              std::int16_t level);
 std::u16string RelationTableFileName(std::u16string_view base, std::u16string_view columnName,

@@ -106,6 +106,7 @@ TEST(DataFileNamesTest, FollowTheLevel) {
     EXPECT_EQ(IndexFileName(u"db/Irsz", u"sys_Id", 1), u"db/Irsz.id");
     EXPECT_EQ(IndexFileName(u"db/Irsz", u"sys_In4", 2), u"db/Irsz.in4");
     EXPECT_EQ(IndexFileName(u"db/Irsz", u"sys_Primary", 3), u"db/sys_Primary.ind");
+    EXPECT_EQ(IndexFileName(u"db/Irsz", u"NAMES.IDX", 3), u"db/NAMES.IDX");
     const std::u16string longName(50, u'x');
     EXPECT_EQ(IndexFileName(u"d/" + longName, u"sys_Id", 3),
               u"d/" + longName.substr(0, 40) + u".id");
