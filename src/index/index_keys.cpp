@@ -1,0 +1,821 @@
+// The keys of a table's indexes: entries built from records, from text and from partial values,
+// and the order the trees keep them in. Comparison reads keys that came from files, so it never
+// trusts a length it finds there further than the bytes it was handed.
+#include "index/index_keys.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "base/byte_image.h"
+#include "base/engine_error.h"
+#include "types/calendar.h"
+#include "types/column_def.h"
+#include "types/sort_def.h"
+
+namespace tdb {
+
+namespace {
+
+constexpr std::int16_t kErrInconsistentIndex = 28;
+constexpr std::int16_t kErrColumnCount = 57;
+
+// From this level on a nullable column's indicator byte leads its image and a string index may
+// keep only the characters in use; below level 4 keys carry no indicator at all.
+constexpr std::int16_t kLevelLeadingIndicator = 6;
+constexpr std::int16_t kLevelKeyIndicator = 4;
+
+// The link components of link indexes hold the record id of the linked record.
+constexpr TTdbColumnType ctLinkRecordId = 25;
+
+// Strings up to this many UTF-16 units are compared from the stack.
+constexpr std::size_t kStackChars = 512;
+
+constexpr char16_t kQuote = u'"';
+
+int Sign(std::int64_t value) noexcept {
+    return (value > 0) - (value < 0);
+}
+
+template <typename T>
+int ThreeWay(T a, T b) noexcept {
+    return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+// An integer read from at most Avail bytes; missing high bytes read as zero, so a damaged or
+// short key never leads past what it holds.
+template <typename T>
+T LoadClamped(const std::byte* p, std::int32_t avail) noexcept {
+    if (avail >= static_cast<std::int32_t>(sizeof(T))) {
+        return LoadLE<T>(p);
+    }
+    std::byte buffer[sizeof(T)] = {};
+    if (avail > 0) {
+        std::memcpy(buffer, p, static_cast<std::size_t>(avail));
+    }
+    return LoadLE<T>(buffer);
+}
+
+std::uint8_t ByteAt(const std::byte* p, std::int32_t avail, std::int32_t at) noexcept {
+    return at >= 0 && at < avail ? static_cast<std::uint8_t>(p[at]) : 0;
+}
+
+// What follows At bytes into a field of Avail bytes, and how many bytes remain there.
+const std::byte* Skip(const std::byte* p, std::int32_t& avail, std::int32_t at) noexcept {
+    if (avail <= at) {
+        avail = 0;
+        return p;
+    }
+    avail -= at;
+    return p + at;
+}
+
+bool IsKeyString(TTdbColumnType code) noexcept {
+    return code == ctString || code == ctWideString;
+}
+
+std::int32_t CharSize(TTdbColumnType code) noexcept {
+    return code == ctWideString ? 2 : 1;
+}
+
+// The length prefix a String keeps is one byte up to 255 characters; the column size tells.
+std::int32_t StringPrefixSize(TTdbColumnType code, std::int32_t fieldSize,
+                              bool hasNullByte) noexcept {
+    if (code == ctWideString) {
+        return 2;
+    }
+    return fieldSize > (hasNullByte ? 257 : 256) ? 2 : 1;
+}
+
+std::int32_t LoadPrefix(const std::byte* p, std::int32_t avail, std::int32_t prefixSize) noexcept {
+    return prefixSize == 1 ? ByteAt(p, avail, 0) : LoadClamped<std::uint16_t>(p, avail);
+}
+
+void StorePrefix(std::byte* p, std::int32_t prefixSize, std::int32_t length) noexcept {
+    if (prefixSize == 1) {
+        p[0] = static_cast<std::byte>(length);
+    } else {
+        StoreLE<std::uint16_t>(p, static_cast<std::uint16_t>(length));
+    }
+}
+
+double LoadKeyDouble(const std::byte* p, std::int32_t avail) noexcept {
+    const double value = std::bit_cast<double>(LoadClamped<std::uint64_t>(p, avail));
+    // NaN would make the order intransitive; it sorts with +infinity, which key bounds use.
+    return std::isnan(value) ? std::numeric_limits<double>::infinity() : value;
+}
+
+// UTF-16 units of a key, copied because their place in the key need not be aligned. Strings
+// longer than the stack part reuse one buffer per thread, so only a thread's first string of
+// that length allocates.
+class TKeyChars {
+public:
+    std::u16string_view Read(const std::byte* p, std::int32_t length, std::u16string& spill) {
+        const auto n = static_cast<std::size_t>(length);
+        if (n == 0) {
+            return {};
+        }
+        char16_t* out = stack_;
+        if (n > kStackChars) {
+            if (spill.size() < n) {
+                spill.resize(n);
+            }
+            out = spill.data();
+        }
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(out, p, n * 2);
+        } else {
+            for (std::size_t i = 0; i < n; ++i) {
+                out[i] = static_cast<char16_t>(LoadLE<std::uint16_t>(p + 2 * i));
+            }
+        }
+        return {out, n};
+    }
+
+private:
+    char16_t stack_[kStackChars];
+};
+
+int CompareStrings(const std::byte* p1, const std::byte* p2, std::int32_t n1, std::int32_t n2,
+                   TTdbColumnType code, std::int32_t fieldSize, bool hasNullByte,
+                   const TTdbCollation& collation, TStrCmpOptions options) {
+    const std::int32_t prefixSize = StringPrefixSize(code, fieldSize, hasNullByte);
+    const std::int32_t charSize = CharSize(code);
+    // A stored length larger than the field is a damaged key: it is read as far as it goes.
+    auto chars = [&](const std::byte*& p, std::int32_t n) {
+        const std::int32_t stored = LoadPrefix(p, n, prefixSize);
+        p = Skip(p, n, prefixSize);
+        return std::clamp(stored, 0, n / charSize);
+    };
+    const std::int32_t length1 = chars(p1, n1);
+    const std::int32_t length2 = chars(p2, n2);
+    if (charSize == 1) {
+        return Sign(collation.Compare(
+            std::string_view(reinterpret_cast<const char*>(p1), static_cast<std::size_t>(length1)),
+            std::string_view(reinterpret_cast<const char*>(p2), static_cast<std::size_t>(length2)),
+            options));
+    }
+    thread_local std::u16string spill1;
+    thread_local std::u16string spill2;
+    TKeyChars chars1;
+    TKeyChars chars2;
+    return Sign(collation.Compare(chars1.Read(p1, length1, spill1),
+                                  chars2.Read(p2, length2, spill2), options));
+}
+
+// The values of two fields of N1 and N2 bytes, the indicator bytes left out.
+int CompareValues(const std::byte* p1, const std::byte* p2, std::int32_t n1, std::int32_t n2,
+                  TTdbColumnType code, std::int32_t fieldSize, bool hasNullByte,
+                  const TTdbCollation* collation, TStrCmpOptions options) {
+    switch (code) {
+        case ctChar:
+        case ctByte:
+        case ctBoolean:
+        case ctEnum:
+            return ThreeWay(ByteAt(p1, n1, 0), ByteAt(p2, n2, 0));
+        case ctSmallInt:
+            return ThreeWay(LoadClamped<std::int16_t>(p1, n1), LoadClamped<std::int16_t>(p2, n2));
+        case ctFloat:
+            return ThreeWay(LoadKeyDouble(p1, n1), LoadKeyDouble(p2, n2));
+        case ctTime:
+            if (fieldSize - (hasNullByte ? 1 : 0) == 2) {
+                return ThreeWay(LoadClamped<std::int16_t>(p1, n1),
+                                LoadClamped<std::int16_t>(p2, n2));
+            }
+            return ThreeWay(LoadClamped<std::int32_t>(p1, n1), LoadClamped<std::int32_t>(p2, n2));
+        case ctDate:
+        case ctAutoInc:
+        case ctLink:
+        case ctInteger:
+        case ctLinkRecordId:
+            return ThreeWay(LoadClamped<std::int32_t>(p1, n1), LoadClamped<std::int32_t>(p2, n2));
+        case ctTimeStamp: {
+            const int date =
+                ThreeWay(LoadClamped<std::int32_t>(p1, n1), LoadClamped<std::int32_t>(p2, n2));
+            if (date != 0) {
+                return date;
+            }
+            p1 = Skip(p1, n1, 4);
+            p2 = Skip(p2, n2, 4);
+            return ThreeWay(LoadClamped<std::int32_t>(p1, n1), LoadClamped<std::int32_t>(p2, n2));
+        }
+        case ctBigInt:
+            return ThreeWay(LoadClamped<std::int64_t>(p1, n1), LoadClamped<std::int64_t>(p2, n2));
+        case ctGuid: {
+            std::byte image1[kGuidImageSize] = {};
+            std::byte image2[kGuidImageSize] = {};
+            if (n1 > 0) {
+                std::memcpy(image1, p1, static_cast<std::size_t>(std::min<std::int32_t>(n1, 16)));
+            }
+            if (n2 > 0) {
+                std::memcpy(image2, p2, static_cast<std::size_t>(std::min<std::int32_t>(n2, 16)));
+            }
+            TTdbGuid guid1;
+            TTdbGuid guid2;
+            LoadGuid(image1, guid1);
+            LoadGuid(image2, guid2);
+            return Sign(CompareGuids(guid1, guid2));
+        }
+        case ctString:
+        case ctWideString:
+            return CompareStrings(p1, p2, n1, n2, code, fieldSize, hasNullByte,
+                                  collation != nullptr ? *collation : TTdbCollation::BuiltIn(),
+                                  options);
+        default:
+            return 0;
+    }
+}
+
+// One key component as comparison and layout see it.
+struct TKeyPart {
+    TTdbColumnType Code = 0;
+    std::int32_t Size = 0;       // bytes the component may take in a key
+    std::int32_t FieldSize = 0;  // bytes of the value's image in a record
+    bool HasNullByte = false;
+    bool Descending = false;
+    bool Variable = false;  // keeps only the characters in use
+    const TTdbCollation* Collation = nullptr;
+    TStrCmpOptions Options = 0;
+};
+
+// Characters of a string component that fit into its key bytes.
+std::int32_t RoomInKey(const TKeyPart& part) noexcept {
+    const std::int32_t prefixSize = StringPrefixSize(part.Code, part.FieldSize, part.HasNullByte);
+    const std::int32_t room = part.Size - prefixSize - (part.HasNullByte ? 1 : 0);
+    return std::max(room, 0) / CharSize(part.Code);
+}
+
+// The bytes a component starting at P takes in a key; Avail bounds what is read of it.
+std::int32_t StoredLength(const TKeyPart& part, const std::byte* p, std::int32_t avail,
+                          std::int16_t level) noexcept {
+    if (!part.Variable) {
+        return part.Size;
+    }
+    const std::int32_t prefixSize = StringPrefixSize(part.Code, part.FieldSize, part.HasNullByte);
+    const std::int32_t room = RoomInKey(part);
+    const std::int32_t charSize = CharSize(part.Code);
+    if (part.HasNullByte && level >= kLevelLeadingIndicator) {
+        if (ByteAt(p, avail, 0) == 0) {
+            return 1;
+        }
+        p = Skip(p, avail, 1);
+        return 1 + prefixSize + std::min(LoadPrefix(p, avail, prefixSize), room) * charSize;
+    }
+    return prefixSize + std::min(LoadPrefix(p, avail, prefixSize), room) * charSize +
+           (part.HasNullByte ? 1 : 0);
+}
+
+std::int32_t KeyAreaSize(const TTdbSortDef& indexDef) noexcept {
+    return std::max(indexDef.GetSize() - kTdbIndexRecordRefSize, 0);
+}
+
+[[noreturn]] void RaiseInconsistent(const TTdbSortDef& indexDef) {
+    RaiseEngineError(kErrInconsistentIndex, {indexDef.GetName()});
+}
+
+void CheckEntryBuffer(const TTdbSortDef& indexDef, std::span<const std::byte> entry) {
+    if (indexDef.GetSize() < kTdbIndexRecordRefSize ||
+        entry.size() < static_cast<std::size_t>(indexDef.GetSize())) {
+        throw std::invalid_argument("The entry buffer is smaller than the index's entries");
+    }
+}
+
+std::int32_t RecordNoOf(std::span<const std::byte> entry) noexcept {
+    const auto avail =
+        static_cast<std::int32_t>(std::min<std::size_t>(entry.size(), kTdbIndexRecordRefSize));
+    return LoadClamped<std::int32_t>(entry.data(), avail);
+}
+
+std::span<const std::byte> KeyOf(std::span<const std::byte> entry) noexcept {
+    return entry.subspan(std::min<std::size_t>(entry.size(), kTdbIndexRecordRefSize));
+}
+
+void* ImageOf(std::byte* p) noexcept {
+    return p;
+}
+
+// Gives a column image its type's least or greatest value as an index bound. Where a type's own
+// extremes leave values outside (a Float beyond 1e16, the character 255) or it has none (an
+// enumeration), the bound is the extreme of the stored form instead. Kinds that keys do not order
+// by stay zero.
+void SetKeyBound(const TTdbDataType* type, std::byte* image, std::int32_t imageSize, bool maximum,
+                 std::int16_t level) {
+    const TTdbColumnType code = type->GetColumnType();
+    const std::int32_t valueAt = type->GetHasNullByte() && level >= kLevelLeadingIndicator ? 1 : 0;
+    TTdbDataValue value;
+    switch (code) {
+        case ctNull:
+        case ctMemo:
+        case ctBlob:
+        case ctRelation:
+        case ctWideMemo:
+            std::memset(image, 0, static_cast<std::size_t>(imageSize));
+            return;
+        case ctEnum:
+            image[0] = maximum ? std::byte{0xFF} : std::byte{0};
+            return;
+        case ctFloat:
+            type->SetReference(value, ImageOf(image));
+            if (maximum) {
+                type->SetDouble(value, std::numeric_limits<double>::infinity());
+            } else if (type->GetNullable() && level >= kLevelKeyIndicator) {
+                type->SetNull(value);
+            } else {
+                type->SetDouble(value, -std::numeric_limits<double>::infinity());
+            }
+            return;
+        case ctChar:
+            type->SetReference(value, ImageOf(image));
+            if (maximum) {
+                type->GetMaximum(value);
+                image[valueAt] = std::byte{0xFF};
+            } else {
+                type->GetMinimum(value);
+            }
+            return;
+        default:
+            type->SetReference(value, ImageOf(image));
+            if (maximum) {
+                type->GetMaximum(value);
+            } else {
+                type->GetMinimum(value);
+            }
+            return;
+    }
+}
+
+// Splits a key text at Separator. A piece that begins with a quote runs to the closing quote
+// (a doubled quote inside stands for one), and what follows up to the separator belongs to it,
+// as enumeration lists read. An empty text has no pieces.
+std::vector<std::u16string> SplitKeyText(std::u16string_view text, char16_t separator) {
+    std::vector<std::u16string> pieces;
+    if (text.empty()) {
+        return pieces;
+    }
+    const bool quoting = separator != kQuote;
+    std::size_t i = 0;
+    for (;;) {
+        std::u16string piece;
+        if (quoting && i < text.size() && text[i] == kQuote) {
+            ++i;
+            while (i < text.size()) {
+                if (text[i] == kQuote) {
+                    if (i + 1 < text.size() && text[i + 1] == kQuote) {
+                        piece += kQuote;
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                piece += text[i++];
+            }
+        }
+        while (i < text.size() && text[i] != separator) {
+            piece += text[i++];
+        }
+        pieces.push_back(std::move(piece));
+        if (i >= text.size()) {
+            return pieces;
+        }
+        ++i;  // the separator
+    }
+}
+
+}  // namespace
+
+TTdbIndexKeys::TTdbIndexKeys(const TTdbColumnDefs& columnDefs, std::int16_t tableLevel,
+                             TTdbRltnIdx rltnIdx)
+    : FColumnDefs(columnDefs), FTableLevel(tableLevel), FRltnIdx(rltnIdx) {}
+
+// ---------------------------------------------------------------------------
+// Comparison
+
+int TTdbIndexKeys::CompareFields(const std::byte* value1, const std::byte* value2,
+                                 TTdbColumnType dataType, std::int32_t dataSize1,
+                                 std::int32_t dataSize2, std::int32_t fieldSize, bool hasNullByte,
+                                 std::int16_t tableLevel, const TTdbCollation* collation,
+                                 TStrCmpOptions options) {
+    std::int32_t n1 = std::max(dataSize1, 0);
+    std::int32_t n2 = std::max(dataSize2, 0);
+    if (!hasNullByte) {
+        return CompareValues(value1, value2, n1, n2, dataType, fieldSize, false, collation,
+                             options);
+    }
+    if (tableLevel >= kLevelLeadingIndicator) {
+        const std::uint8_t indicator1 = ByteAt(value1, n1, 0);
+        const std::uint8_t indicator2 = ByteAt(value2, n2, 0);
+        if (indicator1 == 0 || indicator2 == 0) {
+            return Sign(indicator1 - indicator2);
+        }
+        value1 = Skip(value1, n1, 1);
+        value2 = Skip(value2, n2, 1);
+        return CompareValues(value1, value2, n1, n2, dataType, fieldSize, true, collation, options);
+    }
+    // Below level 6 the indicator is the field's last byte.
+    const std::uint8_t indicator1 = ByteAt(value1, n1, n1 - 1);
+    const std::uint8_t indicator2 = ByteAt(value2, n2, n2 - 1);
+    if (tableLevel >= kLevelKeyIndicator && (indicator1 == 0 || indicator2 == 0)) {
+        return Sign(indicator1 - indicator2);
+    }
+    const int result = CompareValues(value1, value2, std::max(n1 - 1, 0), std::max(n2 - 1, 0),
+                                     dataType, fieldSize, true, collation, options);
+    if (result != 0 || tableLevel >= kLevelKeyIndicator) {
+        return result;
+    }
+    return Sign(indicator1 - indicator2);
+}
+
+namespace {
+
+// The parts of a definition, described without allocating: a component index's columns, or the
+// one value of an expression index.
+class TKeyParts {
+public:
+    TKeyParts(const TTdbColumnDefs& columnDefs, const TTdbSortDef& indexDef, std::int16_t level)
+        : FColumnDefs(columnDefs), FIndexDef(indexDef), FLevel(level) {}
+
+    int Count() const noexcept {
+        return FIndexDef.IsCalculated ? 1
+                                      : std::clamp<int>(FIndexDef.LevelCount, 0, kTdbMaxSortItems);
+    }
+
+    TKeyPart Get(int i, TStrCmpOptions callOptions) const {
+        TKeyPart part;
+        if (FIndexDef.IsCalculated) {
+            // An expression value orders under the built-in collation, as its files were built.
+            const TTdbSortItem& item = FIndexDef.Items[0];
+            const TTdbCalculation* calculation = FIndexDef.GetCalculation();
+            const TTdbDataType* resultType =
+                calculation != nullptr ? calculation->GetResultType() : nullptr;
+            part.Code = item.ColumnType;
+            part.Size = FIndexDef.GetKeySize(FLevel);
+            part.FieldSize = item.Size;
+            // A result that has no indicator byte (a date) is not read as if it had one.
+            part.HasNullByte = FLevel >= kLevelLeadingIndicator &&
+                               (resultType == nullptr || resultType->GetHasNullByte());
+            part.Descending = item.Descending;
+            part.Variable =
+                FIndexDef.IsVarSize && FLevel >= kLevelLeadingIndicator && IsKeyString(part.Code);
+            part.Collation = &TTdbCollation::BuiltIn();
+            part.Options = part.Collation->Options() | callOptions;
+            return part;
+        }
+        const TTdbSortItem& item = FIndexDef.Items[static_cast<std::size_t>(i)];
+        const TTdbColumnDef* column = Column(item);
+        part.Code = item.ColumnType;
+        part.Size = item.Size;
+        part.FieldSize = column->Size;
+        part.HasNullByte = column->GetHasNullByte();
+        part.Descending = item.Descending;
+        part.Variable = FIndexDef.IsVarSize && IsKeyString(part.Code);
+        part.Options = callOptions;
+        if (column->DataType->IsStringType()) {
+            const auto* stringType = static_cast<const TTdbStringType*>(column->DataType);
+            part.Collation = &stringType->GetCollation();
+            part.Options |= stringType->GetStrCmpOptions();
+        }
+        return part;
+    }
+
+    const TTdbColumnDef* Column(const TTdbSortItem& item) const {
+        if (item.ColumnNo < 1 || item.ColumnNo > FColumnDefs.GetCount()) {
+            RaiseInconsistent(FIndexDef);
+        }
+        return FColumnDefs.GetColumnDef(item.ColumnNo - 1);
+    }
+
+private:
+    const TTdbColumnDefs& FColumnDefs;
+    const TTdbSortDef& FIndexDef;
+    std::int16_t FLevel;
+};
+
+// Compares two keys component by component; each key advances by its own component lengths.
+// Answers the sign of the first difference and, through FirstDiff, where it was (the part
+// count when there was none).
+int CompareKeys(const TKeyParts& parts, std::span<const std::byte> x, std::span<const std::byte> y,
+                TStrCmpOptions options, std::int16_t level, int* firstDiff) {
+    std::size_t at1 = 0;
+    std::size_t at2 = 0;
+    const int count = parts.Count();
+    for (int i = 0; i < count; ++i) {
+        const TKeyPart part = parts.Get(i, options);
+        const std::byte* p1 = x.data() + at1;
+        const std::byte* p2 = y.data() + at2;
+        const auto avail1 = static_cast<std::int32_t>(
+            std::min<std::size_t>(x.size() - at1, std::numeric_limits<std::int32_t>::max()));
+        const auto avail2 = static_cast<std::int32_t>(
+            std::min<std::size_t>(y.size() - at2, std::numeric_limits<std::int32_t>::max()));
+        const std::int32_t length1 = std::min(StoredLength(part, p1, avail1, level), avail1);
+        const std::int32_t length2 = std::min(StoredLength(part, p2, avail2, level), avail2);
+        int result =
+            TTdbIndexKeys::CompareFields(p1, p2, part.Code, length1, length2, part.FieldSize,
+                                         part.HasNullByte, level, part.Collation, part.Options);
+        if (result != 0) {
+            if (firstDiff != nullptr) {
+                *firstDiff = i;
+            }
+            return part.Descending ? -result : result;
+        }
+        at1 += static_cast<std::size_t>(length1);
+        at2 += static_cast<std::size_t>(length2);
+    }
+    if (firstDiff != nullptr) {
+        *firstDiff = count;
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool TTdbIndexKeys::IndexLess(std::span<const std::byte> x, std::span<const std::byte> y,
+                              bool& unique, TStrCmpOptions options,
+                              const TTdbSortDef& indexDef) const {
+    const TKeyParts parts(FColumnDefs, indexDef, FTableLevel);
+    const int result = CompareKeys(parts, KeyOf(x), KeyOf(y), options, FTableLevel, nullptr);
+    if (result != 0) {
+        return result < 0;
+    }
+    unique = false;
+    return RecordNoOf(x) < RecordNoOf(y);
+}
+
+TTdbTreeLess TTdbIndexKeys::GetTreeLess() const {
+    return [this](std::span<const std::byte> a, std::span<const std::byte> b, bool& unique,
+                  TStrCmpOptions options, const TTdbSortDef* compareParam) {
+        if (compareParam == nullptr) {
+            throw std::invalid_argument("An index tree compares only with its index definition");
+        }
+        return IndexLess(a, b, unique, options, *compareParam);
+    };
+}
+
+bool TTdbIndexKeys::IsSameIndexKey(const TTdbSortDef& indexDef, std::span<const std::byte> x,
+                                   std::span<const std::byte> y) const {
+    const TKeyParts parts(FColumnDefs, indexDef, FTableLevel);
+    return CompareKeys(parts, KeyOf(x), KeyOf(y), 0, FTableLevel, nullptr) == 0;
+}
+
+bool TTdbIndexKeys::IsSameIndexInfo(const TTdbSortDef& indexDef, std::span<const std::byte> x,
+                                    std::span<const std::byte> y) const {
+    // Record number 0 is no record: an entry without one is the same as nothing.
+    const std::int32_t recordNo = RecordNoOf(x);
+    return recordNo != 0 && recordNo == RecordNoOf(y) && IsSameIndexKey(indexDef, x, y);
+}
+
+int TTdbIndexKeys::FindSortKeyDiff(const TTdbSortDef& indexDef, std::span<const std::byte> x,
+                                   std::span<const std::byte> y) const {
+    const TKeyParts parts(FColumnDefs, indexDef, FTableLevel);
+    int firstDiff = 0;
+    CompareKeys(parts, KeyOf(x), KeyOf(y), 0, FTableLevel, &firstDiff);
+    return firstDiff;
+}
+
+// ---------------------------------------------------------------------------
+// Building entries
+
+namespace {
+
+// Writes one component from its column image (FieldSize bytes at Source) to Dest, which has
+// room for the component's size, and answers the bytes it takes there.
+std::int32_t WriteComponent(const TKeyPart& part, const std::byte* source, std::byte* dest,
+                            std::int16_t level) {
+    const std::int32_t size = part.Size;
+    const bool leading = part.HasNullByte && level >= kLevelLeadingIndicator;
+    const bool trailing = part.HasNullByte && !leading;
+    const bool shortened = size < part.FieldSize;
+    const auto trailingIndicator = [&] {
+        return level < kLevelKeyIndicator ? std::byte{0} : source[part.FieldSize - 1];
+    };
+    if (!part.Variable) {
+        std::memcpy(dest, source, static_cast<std::size_t>(size));
+        if (IsKeyString(part.Code) && shortened) {
+            const std::int32_t prefixSize =
+                StringPrefixSize(part.Code, part.FieldSize, part.HasNullByte);
+            const std::int32_t prefixAt = leading ? 1 : 0;
+            if (size >= prefixAt + prefixSize &&
+                LoadPrefix(dest + prefixAt, prefixSize, prefixSize) > RoomInKey(part)) {
+                StorePrefix(dest + prefixAt, prefixSize, RoomInKey(part));
+            }
+        }
+        if (trailing && shortened) {
+            dest[size - 1] = source[part.FieldSize - 1];
+        }
+        if (part.HasNullByte && level < kLevelKeyIndicator) {
+            dest[size - 1] = std::byte{0};
+        }
+        return size;
+    }
+    // A variable string component: indicator, prefix and the characters in use only.
+    const std::int32_t prefixSize = StringPrefixSize(part.Code, part.FieldSize, part.HasNullByte);
+    const std::int32_t charSize = CharSize(part.Code);
+    std::int32_t at = 0;
+    if (leading) {
+        dest[0] = source[0];
+        if (source[0] == std::byte{0}) {
+            return 1;
+        }
+        at = 1;
+    }
+    const bool isNull = trailing && source[part.FieldSize - 1] == std::byte{0};
+    const std::int32_t length =
+        isNull ? 0
+               : std::clamp(LoadPrefix(source + at, prefixSize, prefixSize), 0, RoomInKey(part));
+    StorePrefix(dest + at, prefixSize, length);
+    std::memcpy(dest + at + prefixSize, source + at + prefixSize,
+                static_cast<std::size_t>(length * charSize));
+    at += prefixSize + length * charSize;
+    if (trailing) {
+        dest[at++] = trailingIndicator();
+    }
+    return at;
+}
+
+void CheckComponents(const TKeyParts& parts, const TTdbSortDef& indexDef) {
+    std::int64_t total = 0;
+    for (int i = 0; i < parts.Count(); ++i) {
+        const TTdbSortItem& item = indexDef.Items[static_cast<std::size_t>(i)];
+        const TTdbColumnDef* column = parts.Column(item);
+        if (item.Size < 1 || item.Size > column->Size) {
+            RaiseInconsistent(indexDef);
+        }
+        total += item.Size;
+    }
+    if (total > KeyAreaSize(indexDef)) {
+        RaiseInconsistent(indexDef);
+    }
+}
+
+void CheckRecord(const TTdbColumnDef& column, std::span<const std::byte> record) {
+    if (column.Position < 0 ||
+        static_cast<std::size_t>(column.Position) + static_cast<std::size_t>(column.Size) >
+            record.size()) {
+        throw std::invalid_argument("The record buffer is smaller than the table's records");
+    }
+}
+
+// The type whose column image an expression key is: the compiled expression's result, or,
+// without one, the type the stored result code and size describe.
+const TTdbDataType* ExpressionKeyType(const TTdbSortDef& indexDef, std::int16_t level,
+                                      bool needsCalculation) {
+    const TTdbCalculation* calculation = indexDef.GetCalculation();
+    const TTdbDataType* type = calculation != nullptr ? calculation->GetResultType() : nullptr;
+    const TTdbSortItem& item = indexDef.Items[0];
+    if (type == nullptr) {
+        if (needsCalculation) {
+            RaiseInconsistent(indexDef);
+        }
+        const TTdbColumnType code = item.ColumnType;
+        type = IsKeyString(code) ? TTdbDataType::GetDataType(code, true, item.Size, level)
+                                 : TTdbDataType::GetDataType(code, true, level);
+    }
+    if (type == nullptr || type->GetColumnType() != item.ColumnType ||
+        type->GetDataSize() > KeyAreaSize(indexDef) || type->GetDataSize() != item.Size) {
+        RaiseInconsistent(indexDef);
+    }
+    return type;
+}
+
+// The bytes an expression key built in Key takes.
+std::int32_t ExpressionEntrySize(const TKeyParts& parts, std::span<const std::byte> key,
+                                 std::int16_t level) {
+    const TKeyPart part = parts.Get(0, 0);
+    const auto avail = static_cast<std::int32_t>(key.size());
+    return kTdbIndexRecordRefSize + std::min(StoredLength(part, key.data(), avail, level), avail);
+}
+
+}  // namespace
+
+std::int32_t TTdbIndexKeys::CalcIndexInfo(const TTdbSortDef& indexDef,
+                                          std::span<const std::byte> record, std::int32_t recordNo,
+                                          std::span<std::byte> entry) const {
+    CheckEntryBuffer(indexDef, entry);
+    const TKeyParts parts(FColumnDefs, indexDef, FTableLevel);
+    const std::int32_t keySize = KeyAreaSize(indexDef);
+    if (indexDef.IsCalculated) {
+        const TTdbDataType* type = ExpressionKeyType(indexDef, FTableLevel, true);
+        // Evaluated aside, so that a failing expression leaves the caller's entry as it was.
+        std::vector<std::byte> key(static_cast<std::size_t>(keySize));
+        TTdbDataValue result;
+        type->SetReference(result, ImageOf(key.data()));
+        indexDef.GetCalculation()->Calculate(FRltnIdx, record, result);
+        if (!result.IsReference() ||
+            result.Image() != reinterpret_cast<std::uint8_t*>(key.data())) {
+            // The expression handed back a value of its own rather than writing in place.
+            type->CopyTo(result, key.data());
+        }
+        SetDateiVerweis(entry, recordNo);
+        std::copy(key.begin(), key.end(), entry.begin() + kTdbIndexRecordRefSize);
+        return indexDef.IsVarSize ? ExpressionEntrySize(parts, key, FTableLevel)
+                                  : indexDef.GetSize();
+    }
+    CheckComponents(parts, indexDef);
+    for (int i = 0; i < parts.Count(); ++i) {
+        CheckRecord(*parts.Column(indexDef.Items[static_cast<std::size_t>(i)]), record);
+    }
+    SetDateiVerweis(entry, recordNo);
+    std::byte* key = entry.data() + kTdbIndexRecordRefSize;
+    std::memset(key, 0, static_cast<std::size_t>(keySize));
+    std::int32_t at = 0;
+    for (int i = 0; i < parts.Count(); ++i) {
+        const TKeyPart part = parts.Get(i, 0);
+        const TTdbColumnDef* column = parts.Column(indexDef.Items[static_cast<std::size_t>(i)]);
+        at += WriteComponent(part, record.data() + column->Position, key + at, FTableLevel);
+    }
+    return indexDef.IsVarSize ? kTdbIndexRecordRefSize + at : indexDef.GetSize();
+}
+
+std::int32_t TTdbIndexKeys::StringToIndex(const TTdbSortDef& indexDef, std::u16string_view str,
+                                          std::int32_t recordNo, char16_t separator,
+                                          std::span<std::byte> entry) const {
+    CheckEntryBuffer(indexDef, entry);
+    const TKeyParts parts(FColumnDefs, indexDef, FTableLevel);
+    const std::vector<std::u16string> pieces = SplitKeyText(str, separator);
+    if (static_cast<int>(pieces.size()) > parts.Count()) {
+        RaiseEngineError(kErrColumnCount);
+    }
+    // The largest record number asks for the upper end; any other for the lower one.
+    const bool upper = recordNo == std::numeric_limits<std::int32_t>::max();
+    const auto valueOf = [&](const TTdbDataType* type, std::byte* image, std::int32_t imageSize,
+                             int i, bool descending) {
+        if (static_cast<std::size_t>(i) < pieces.size()) {
+            TTdbDataValue value;
+            type->SetReference(value, ImageOf(image));
+            type->ConvertFromString(value,
+                                    std::u16string_view(pieces[static_cast<std::size_t>(i)]));
+        } else {
+            SetKeyBound(type, image, imageSize, upper != descending, FTableLevel);
+        }
+    };
+    // Built aside: a piece that does not convert leaves the caller's entry as it was.
+    std::vector<std::byte> built(static_cast<std::size_t>(indexDef.GetSize()));
+    SetDateiVerweis(built, recordNo);
+    std::span<std::byte> key = std::span(built).subspan(kTdbIndexRecordRefSize);
+    std::int32_t size = indexDef.GetSize();
+    if (indexDef.IsCalculated) {
+        const TTdbDataType* type = ExpressionKeyType(indexDef, FTableLevel, false);
+        valueOf(type, key.data(), type->GetDataSize(), 0, indexDef.Items[0].Descending);
+        if (indexDef.IsVarSize) {
+            size = ExpressionEntrySize(parts, key, FTableLevel);
+        }
+    } else {
+        CheckComponents(parts, indexDef);
+        std::int32_t at = 0;
+        std::vector<std::byte> image;
+        for (int i = 0; i < parts.Count(); ++i) {
+            const TTdbSortItem& item = indexDef.Items[static_cast<std::size_t>(i)];
+            const TTdbColumnDef* column = parts.Column(item);
+            image.assign(static_cast<std::size_t>(column->Size), std::byte{0});
+            valueOf(column->DataType, image.data(), column->Size, i, item.Descending);
+            at += WriteComponent(parts.Get(i, 0), image.data(), key.data() + at, FTableLevel);
+        }
+        if (indexDef.IsVarSize) {
+            size = kTdbIndexRecordRefSize + at;
+        }
+    }
+    std::copy(built.begin(), built.end(), entry.begin());
+    return size;
+}
+
+std::int32_t TTdbIndexKeys::CompleteIndexInfo(const TTdbSortDef& indexDef, int given, bool upper,
+                                              std::span<std::byte> record, std::int32_t recordNo,
+                                              std::span<std::byte> entry) const {
+    if (given < 0) {
+        throw std::invalid_argument("A search entry cannot have fewer than no given components");
+    }
+    CheckEntryBuffer(indexDef, entry);
+    const TKeyParts parts(FColumnDefs, indexDef, FTableLevel);
+    if (given >= parts.Count()) {
+        return CalcIndexInfo(indexDef, record, recordNo, entry);
+    }
+    if (indexDef.IsCalculated) {
+        // Nothing of the expression is given: the bound goes straight into the key.
+        const TTdbDataType* type = ExpressionKeyType(indexDef, FTableLevel, false);
+        std::vector<std::byte> key(static_cast<std::size_t>(KeyAreaSize(indexDef)));
+        SetKeyBound(type, key.data(), type->GetDataSize(), upper != indexDef.Items[0].Descending,
+                    FTableLevel);
+        SetDateiVerweis(entry, recordNo);
+        std::copy(key.begin(), key.end(), entry.begin() + kTdbIndexRecordRefSize);
+        return indexDef.IsVarSize ? ExpressionEntrySize(parts, key, FTableLevel)
+                                  : indexDef.GetSize();
+    }
+    CheckComponents(parts, indexDef);
+    for (int i = given; i < parts.Count(); ++i) {
+        CheckRecord(*parts.Column(indexDef.Items[static_cast<std::size_t>(i)]), record);
+    }
+    for (int i = given; i < parts.Count(); ++i) {
+        const TTdbSortItem& item = indexDef.Items[static_cast<std::size_t>(i)];
+        const TTdbColumnDef* column = parts.Column(item);
+        SetKeyBound(column->DataType, record.data() + column->Position, column->Size,
+                    upper != item.Descending, FTableLevel);
+    }
+    return CalcIndexInfo(indexDef, record, recordNo, entry);
+}
+
+}  // namespace tdb

@@ -1,0 +1,774 @@
+// Index keys: entries built from records, text and partial values, and the order IndexLess gives
+// them, over column types, table levels, collations and damaged keys.
+#include "index/index_keys.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "base/byte_image.h"
+#include "base/engine_error.h"
+#include "platform/text.h"
+#include "types/column_def.h"
+#include "types/sort_def.h"
+
+namespace tdb {
+namespace {
+
+using TBytes = std::vector<std::byte>;
+using TSetter = std::function<void(const TTdbDataType*, TTdbDataValue&)>;
+
+constexpr std::int32_t kMaxRecordNo = std::numeric_limits<std::int32_t>::max();
+
+std::int16_t EngineCode(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const ETdbEngine& e) {
+        return e.Code();
+    }
+    return 0;
+}
+
+TSetter Int(std::int64_t v) {
+    return [v](const TTdbDataType* t, TTdbDataValue& value) { t->SetInteger(value, v); };
+}
+TSetter Dbl(double v) {
+    return [v](const TTdbDataType* t, TTdbDataValue& value) { t->SetDouble(value, v); };
+}
+TSetter Text(std::u16string v) {
+    return [v](const TTdbDataType* t, TTdbDataValue& value) { t->SetWideString(value, v); };
+}
+TSetter Ansi(std::string v) {
+    return [v](const TTdbDataType* t, TTdbDataValue& value) { t->SetAnsiString(value, v); };
+}
+TSetter Null() {
+    return [](const TTdbDataType* t, TTdbDataValue& value) { t->SetNull(value); };
+}
+
+const TTdbStringType* WideType(std::int32_t length, std::u16string_view collation = u"",
+                               std::int16_t level = 6, bool nullable = true) {
+    return TTdbDataType::GetStringType(ctWideString, nullable, length, collation, level);
+}
+
+// A table's columns and the keys over them, with records and entries made from values.
+class KeyTable {
+public:
+    explicit KeyTable(std::int16_t level) : level_(level) {}
+
+    // The 1-based column number.
+    std::int16_t Add(const TTdbDataType* type) {
+        return static_cast<std::int16_t>(
+            columns_.Add(u"C" + std::u16string(1, char16_t(u'A' + columns_.GetCount())), type, 0) +
+            1);
+    }
+    const TTdbColumnDef& Column(std::int16_t no) const { return *columns_.GetColumnDef(no - 1); }
+
+    // An index over columns (negative numbers: descending), each taking its column's size.
+    TTdbSortDef Index(std::initializer_list<int> columnNos, bool varSize = false) const {
+        TTdbSortDef def(u"IDX");
+        for (int no : columnNos) {
+            const TTdbColumnDef& column = Column(static_cast<std::int16_t>(std::abs(no)));
+            def.AddItem(static_cast<std::int16_t>(std::abs(no)),
+                        static_cast<std::uint8_t>(column.GetColumnType()), column.Size, no < 0);
+        }
+        def.IsVarSize = varSize;
+        def.UpdateSize(level_);
+        return def;
+    }
+
+    TBytes Record(std::initializer_list<TSetter> values) const {
+        TBytes record(static_cast<std::size_t>(columns_.GetRecordSize()));
+        std::int16_t no = 1;
+        for (const TSetter& set : values) {
+            Set(record, no++, set);
+        }
+        return record;
+    }
+    void Set(TBytes& record, std::int16_t no, const TSetter& set) const {
+        const TTdbColumnDef& column = Column(no);
+        TTdbDataValue value;
+        column.DataType->SetReference(value, record.data() + column.Position);
+        set(column.DataType, value);
+    }
+
+    // The entry cut to the bytes it uses, so that reading past them is caught.
+    TBytes Entry(const TTdbSortDef& def, const TBytes& record, std::int32_t recordNo) const {
+        TBytes entry(static_cast<std::size_t>(def.GetSize()));
+        entry.resize(static_cast<std::size_t>(keys_.CalcIndexInfo(def, record, recordNo, entry)));
+        return entry;
+    }
+    TBytes Entry(const TTdbSortDef& def, std::initializer_list<TSetter> values,
+                 std::int32_t recordNo) const {
+        return Entry(def, Record(values), recordNo);
+    }
+    TBytes FromText(const TTdbSortDef& def, std::u16string_view text, std::int32_t recordNo,
+                    char16_t separator = u';') const {
+        TBytes entry(static_cast<std::size_t>(def.GetSize()));
+        entry.resize(
+            static_cast<std::size_t>(keys_.StringToIndex(def, text, recordNo, separator, entry)));
+        return entry;
+    }
+    TBytes Completed(const TTdbSortDef& def, int given, bool upper, TBytes record,
+                     std::int32_t recordNo) const {
+        TBytes entry(static_cast<std::size_t>(def.GetSize()));
+        entry.resize(static_cast<std::size_t>(
+            keys_.CompleteIndexInfo(def, given, upper, record, recordNo, entry)));
+        return entry;
+    }
+
+    bool Less(const TTdbSortDef& def, const TBytes& x, const TBytes& y, bool* unique = nullptr,
+              TStrCmpOptions options = 0) const {
+        bool u = true;
+        const bool less = keys_.IndexLess(x, y, u, options, def);
+        if (unique != nullptr) {
+            *unique = u;
+        }
+        return less;
+    }
+
+    const TTdbIndexKeys& Keys() const { return keys_; }
+    std::int16_t Level() const { return level_; }
+
+private:
+    std::int16_t level_;
+    TTdbColumnDefs columns_;
+    TTdbIndexKeys keys_{columns_, level_, 3};
+};
+
+std::u16string Wide(std::string_view utf8) {
+    return FromUtf8(utf8);
+}
+
+// ---------------------------------------------------------------- order by type and level
+
+struct OrderCase {
+    const char* name;
+    TTdbColumnType code;
+    std::function<const TTdbDataType*(std::int16_t level, bool nullable)> type;
+    // Low sorts before high; their bytes sort the other way where that is possible.
+    TSetter low;
+    TSetter high;
+};
+
+std::vector<OrderCase> OrderCases() {
+    auto plain = [](TTdbColumnType code) {
+        return [code](std::int16_t level, bool nullable) {
+            return TTdbDataType::GetDataType(code, nullable, level);
+        };
+    };
+    auto timeOf = [](TTdbColumnType code, std::int16_t precision) {
+        return [code, precision](std::int16_t level, bool nullable) {
+            return TTdbDataType::GetDateTimeType(code, nullable, precision, level);
+        };
+    };
+    auto guid = [](std::uint32_t d1) {
+        return [d1](const TTdbDataType* t, TTdbDataValue& v) { t->SetGuid(v, TTdbGuid{d1}); };
+    };
+    auto stamp = [](std::int32_t date, std::int32_t ms) {
+        return [date, ms](const TTdbDataType* t, TTdbDataValue& v) {
+            t->SetTimeStamp(v, {date, ms});
+        };
+    };
+    auto date = [](std::int32_t packed) {
+        return [packed](const TTdbDataType* t, TTdbDataValue& v) { t->SetDate(v, packed); };
+    };
+    auto ticks = [](std::int64_t t) {
+        return [t](const TTdbDataType* type, TTdbDataValue& v) { type->SetTime(v, t); };
+    };
+    return {
+        {"Char", ctChar, plain(ctChar), Ansi("z"), Ansi("\xE9")},
+        {"String", ctString,
+         [](std::int16_t level, bool nullable) {
+             return TTdbDataType::GetStringType(ctString, nullable, 20, u"", level);
+         },
+         Text(u"abc"), Text(u"ABD")},
+        {"SmallInt", ctSmallInt, plain(ctSmallInt), Int(-2), Int(1)},
+        {"Float", ctFloat,
+         [](std::int16_t level, bool nullable) {
+             return TTdbDataType::GetFloatType(nullable, 0, level);
+         },
+         Dbl(-1.5), Dbl(0.25)},
+        {"Byte", ctByte, plain(ctByte), Int(2), Int(200)},
+        {"Boolean", ctBoolean, plain(ctBoolean), Int(0), Int(1)},
+        {"Date", ctDate, timeOf(ctDate, 4), date(PackDate(2015, 3, 2)), date(PackDate(2016, 1, 1))},
+        {"Enum", ctEnum,
+         [](std::int16_t level, bool nullable) {
+             return TTdbDataType::GetEnumType(u"E", u"a,b,c", u',', 0, nullable, level);
+         },
+         Int(1), Int(3)},
+        {"AutoInc", ctAutoInc, plain(ctAutoInc), Int(255), Int(256)},
+        {"Link", ctLink, plain(ctLink), Int(255), Int(256)},
+        {"TimeMinutes", ctTime, timeOf(ctTime, 2), ticks(255 * kTicksPerMinute),
+         ticks(256 * kTicksPerMinute)},
+        {"TimeMilliseconds", ctTime, timeOf(ctTime, 4), ticks(255 * kTicksPerMillisecond),
+         ticks(256 * kTicksPerMillisecond)},
+        {"Integer", ctInteger, plain(ctInteger), Int(-1), Int(1)},
+        {"TimeStamp", ctTimeStamp, timeOf(ctTimeStamp, 4), stamp(PackDate(2015, 3, 2), 86399999),
+         stamp(PackDate(2015, 3, 3), 0)},
+        {"WideString", ctWideString,
+         [](std::int16_t level, bool nullable) { return WideType(20, u"", level, nullable); },
+         Text(u"\u00C9va"), Text(u"Ewa")},
+        {"BigInt", ctBigInt, plain(ctBigInt), Int(-1), Int(std::int64_t{1} << 40)},
+        {"Guid", ctGuid, plain(ctGuid), guid(1), guid(0x100)},
+    };
+}
+
+TEST(IndexKeysOrder, EveryTypeAtEveryLevel) {
+    for (std::int16_t level : {1, 3, 4, 5, 6}) {
+        for (const OrderCase& c : OrderCases()) {
+            SCOPED_TRACE(std::string(c.name) + " at level " + std::to_string(level));
+            const bool nullable = TTdbDataType::MayBeNullable(c.code, level);
+            KeyTable t(level);
+            const std::int16_t col = t.Add(c.type(level, nullable));
+            const TTdbSortDef def = t.Index({col});
+            const TBytes low = t.Entry(def, {c.low}, 7);
+            const TBytes high = t.Entry(def, {c.high}, 3);
+            bool unique = true;
+            EXPECT_TRUE(t.Less(def, low, high, &unique));
+            EXPECT_FALSE(t.Less(def, high, low, &unique));
+            EXPECT_TRUE(unique);
+
+            // Equal keys stand in record-number order and are reported as such.
+            const TBytes lowFirst = t.Entry(def, {c.low}, 2);
+            EXPECT_TRUE(t.Less(def, lowFirst, low, &unique));
+            EXPECT_FALSE(unique);
+            EXPECT_FALSE(t.Less(def, low, lowFirst));
+
+            const std::size_t last = low.size() - 1;
+            if (t.Column(col).GetHasNullByte() && level < 4) {
+                EXPECT_EQ(low[last], std::byte{0}) << "keys below level 4 carry no indicator";
+            }
+            if (!nullable || level < 4) {
+                continue;
+            }
+            const TBytes null = t.Entry(def, {Null()}, 9);
+            EXPECT_TRUE(t.Less(def, null, low)) << "NULL sorts first";
+            EXPECT_FALSE(t.Less(def, low, null));
+            EXPECT_TRUE(t.Less(def, t.Entry(def, {Null()}, 1), null, &unique));
+            EXPECT_FALSE(unique) << "two NULLs are equal keys";
+            if (t.Column(col).GetHasNullByte()) {
+                const std::size_t indicator = level >= 6 ? kTdbIndexRecordRefSize : last;
+                EXPECT_EQ(null[indicator], std::byte{0});
+                EXPECT_EQ(low[indicator], std::byte{1});
+            }
+        }
+    }
+}
+
+TEST(IndexKeysOrder, TrailingIndicatorDecidesOnlyForNullAtLevelsFourAndFive) {
+    for (std::int16_t level : {4, 5}) {
+        KeyTable t(level);
+        const std::int16_t col = t.Add(TTdbDataType::GetDataType(ctInteger, true, level));
+        const TTdbSortDef def = t.Index({col});
+        // A NULL keeps the value bytes it had; only its indicator tells it apart.
+        TBytes record = t.Record({Int(-100)});
+        t.Set(record, col, Null());
+        const TBytes null = t.Entry(def, record, 1);
+        EXPECT_TRUE(t.Less(def, null, t.Entry(def, {Int(-200)}, 2)));
+        TBytes damaged = t.Entry(def, {Int(5)}, 3);
+        damaged.back() = std::byte{2};  // an indicator other than 0 and 1: a value all the same
+        bool unique = true;
+        EXPECT_TRUE(t.Less(def, damaged, t.Entry(def, {Int(5)}, 4), &unique));
+        EXPECT_FALSE(unique);
+        EXPECT_TRUE(t.Less(def, damaged, t.Entry(def, {Int(6)}, 1)));
+    }
+}
+
+TEST(IndexKeysOrder, DescendingComponentReversesOnlyItself) {
+    KeyTable t(6);
+    const std::int16_t n = t.Add(TTdbDataType::GetDataType(ctInteger, true, 6));
+    const std::int16_t s = t.Add(WideType(10));
+    const TTdbSortDef def = t.Index({-n, s});
+    struct Row {
+        std::int64_t n;
+        std::u16string s;
+        std::int32_t recordNo;
+    };
+    const std::vector<Row> rows = {{1, u"b", 1}, {3, u"a", 2}, {1, u"a", 3}, {3, u"a", 4},
+                                   {2, u"c", 5}, {1, u"a", 6}, {3, u"b", 7}};
+    std::vector<TBytes> entries;
+    for (const Row& row : rows) {
+        entries.push_back(t.Entry(def, {Int(row.n), Text(row.s)}, row.recordNo));
+    }
+    std::sort(entries.begin(), entries.end(),
+              [&](const TBytes& a, const TBytes& b) { return t.Less(def, a, b); });
+    std::vector<std::int32_t> order;
+    for (const TBytes& e : entries) {
+        order.push_back(GetDateiVerweis(e));
+    }
+    EXPECT_EQ(order, (std::vector<std::int32_t>{2, 4, 7, 5, 3, 6, 1}));
+    // NULL sorts first ascending, so last descending.
+    EXPECT_TRUE(t.Less(def, entries.back(), t.Entry(def, {Null(), Text(u"a")}, 1)));
+}
+
+// ---------------------------------------------------------------- layout
+
+TEST(IndexKeysLayout, ShortenedStringKeepsTheCharactersThatFit) {
+    struct Case {
+        TTdbColumnType code;
+        std::int16_t level;
+        std::int16_t size;  // 10 characters, the prefix and the indicator
+    };
+    for (const Case c : {Case{ctString, 6, 12}, Case{ctString, 5, 12}, Case{ctWideString, 6, 23},
+                         Case{ctWideString, 5, 23}}) {
+        SCOPED_TRACE(std::to_string(c.code) + " at level " + std::to_string(c.level));
+        KeyTable t(c.level);
+        const std::int16_t col = t.Add(TTdbDataType::GetStringType(c.code, true, 40, u"", c.level));
+        TTdbSortDef def(u"SHORT");
+        def.AddItem(col, static_cast<std::uint8_t>(c.code), c.size);
+        def.UpdateSize(c.level);
+        ASSERT_EQ(def.GetSize(), 4 + c.size);
+
+        const TBytes entry = t.Entry(def, {Text(u"Budapest XIV. ker\u00FClet")}, 1);
+        const std::byte* key = entry.data() + 4;
+        const std::size_t prefixAt = c.level >= 6 ? 1 : 0;
+        const std::size_t charsAt = prefixAt + (c.code == ctString ? 1 : 2);
+        const std::int32_t length = c.code == ctString ? std::to_integer<int>(key[prefixAt])
+                                                       : LoadLE<std::uint16_t>(key + prefixAt);
+        EXPECT_EQ(length, 10);
+        const std::size_t charSize = c.code == ctString ? 1 : 2;
+        for (std::size_t i = 0; i < 10; ++i) {
+            EXPECT_EQ(std::to_integer<char>(key[charsAt + i * charSize]), "Budapest X"[i]);
+        }
+        const std::size_t indicator = c.level >= 6 ? 0 : static_cast<std::size_t>(c.size - 1);
+        EXPECT_EQ(key[indicator], std::byte{1});
+
+        bool unique = true;
+        EXPECT_TRUE(t.Less(def, entry, t.Entry(def, {Text(u"Budapest XV.")}, 2), &unique));
+        EXPECT_FALSE(unique) << "equal in the first ten characters";
+        const TBytes shortValue = t.Entry(def, {Text(u"Baja")}, 3);
+        EXPECT_EQ(std::to_integer<int>(shortValue[4 + prefixAt]), 4);
+        EXPECT_TRUE(t.Less(def, shortValue, entry));
+        const TBytes null = t.Entry(def, {Null()}, 4);
+        EXPECT_EQ(null[4 + indicator], std::byte{0});
+        EXPECT_TRUE(t.Less(def, null, shortValue));
+    }
+}
+
+TEST(IndexKeysLayout, VariableKeysTakeWhatTheirStringsUse) {
+    KeyTable t(6);
+    const std::int16_t telep = t.Add(WideType(38, u"Hungarian"));
+    const std::int16_t n = t.Add(TTdbDataType::GetDataType(ctInteger, true, 6));
+    const std::int16_t longAnsi = t.Add(TTdbDataType::GetStringType(ctString, true, 300, u"", 6));
+    const std::int16_t shortAnsi = t.Add(TTdbDataType::GetStringType(ctString, false, 20, u"", 6));
+    const TTdbSortDef def = t.Index({telep, n}, true);
+
+    const TBytes aba5 = t.Entry(def, {Text(u"Aba"), Int(5)}, 1);
+    EXPECT_EQ(aba5.size(), 4u + (1 + 2 + 6) + 5);
+    const TBytes null = t.Entry(def, {Null(), Int(5)}, 2);
+    EXPECT_EQ(null.size(), 4u + 1 + 5) << "a NULL string is its indicator alone";
+    EXPECT_EQ(t.Entry(def, {Text(u""), Null()}, 3).size(), 4u + 3 + 5);
+
+    // Each key is read at its own offsets.
+    EXPECT_TRUE(t.Less(def, t.Entry(def, {Text(u"Ab"), Int(9)}, 1), aba5));
+    EXPECT_TRUE(t.Less(def, aba5, t.Entry(def, {Text(u"Aba"), Int(7)}, 1)));
+    EXPECT_TRUE(t.Less(def, null, t.Entry(def, {Text(u""), Int(1)}, 1)));
+
+    TBytes record = t.Record({Text(u"x"), Int(0), Text(u"abc"), Text(u"abc")});
+    EXPECT_EQ(t.Entry(t.Index({longAnsi}, true), record, 1).size(), 4u + 1 + 2 + 3)
+        << "a String over 255 characters has a 2-byte prefix";
+    EXPECT_EQ(t.Entry(t.Index({shortAnsi}, true), record, 1).size(), 4u + 1 + 3);
+
+    // A shortened component in a variable key keeps what fits.
+    TTdbSortDef shortened(u"SHORT");
+    shortened.AddItem(telep, ctWideString, 1 + 2 + 2 * 5);
+    shortened.IsVarSize = true;
+    shortened.UpdateSize(6);
+    const TBytes cut = t.Entry(shortened, {Text(Wide("Abaújszántó"))}, 1);
+    EXPECT_EQ(cut.size(), 4u + 13);
+    EXPECT_EQ(LoadLE<std::uint16_t>(cut.data() + 5), 5);
+}
+
+TEST(IndexKeysLayout, VariableKeysBelowLevelSixEndWithTheIndicator) {
+    KeyTable t(5);
+    const std::int16_t s = t.Add(WideType(20, u"", 5));
+    const TTdbSortDef def = t.Index({s}, true);
+    const TBytes aba = t.Entry(def, {Text(u"Aba")}, 1);
+    ASSERT_EQ(aba.size(), 4u + 2 + 6 + 1);
+    EXPECT_EQ(aba.back(), std::byte{1});
+    const TBytes null = t.Entry(def, {Null()}, 2);
+    ASSERT_EQ(null.size(), 4u + 2 + 1);
+    EXPECT_EQ(null.back(), std::byte{0});
+    EXPECT_TRUE(t.Less(def, null, aba));
+}
+
+TEST(IndexKeysLayout, BadDefinitionsAndBuffersAreRefused) {
+    KeyTable t(6);
+    const std::int16_t n = t.Add(TTdbDataType::GetDataType(ctInteger, true, 6));
+    const TBytes record = t.Record({Int(1)});
+    TTdbSortDef def = t.Index({n});
+    TBytes entry(static_cast<std::size_t>(def.GetSize()), std::byte{0x5A});
+
+    TBytes small(static_cast<std::size_t>(def.GetSize() - 1));
+    EXPECT_THROW(t.Keys().CalcIndexInfo(def, record, 1, small), std::invalid_argument);
+    EXPECT_THROW(t.Keys().CalcIndexInfo(def, TBytes(3), 1, entry), std::invalid_argument);
+
+    TTdbSortDef missingColumn = def;
+    missingColumn.Items[0].ColumnNo = 9;
+    EXPECT_EQ(EngineCode([&] { t.Keys().CalcIndexInfo(missingColumn, record, 1, entry); }), 28);
+    TTdbSortDef oversized = def;
+    oversized.Items[0].Size = 6;
+    oversized.UpdateSize(6);
+    TBytes bigger(static_cast<std::size_t>(oversized.GetSize()), std::byte{0x5A});
+    EXPECT_EQ(EngineCode([&] { t.Keys().CalcIndexInfo(oversized, record, 1, bigger); }), 28);
+    TTdbSortDef shortEntry = def;
+    shortEntry.SetSize(6);
+    EXPECT_EQ(EngineCode([&] { t.Keys().CalcIndexInfo(shortEntry, record, 1, entry); }), 28);
+    EXPECT_TRUE(std::all_of(entry.begin(), entry.end(), [](std::byte b) {
+        return b == std::byte{0x5A};
+    })) << "a refused entry is left as it was";
+
+    bool unique = true;
+    EXPECT_THROW(t.Keys().GetTreeLess()(entry, entry, unique, 0, nullptr), std::invalid_argument);
+}
+
+// ---------------------------------------------------------------- collations
+
+TEST(IndexKeysCollation, HungarianOrderAndOptions) {
+    KeyTable t(6);
+    const std::int16_t telep = t.Add(WideType(38, u"Hungarian"));
+    const std::int16_t folded = t.Add(WideType(38, u"Hungarian_AI"));
+    const TTdbSortDef def = t.Index({telep}, true);
+    std::vector<std::u16string> names = {Wide("Öcsöd"),  Wide("Csány"),  Wide("Asszonyfa"),
+                                         Wide("Őcsény"), Wide("Cegléd"), Wide("Aszaló"),
+                                         Wide("Öcs"),    Wide("Cún")};
+    std::vector<TBytes> entries;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        entries.push_back(t.Entry(def, {Text(names[i])}, static_cast<std::int32_t>(i + 1)));
+    }
+    std::sort(entries.begin(), entries.end(),
+              [&](const TBytes& a, const TBytes& b) { return t.Less(def, a, b); });
+    std::vector<std::int32_t> order;
+    for (const TBytes& e : entries) {
+        order.push_back(GetDateiVerweis(e));
+    }
+    // Aszaló < Asszonyfa ("ssz" is sz+sz), c before cs, Ö and Ő one letter.
+    EXPECT_EQ(order, (std::vector<std::int32_t>{6, 3, 5, 8, 2, 7, 4, 1}));
+
+    bool unique = true;
+    const TBytes lower = t.Entry(def, {Text(Wide("cegléd"))}, 1);
+    const TBytes upper = t.Entry(def, {Text(Wide("Cegléd"))}, 2);
+    EXPECT_TRUE(t.Less(def, lower, upper, &unique));
+    EXPECT_FALSE(unique) << "case is ignored";
+    // The call's options add to the column's: case-sensitive, lower case sorts first.
+    unique = true;
+    EXPECT_TRUE(t.Less(def, lower, upper, &unique, scoCaseSensitive));
+    EXPECT_FALSE(t.Less(def, upper, lower, &unique, scoCaseSensitive));
+    EXPECT_TRUE(unique);
+
+    const TTdbSortDef accentFree = t.Index({folded});
+    const TBytes acs = t.Entry(accentFree, {Null(), Text(u"Acs")}, 2);
+    EXPECT_TRUE(
+        t.Less(accentFree, t.Entry(accentFree, {Null(), Text(Wide("Ács"))}, 1), acs, &unique));
+    EXPECT_FALSE(unique) << "accents are ignored under _AI";
+    EXPECT_TRUE(t.Less(def, t.Entry(def, {Text(u"Acs")}, 2), t.Entry(def, {Text(Wide("Ács"))}, 1)))
+        << "but not under the accent-sensitive collation";
+}
+
+// ---------------------------------------------------------------- search entries
+
+class IndexKeysSearch : public ::testing::TestWithParam<bool> {
+protected:
+    IndexKeysSearch() : t(6) {
+        telep = t.Add(WideType(38, u"Hungarian"));
+        irsz = t.Add(TTdbDataType::GetDataType(ctInteger, true, 6));
+    }
+
+    KeyTable t;
+    std::int16_t telep;
+    std::int16_t irsz;
+};
+
+TEST_P(IndexKeysSearch, TextGivesTheEntryOfTheSameValues) {
+    const bool varSize = GetParam();
+    const TTdbSortDef def = t.Index({telep, irsz}, varSize);
+    EXPECT_EQ(t.FromText(def, u"Buda;1000", 5), t.Entry(def, {Text(u"Buda"), Int(1000)}, 5));
+    EXPECT_EQ(t.FromText(def, u"\"Buda;pest\";7", 5),
+              t.Entry(def, {Text(u"Buda;pest"), Int(7)}, 5));
+    EXPECT_EQ(t.FromText(def, u"\"Say \"\"hi\"\"\";-1", 5),
+              t.Entry(def, {Text(u"Say \"hi\""), Int(-1)}, 5));
+    EXPECT_EQ(t.FromText(def, u"Buda|2", 5, u'|'), t.Entry(def, {Text(u"Buda"), Int(2)}, 5));
+    EXPECT_EQ(t.FromText(def, u";", 5), t.Entry(def, {Text(u""), Null()}, 5))
+        << "an empty piece of a number is NULL";
+
+    // A shortened component holds what a record's entry holds, not the whole value.
+    TTdbSortDef shortened(u"SHORT");
+    shortened.AddItem(telep, ctWideString, 1 + 2 + 2 * 4);
+    shortened.AddItem(irsz, ctInteger, 5);
+    shortened.IsVarSize = varSize;
+    shortened.UpdateSize(6);
+    EXPECT_EQ(t.FromText(shortened, u"Budapest;3", 1),
+              t.Entry(shortened, {Text(u"Budapest"), Int(3)}, 1));
+}
+
+TEST_P(IndexKeysSearch, MissingPiecesBoundTheGivenOnes) {
+    for (const bool descending : {false, true}) {
+        SCOPED_TRACE(descending ? "descending" : "ascending");
+        const TTdbSortDef def = t.Index({telep, descending ? -irsz : irsz}, GetParam());
+        const std::vector<TBytes> buda = {
+            t.Entry(def, {Text(u"Buda"), Null()}, 4),
+            t.Entry(def, {Text(u"buda"), Int(std::numeric_limits<std::int32_t>::min())}, 2),
+            t.Entry(def, {Text(u"Buda"), Int(0)}, 3),
+            t.Entry(def, {Text(u"Buda"), Int(kMaxRecordNo)}, 5)};
+        const std::vector<TBytes> others = {t.Entry(def, {Text(u"Bud"), Int(kMaxRecordNo)}, 9),
+                                            t.Entry(def, {Text(u"Budafok"), Null()}, 1),
+                                            t.Entry(def, {Null(), Int(1)}, 1)};
+        // Record number 1 and 0 ask for the lower end, the largest for the upper.
+        for (const std::int32_t lowerNo : {1, 0}) {
+            const TBytes lower = t.FromText(def, u"Buda", lowerNo);
+            const TBytes upper = t.FromText(def, u"Buda", kMaxRecordNo);
+            for (const TBytes& e : buda) {
+                EXPECT_TRUE(t.Less(def, lower, e)) << GetDateiVerweis(e);
+                EXPECT_TRUE(t.Less(def, e, upper)) << GetDateiVerweis(e);
+            }
+            for (const TBytes& e : others) {
+                EXPECT_EQ(t.Less(def, e, lower), t.Less(def, e, upper)) << GetDateiVerweis(e);
+            }
+        }
+        const TBytes all = t.FromText(def, u"", 1);
+        for (const TBytes& e : others) {
+            EXPECT_TRUE(t.Less(def, all, e));
+        }
+    }
+}
+
+TEST_P(IndexKeysSearch, BadTextIsRefusedAndTheEntryKept) {
+    const TTdbSortDef def = t.Index({telep, irsz}, GetParam());
+    TBytes entry(static_cast<std::size_t>(def.GetSize()), std::byte{0x5A});
+    const TBytes before = entry;
+    EXPECT_EQ(EngineCode([&] { t.Keys().StringToIndex(def, u"a;1;2", 1, u';', entry); }), 57);
+    EXPECT_THROW(t.Keys().StringToIndex(def, u"Buda;x", 1, u';', entry), Exception);
+    EXPECT_EQ(entry, before);
+}
+
+TEST_P(IndexKeysSearch, CompletedBoundsBracketEveryEntryWithTheGivenValues) {
+    const std::int16_t f = t.Add(TTdbDataType::GetFloatType(true, 0, 6));
+    const std::int16_t c = t.Add(TTdbDataType::GetDataType(ctChar, true, 6));
+    const std::int16_t k = t.Add(TTdbDataType::GetDataType(ctInteger, false, 6));
+    const TTdbSortDef def = t.Index({telep, f, -c, k}, GetParam());
+
+    const std::vector<TSetter> leads = {Text(u"Buda"), Text(u"buda"), Text(u"Bud"),
+                                        Text(u"Budafok"), Null()};
+    const std::vector<TSetter> floats = {Null(),
+                                         Dbl(-1e300),
+                                         Dbl(0),
+                                         Dbl(1e20),
+                                         Dbl(std::numeric_limits<double>::infinity()),
+                                         Dbl(std::nan(""))};
+    const std::vector<TSetter> chars = {Null(), Ansi("a"), Ansi("\xFF")};
+    const std::vector<TSetter> ints = {Int(std::numeric_limits<std::int32_t>::min()), Int(0),
+                                       Int(kMaxRecordNo)};
+    struct Row {
+        std::size_t lead;
+        std::size_t fl;
+        TBytes entry;
+    };
+    std::vector<Row> rows;
+    std::int32_t recordNo = 1;
+    for (std::size_t a = 0; a < leads.size(); ++a) {
+        for (std::size_t b = 0; b < floats.size(); ++b) {
+            for (const TSetter& ch : chars) {
+                for (const TSetter& in : ints) {
+                    rows.push_back(
+                        {a, b, t.Entry(def, {leads[a], Int(0), floats[b], ch, in}, recordNo++)});
+                }
+            }
+        }
+    }
+    // Leads 0 and 1 are equal under the collation; float 2 is 0.
+    const auto check = [&](int given, const std::function<bool(const Row&)>& inside) {
+        const TBytes search = t.Record({Text(u"Buda"), Int(0), Dbl(0)});
+        const TBytes lower = t.Completed(def, given, false, search, 0);
+        const TBytes upper = t.Completed(def, given, true, search, kMaxRecordNo);
+        for (const Row& row : rows) {
+            SCOPED_TRACE(GetDateiVerweis(row.entry));
+            if (inside(row)) {
+                EXPECT_TRUE(t.Less(def, lower, row.entry));
+                EXPECT_TRUE(t.Less(def, row.entry, upper));
+            } else {
+                EXPECT_EQ(t.Less(def, row.entry, lower), t.Less(def, row.entry, upper));
+            }
+        }
+    };
+    check(0, [](const Row&) { return true; });
+    check(1, [](const Row& row) { return row.lead < 2; });
+    check(2, [](const Row& row) { return row.lead < 2 && row.fl == 2; });
+}
+
+TEST_P(IndexKeysSearch, PrefixBoundCoversTheStringsThatBeginWithIt) {
+    const TTdbSortDef def = t.Index({telep, irsz}, GetParam());
+    const auto telepType = static_cast<const TTdbStringType*>(t.Column(telep).DataType);
+    TBytes bound = t.Record({Text(u"Bonn")});
+    t.Set(bound, telep,
+          [&](const TTdbDataType*, TTdbDataValue& v) { telepType->GetMaximumFill(v); });
+    const TBytes lower = t.Completed(def, 1, false, t.Record({Text(u"Bonn")}), 0);
+    const TBytes upper = t.Completed(def, 1, true, bound, kMaxRecordNo);
+    std::int32_t recordNo = 1;
+    for (const char* name : {"Bonnya", "Bonn", "bonnya"}) {
+        const TBytes e = t.Entry(def, {Text(Wide(name)), Int(recordNo)}, recordNo);
+        ++recordNo;
+        EXPECT_TRUE(t.Less(def, lower, e)) << name;
+        EXPECT_TRUE(t.Less(def, e, upper)) << name;
+    }
+    for (const char* name : {"Bóly", "Bon", "Borsodnádasd", "Bodrogkeresztúr"}) {
+        const TBytes e = t.Entry(def, {Text(Wide(name)), Int(1)}, 1);
+        EXPECT_EQ(t.Less(def, e, lower), t.Less(def, e, upper)) << name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(IndexKeys, IndexKeysSearch, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Variable" : "Fixed"; });
+
+// ---------------------------------------------------------------- expression keys
+
+// Negates an Integer column, or gives NULL for NULL.
+class NegateCalculation : public TTdbCalculation {
+public:
+    NegateCalculation(const TTdbColumnDef& column, const TTdbDataType* resultType)
+        : TTdbCalculation(u"-N"), column_(column) {
+        FResultType = resultType;
+    }
+    TTdbExpressionSyntax GetKind() const override { return tesTableSQL; }
+    std::unique_ptr<TTdbCalculation> Clone() const override {
+        return std::make_unique<NegateCalculation>(*this);
+    }
+    void Prepare(TTdbRltnIdx, std::uint32_t) override {}
+    void Unprepare() override {}
+    bool IsSame(const TTdbCalculation& other) const override {
+        return other.GetSource() == FSource;
+    }
+    void Calculate(TTdbDataValue&) override { throw std::logic_error("needs a record"); }
+    void Calculate(TTdbRltnIdx rltnIdx, std::span<const std::byte> recBuffer,
+                   TTdbDataValue& result) override {
+        lastRltnIdx = rltnIdx;
+        TTdbDataValue value;
+        std::vector<std::byte> image(recBuffer.begin() + column_.Position,
+                                     recBuffer.begin() + column_.Position + column_.Size);
+        column_.DataType->SetReference(value, image.data());
+        if (column_.DataType->IsNull(value)) {
+            FResultType->SetNull(result);
+        } else {
+            FResultType->SetInteger(result, -column_.DataType->GetInteger(value));
+        }
+    }
+
+    TTdbRltnIdx lastRltnIdx = 0;
+
+private:
+    const TTdbColumnDef& column_;
+};
+
+TEST(IndexKeysExpression, KeyIsTheResultImage) {
+    KeyTable t(6);
+    const std::int16_t n = t.Add(TTdbDataType::GetDataType(ctInteger, true, 6));
+    const TTdbDataType* resultType = TTdbDataType::GetDataType(ctBigInt, true, 6);
+    auto calculation = std::make_unique<NegateCalculation>(t.Column(n), resultType);
+    NegateCalculation* calc = calculation.get();
+    const TTdbSortDef def(u"EXPR", std::move(calculation), false);
+    ASSERT_EQ(def.GetSize(), 4 + 9);
+
+    const TBytes five = t.Entry(def, {Int(5)}, 1);
+    EXPECT_EQ(calc->lastRltnIdx, 3);
+    EXPECT_EQ(five[4], std::byte{1});
+    EXPECT_EQ(LoadLE<std::int64_t>(five.data() + 5), -5);
+    const TBytes two = t.Entry(def, {Int(2)}, 2);
+    const TBytes null = t.Entry(def, {Null()}, 3);
+    EXPECT_TRUE(t.Less(def, five, two));
+    EXPECT_TRUE(t.Less(def, null, five));
+
+    EXPECT_EQ(t.FromText(def, u"-5", 1), t.Entry(def, {Int(5)}, 1));
+    EXPECT_TRUE(
+        t.Less(def, t.FromText(def, u"", kMaxRecordNo - 1), t.FromText(def, u"", kMaxRecordNo)));
+    EXPECT_TRUE(t.Less(def, five, t.Completed(def, 0, true, t.Record({Int(0)}), kMaxRecordNo)));
+    EXPECT_TRUE(t.Less(def, t.Completed(def, 0, false, t.Record({Int(0)}), 0), null));
+}
+
+TEST(IndexKeysExpression, WithoutItsCalculationTheKeyIsRefused) {
+    KeyTable t(6);
+    t.Add(TTdbDataType::GetDataType(ctInteger, true, 6));
+    TTdbSortDef def(u"EXPR", u"-N", false, true);
+    def.Items[0] = {ctBigInt, 0, 9, false};
+    def.UpdateSize(6);
+    TBytes entry(static_cast<std::size_t>(def.GetSize()));
+    const std::int16_t code =
+        EngineCode([&] { t.Keys().CalcIndexInfo(def, t.Record({Int(1)}), 1, entry); });
+    EXPECT_EQ(code, 28);
+    // Search entries need only the stored result type.
+    const TBytes seven = t.FromText(def, u"7", 1);
+    EXPECT_EQ(LoadLE<std::int64_t>(seven.data() + 5), 7);
+    EXPECT_TRUE(t.Less(def, t.FromText(def, u"-7", 2), seven));
+}
+
+// ---------------------------------------------------------------- damaged keys
+
+TEST(IndexKeysDamaged, LengthsBeyondTheKeyAreReadOnlyAsFarAsItGoes) {
+    for (const bool varSize : {false, true}) {
+        SCOPED_TRACE(varSize ? "variable" : "fixed");
+        KeyTable t(6);
+        const std::int16_t wide = t.Add(WideType(10));
+        const std::int16_t ansi = t.Add(TTdbDataType::GetStringType(ctString, false, 8, u"", 6));
+        const TTdbSortDef def = t.Index({wide, ansi}, varSize);
+        const TBytes good = t.Entry(def, {Text(u"abc"), Text(u"xy")}, 1);
+
+        TBytes damaged = good;
+        StoreLE<std::uint16_t>(damaged.data() + 5, 0xFFFF);  // the wide string's length
+        TBytes ansiDamaged = t.Entry(def, {Text(u"abc"), Text(u"xy")}, 2);
+        ansiDamaged[varSize ? 4 + 1 + 2 + 6 : 4 + 23] = std::byte{0xFF};
+        std::vector<TBytes> keys = {good, damaged, ansiDamaged};
+        for (std::size_t cut = 0; cut < good.size(); cut += 3) {
+            keys.emplace_back(damaged.begin(), damaged.begin() + static_cast<std::ptrdiff_t>(cut));
+        }
+        for (const TBytes& a : keys) {
+            bool unique = true;
+            EXPECT_FALSE(t.Less(def, a, a, &unique));
+            EXPECT_FALSE(unique);
+            for (const TBytes& b : keys) {
+                EXPECT_FALSE(t.Less(def, a, b) && t.Less(def, b, a));
+            }
+        }
+        EXPECT_FALSE(t.Keys().IsSameIndexKey(def, good, damaged));
+    }
+    // A field shorter than its column reads as if zeros followed.
+    const std::byte five[] = {std::byte{1}, std::byte{5}};
+    const std::byte six[] = {std::byte{1}, std::byte{6}, std::byte{0}, std::byte{0}, std::byte{0}};
+    EXPECT_EQ(TTdbIndexKeys::CompareFields(five, six, ctInteger, 2, 5, 5, true, 6, nullptr, 0), -1);
+    EXPECT_EQ(TTdbIndexKeys::CompareFields(six, five, ctBigInt, 5, 2, 9, true, 6, nullptr, 0), 1);
+}
+
+// ---------------------------------------------------------------- entry equality
+
+TEST(IndexKeysSame, KeysRecordNumbersAndFirstDifference) {
+    KeyTable t(6);
+    const std::int16_t s = t.Add(WideType(10));
+    const std::int16_t n = t.Add(TTdbDataType::GetDataType(ctInteger, true, 6));
+    const TTdbSortDef def = t.Index({s, n}, true);
+    const TBytes a = t.Entry(def, {Text(u"Buda"), Int(1)}, 4);
+    const TBytes sameKey = t.Entry(def, {Text(u"BUDA"), Int(1)}, 5);
+    const TBytes sameEntry = t.Entry(def, {Text(u"buda"), Int(1)}, 4);
+    const TBytes other = t.Entry(def, {Text(u"Buda"), Int(2)}, 4);
+
+    EXPECT_TRUE(t.Keys().IsSameIndexKey(def, a, sameKey));
+    EXPECT_FALSE(t.Keys().IsSameIndexKey(def, a, other));
+    EXPECT_TRUE(t.Keys().IsSameIndexInfo(def, a, sameEntry));
+    EXPECT_FALSE(t.Keys().IsSameIndexInfo(def, a, sameKey));
+    EXPECT_FALSE(t.Keys().IsSameIndexInfo(def, t.Entry(def, {Text(u"Buda"), Int(1)}, 0),
+                                          t.Entry(def, {Text(u"Buda"), Int(1)}, 0)));
+    EXPECT_EQ(t.Keys().FindSortKeyDiff(def, a, sameKey), 2);
+    EXPECT_EQ(t.Keys().FindSortKeyDiff(def, a, other), 1);
+    EXPECT_EQ(t.Keys().FindSortKeyDiff(def, a, t.Entry(def, {Text(u"Pest"), Int(1)}, 4)), 0);
+
+    const TTdbTreeLess less = t.Keys().GetTreeLess();
+    bool unique = true;
+    EXPECT_TRUE(less(a, sameKey, unique, 0, &def));
+    EXPECT_FALSE(unique);
+}
+
+}  // namespace
+}  // namespace tdb
