@@ -1,0 +1,191 @@
+// What the B-tree tests share: a tree over a private page cache in a scratch directory, entry
+// layouts with their comparisons, and reading the raw pages of the file.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/byte_image.h"
+#include "index/btree.h"
+#include "platform/text.h"
+#include "storage/os_file_system.h"
+#include "storage/page_manager.h"
+#include "test_support.h"
+#include "types/collation.h"
+
+namespace tdb::btreetest {
+
+using Entry = std::vector<std::byte>;
+
+// Every entry starts with its 32-bit record number.
+inline std::int32_t RecNo(const Entry& e) {
+    return LoadLE<std::int32_t>(e.data());
+}
+
+// Record number and a 32-bit key, padded to Size.
+inline Entry IntEntry(std::int32_t recNo, std::int32_t key, std::size_t size = 12) {
+    Entry e(size);
+    StoreLE<std::int32_t>(e.data(), recNo);
+    StoreLE<std::int32_t>(e.data() + 4, key);
+    return e;
+}
+
+inline std::int32_t IntKey(const Entry& e) {
+    return LoadLE<std::int32_t>(e.data() + 4);
+}
+
+// Key, then record number; equal keys clear Unique.
+inline bool IntLess(std::span<const std::byte> a, std::span<const std::byte> b, bool& unique,
+                    TStrCmpOptions, const TTdbSortDef*) {
+    const auto ka = LoadLE<std::int32_t>(a.data() + 4);
+    const auto kb = LoadLE<std::int32_t>(b.data() + 4);
+    if (ka != kb) {
+        return ka < kb;
+    }
+    unique = false;
+    return LoadLE<std::int32_t>(a.data()) < LoadLE<std::int32_t>(b.data());
+}
+
+// A string key: a 16-bit length and UTF-16 units after the record number.
+inline Entry StringEntry(std::int32_t recNo, std::u16string_view text, std::size_t size) {
+    Entry e(size);
+    const std::size_t room = (size - 6) / 2;
+    const std::size_t length = std::min(text.size(), room);
+    StoreLE<std::int32_t>(e.data(), recNo);
+    StoreLE<std::uint16_t>(e.data() + 4, static_cast<std::uint16_t>(length));
+    for (std::size_t i = 0; i < length; ++i) {
+        StoreLE<std::uint16_t>(e.data() + 6 + 2 * i, static_cast<std::uint16_t>(text[i]));
+    }
+    return e;
+}
+
+inline std::u16string_view StringKey(std::span<const std::byte> e, char16_t (&buffer)[128]) {
+    const std::size_t room = std::min<std::size_t>((e.size() - 6) / 2, 128);
+    const std::size_t length = std::min<std::size_t>(LoadLE<std::uint16_t>(e.data() + 4), room);
+    for (std::size_t i = 0; i < length; ++i) {
+        buffer[i] = static_cast<char16_t>(LoadLE<std::uint16_t>(e.data() + 6 + 2 * i));
+    }
+    return {buffer, length};
+}
+
+inline TTdbTreeLess CollationLess(const TTdbCollation& collation) {
+    return [&collation](std::span<const std::byte> a, std::span<const std::byte> b, bool& unique,
+                        TStrCmpOptions, const TTdbSortDef*) {
+        char16_t ba[128];
+        char16_t bb[128];
+        const int c = collation.Compare(StringKey(a, ba), StringKey(b, bb), collation.Options());
+        if (c != 0) {
+            return c < 0;
+        }
+        unique = false;
+        return LoadLE<std::int32_t>(a.data()) < LoadLE<std::int32_t>(b.data());
+    };
+}
+
+// The tree's order for the reference containers.
+struct ModelLess {
+    TTdbTreeLess less;
+    bool operator()(const Entry& a, const Entry& b) const {
+        bool unique = true;
+        return less(a, b, unique, 0, nullptr);
+    }
+};
+
+inline std::int32_t OffsetFor(std::int16_t version) {
+    return version >= 4 ? 6 : 0;
+}
+
+// A tree in its own file over a private page cache.
+class BTreeFixture : public ::testing::Test {
+protected:
+    BTreeFixture() { pm_.RegisterClient(1, 16384); }
+    ~BTreeFixture() override {
+        tree_.reset();
+        storage_.reset();
+    }
+
+    std::unique_ptr<TTdbClientStorage> MakeStorage() {
+        auto storage = std::make_unique<TTdbClientStorage>(pm_, fs_, 1, nullptr);
+        storage->SetName(name_);
+        return storage;
+    }
+
+    void Create(std::int16_t version, std::int32_t entrySize, std::int32_t pageSize,
+                TTdbTreeLess less) {
+        tree_.reset();
+        storage_ = MakeStorage();
+        storage_->NewStorage();
+        version_ = version;
+        less_ = std::move(less);
+        tree_ = std::make_unique<TTdbBTree>(*storage_, version, OffsetFor(version), less_);
+        tree_->SetItemSize(entrySize);
+        tree_->New(pageSize, nullptr);
+    }
+
+    // Writes everything and lets go of the file.
+    void CloseAll() {
+        if (tree_) {
+            tree_->Flush();
+            tree_->Close();
+        }
+        tree_.reset();
+        if (storage_) {
+            storage_->Close();
+        }
+        storage_.reset();
+    }
+
+    // Opens the file the way an index file does: page 0 first with a provisional page size.
+    void OpenAgain(bool readOnly = false) {
+        tree_.reset();
+        storage_ = MakeStorage();
+        storage_->SetPageSize(4096);
+        storage_->Open(readOnly, false);
+        tree_ = std::make_unique<TTdbBTree>(*storage_, version_, OffsetFor(version_), less_);
+        tree_->Open(nullptr);
+    }
+
+    void Reopen() {
+        CloseAll();
+        OpenAgain();
+    }
+
+    std::filesystem::path FilePath() const { return dir_.Path() / ToUtf8(name_); }
+
+    std::string FileBytes() const { return testing::ReadBytes(FilePath()); }
+
+    TTdbBTree& Tree() { return *tree_; }
+
+    testing::TempDir dir_;
+    TdwOSFileSystem fs_{dir_.Name()};
+    TTdbPageManager pm_;
+    std::u16string name_ = u"tree.ind";
+    std::unique_ptr<TTdbClientStorage> storage_;
+    std::unique_ptr<TTdbBTree> tree_;
+    TTdbTreeLess less_;
+    std::int16_t version_ = 6;
+};
+
+// Little-endian integers in a file image.
+inline std::int32_t I32(const std::string& bytes, std::size_t at) {
+    return LoadLE<std::int32_t>(bytes.data() + at);
+}
+inline std::int32_t I16(const std::string& bytes, std::size_t at) {
+    return LoadLE<std::int16_t>(bytes.data() + at);
+}
+inline void PutI32(std::string& bytes, std::size_t at, std::int32_t value) {
+    StoreLE<std::int32_t>(bytes.data() + at, value);
+}
+inline void PutI16(std::string& bytes, std::size_t at, std::int16_t value) {
+    StoreLE<std::int16_t>(bytes.data() + at, value);
+}
+
+}  // namespace tdb::btreetest
