@@ -75,6 +75,11 @@ const std::byte* Skip(const std::byte* p, std::int32_t& avail, std::int32_t at) 
     return p + at;
 }
 
+// The column types whose descriptors are string types, each with its collation.
+bool IsStringCode(TTdbColumnType code) noexcept {
+    return code == ctString || code == ctWideString || code == ctMemo || code == ctWideMemo;
+}
+
 bool IsKeyString(TTdbColumnType code) noexcept {
     return code == ctString || code == ctWideString;
 }
@@ -110,25 +115,27 @@ double LoadKeyDouble(const std::byte* p, std::int32_t avail) noexcept {
     return std::isnan(value) ? std::numeric_limits<double>::infinity() : value;
 }
 
-// UTF-16 units of a key, copied because their place in the key need not be aligned. Strings
-// longer than the stack part reuse one buffer per thread, so only a thread's first string of
-// that length allocates.
+// Room for the longer UTF-16 strings of keys, one per side and thread: only a thread's first
+// string of some length allocates, never a comparison after it.
+char16_t* SpillBuffer(int side, std::size_t units) {
+    thread_local std::u16string spill[2];
+    std::u16string& buffer = spill[side];
+    if (buffer.size() < units) {
+        buffer.resize(units);
+    }
+    return buffer.data();
+}
+
+// UTF-16 units of a key, copied because their place in the key need not be aligned.
 class TKeyChars {
 public:
-    std::u16string_view Read(const std::byte* p, std::int32_t length, std::u16string& spill) {
+    std::u16string_view Read(const std::byte* p, std::int32_t length, int side) {
         const auto n = static_cast<std::size_t>(length);
-        if (n == 0) {
-            return {};
-        }
-        char16_t* out = stack_;
-        if (n > kStackChars) {
-            if (spill.size() < n) {
-                spill.resize(n);
-            }
-            out = spill.data();
-        }
+        char16_t* out = n > kStackChars ? SpillBuffer(side, n) : stack_;
         if constexpr (std::endian::native == std::endian::little) {
-            std::memcpy(out, p, n * 2);
+            if (n > 0) {
+                std::memcpy(out, p, n * 2);
+            }
         } else {
             for (std::size_t i = 0; i < n; ++i) {
                 out[i] = static_cast<char16_t>(LoadLE<std::uint16_t>(p + 2 * i));
@@ -160,12 +167,10 @@ int CompareStrings(const std::byte* p1, const std::byte* p2, std::int32_t n1, st
             std::string_view(reinterpret_cast<const char*>(p2), static_cast<std::size_t>(length2)),
             options));
     }
-    thread_local std::u16string spill1;
-    thread_local std::u16string spill2;
     TKeyChars chars1;
     TKeyChars chars2;
-    return Sign(collation.Compare(chars1.Read(p1, length1, spill1),
-                                  chars2.Read(p2, length2, spill2), options));
+    return Sign(
+        collation.Compare(chars1.Read(p1, length1, 0), chars2.Read(p2, length2, 1), options));
 }
 
 // The values of two fields of N1 and N2 bytes, the indicator bytes left out.
@@ -250,9 +255,11 @@ std::int32_t RoomInKey(const TKeyPart& part) noexcept {
     return std::max(room, 0) / CharSize(part.Code);
 }
 
-// The bytes a component starting at P takes in a key; Avail bounds what is read of it.
-std::int32_t StoredLength(const TKeyPart& part, const std::byte* p, std::int32_t avail,
-                          std::int16_t level) noexcept {
+// The bytes a component starting at P takes in a key; Avail bounds what is read of it. Inlined,
+// like Get below, into the loop that runs for every key a tree search passes.
+[[gnu::always_inline]] inline std::int32_t StoredLength(const TKeyPart& part, const std::byte* p,
+                                                        std::int32_t avail,
+                                                        std::int16_t level) noexcept {
     if (!part.Variable) {
         return part.Size;
     }
@@ -445,7 +452,7 @@ public:
                                       : std::clamp<int>(FIndexDef.LevelCount, 0, kTdbMaxSortItems);
     }
 
-    TKeyPart Get(int i, TStrCmpOptions callOptions) const {
+    [[gnu::always_inline]] TKeyPart Get(int i, TStrCmpOptions callOptions) const {
         TKeyPart part;
         if (FIndexDef.IsCalculated) {
             // An expression value orders under the built-in collation, as its files were built.
@@ -475,7 +482,7 @@ public:
         part.Descending = item.Descending;
         part.Variable = FIndexDef.IsVarSize && IsKeyString(part.Code);
         part.Options = callOptions;
-        if (column->DataType->IsStringType()) {
+        if (IsStringCode(column->DataType->GetColumnType())) {
             const auto* stringType = static_cast<const TTdbStringType*>(column->DataType);
             part.Collation = &stringType->GetCollation();
             part.Options |= stringType->GetStrCmpOptions();
