@@ -1,0 +1,215 @@
+// What IndexLess costs per comparison of two index entries: settlement names of the postal-code
+// list in a level-6 WideString index under the Hungarian collation, and postal codes in an
+// Integer index, each beside the bare comparison it builds on (the collation's Compare, a plain
+// integer compare). Neighbours in index order are compared, as a tree search meets them near its
+// goal. Heap allocations are counted at malloc, so those inside ICU count too; there must be none.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "index/index_keys.h"
+#include "platform/text.h"
+#include "types/column_def.h"
+#include "types/sort_def.h"
+
+namespace {
+
+std::atomic<std::size_t> gMallocs{0};
+
+}  // namespace
+
+// glibc lets a program interpose malloc; these count and hand on to glibc's own allocator, whose
+// free releases the blocks. Sanitizer builds keep their own interceptors.
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+#define ZENKALO_COUNTS_MALLOC 1
+extern "C" {
+void* __libc_malloc(std::size_t size);
+void* __libc_calloc(std::size_t count, std::size_t size);
+void* __libc_realloc(void* p, std::size_t size);
+
+void* malloc(std::size_t size) noexcept {
+    gMallocs.fetch_add(1, std::memory_order_relaxed);
+    return __libc_malloc(size);
+}
+void* calloc(std::size_t count, std::size_t size) noexcept {
+    gMallocs.fetch_add(1, std::memory_order_relaxed);
+    return __libc_calloc(count, size);
+}
+void* realloc(void* p, std::size_t size) noexcept {
+    gMallocs.fetch_add(1, std::memory_order_relaxed);
+    return __libc_realloc(p, size);
+}
+}
+#endif
+
+namespace {
+
+using tdb::TTdbColumnDefs;
+using tdb::TTdbDataType;
+using tdb::TTdbDataValue;
+using tdb::TTdbIndexKeys;
+using tdb::TTdbSortDef;
+
+using TBytes = std::vector<std::byte>;
+
+constexpr std::int16_t kLevel = 6;
+
+struct PostalCodes {
+    std::vector<std::u16string> names;  // distinct settlement names
+    std::vector<std::int32_t> codes;    // distinct postal codes
+};
+
+const PostalCodes& LoadPostalCodes() {
+    static const PostalCodes data = [] {
+        const std::filesystem::path here = std::filesystem::path(__FILE__).parent_path();
+        std::ifstream file(here / ".." / "data" / "irsz.csv");
+        if (!file) {
+            throw std::runtime_error("data/irsz.csv not found beside the benchmarks");
+        }
+        std::set<std::u16string> names;
+        std::set<std::int32_t> codes;
+        std::string line;
+        std::getline(file, line);  // the header
+        while (std::getline(file, line)) {
+            const auto first = line.find(';');
+            const auto second = line.find(';', first + 1);
+            if (first == std::string::npos || second == std::string::npos) {
+                continue;
+            }
+            codes.insert(std::stoi(line.substr(0, first)));
+            names.insert(tdb::FromUtf8(line.substr(first + 1, second - first - 1)));
+        }
+        return PostalCodes{{names.begin(), names.end()}, {codes.begin(), codes.end()}};
+    }();
+    return data;
+}
+
+// One indexed column of a level-6 table and the entries of its values, in index order.
+class IndexedColumn {
+public:
+    IndexedColumn(const TTdbDataType* type, bool varSize) : keys_(columns_, kLevel) {
+        columns_.Add(u"C", type, 0);
+        const tdb::TTdbColumnDef& column = *columns_.GetColumnDef(0);
+        def_.AddItem(1, static_cast<std::uint8_t>(column.GetColumnType()), column.Size);
+        def_.IsVarSize = varSize;
+        def_.UpdateSize(kLevel);
+    }
+
+    template <typename Set>
+    void Add(Set&& set) {
+        TBytes record(static_cast<std::size_t>(columns_.GetRecordSize()));
+        const tdb::TTdbColumnDef& column = *columns_.GetColumnDef(0);
+        TTdbDataValue value;
+        column.DataType->SetReference(value, record.data());
+        set(column.DataType, value);
+        TBytes entry(static_cast<std::size_t>(def_.GetSize()));
+        const auto recordNo = static_cast<std::int32_t>(entries_.size() + 1);
+        entry.resize(static_cast<std::size_t>(keys_.CalcIndexInfo(def_, record, recordNo, entry)));
+        entries_.push_back(std::move(entry));
+    }
+
+    void Sort() {
+        std::sort(entries_.begin(), entries_.end(), [&](const TBytes& a, const TBytes& b) {
+            bool unique = true;
+            return keys_.IndexLess(a, b, unique, 0, def_);
+        });
+    }
+
+    void Run(benchmark::State& state) const {
+        const std::size_t count = entries_.size();
+        std::size_t i = 0;
+        const std::size_t before = gMallocs.load();
+        for (auto _ : state) {
+            const std::size_t j = i + 1 == count ? 0 : i + 1;
+            bool unique = true;
+            benchmark::DoNotOptimize(keys_.IndexLess(entries_[i], entries_[j], unique, 0, def_));
+            i = j;
+        }
+        ReportMallocs(state, before);
+    }
+
+    static void ReportMallocs(benchmark::State& state, std::size_t before) {
+#ifdef ZENKALO_COUNTS_MALLOC
+        state.counters["allocs/cmp"] = benchmark::Counter(
+            static_cast<double>(gMallocs.load() - before), benchmark::Counter::kAvgIterations);
+#else
+        (void)before;
+        state.SetLabel("allocations not counted in this build");
+#endif
+    }
+
+private:
+    TTdbColumnDefs columns_;
+    TTdbIndexKeys keys_;
+    TTdbSortDef def_{u"IDX"};
+    std::vector<TBytes> entries_;
+};
+
+// The names in the order IndexLess gives them; the bare comparison walks the same neighbours.
+std::vector<std::u16string> NamesInOrder() {
+    const tdb::TTdbCollation& hungarian = tdb::TTdbCollation::Get(u"Hungarian");
+    std::vector<std::u16string> names = LoadPostalCodes().names;
+    std::sort(names.begin(), names.end(), [&](const auto& a, const auto& b) {
+        return hungarian.Compare(a, b, hungarian.Options()) < 0;
+    });
+    return names;
+}
+
+void BM_IndexLess_WideHungarian(benchmark::State& state) {
+    IndexedColumn column(
+        TTdbDataType::GetStringType(tdb::ctWideString, true, 38, u"Hungarian", kLevel), true);
+    for (const std::u16string& name : LoadPostalCodes().names) {
+        column.Add([&](const TTdbDataType* t, TTdbDataValue& v) { t->SetWideString(v, name); });
+    }
+    column.Sort();
+    column.Run(state);
+}
+
+void BM_IndexLess_WideHungarian_RawCollation(benchmark::State& state) {
+    const tdb::TTdbCollation& hungarian = tdb::TTdbCollation::Get(u"Hungarian");
+    const std::vector<std::u16string> names = NamesInOrder();
+    std::size_t i = 0;
+    const std::size_t before = gMallocs.load();
+    for (auto _ : state) {
+        const std::size_t j = i + 1 == names.size() ? 0 : i + 1;
+        benchmark::DoNotOptimize(hungarian.Compare(names[i], names[j], hungarian.Options()));
+        i = j;
+    }
+    IndexedColumn::ReportMallocs(state, before);
+}
+
+void BM_IndexLess_Integer(benchmark::State& state) {
+    IndexedColumn column(TTdbDataType::GetDataType(tdb::ctInteger, true, kLevel), false);
+    for (const std::int32_t code : LoadPostalCodes().codes) {
+        column.Add([&](const TTdbDataType* t, TTdbDataValue& v) { t->SetInteger(v, code); });
+    }
+    column.Sort();
+    column.Run(state);
+}
+
+void BM_IndexLess_Integer_RawInt32(benchmark::State& state) {
+    const std::vector<std::int32_t>& codes = LoadPostalCodes().codes;
+    std::size_t i = 0;
+    const std::size_t before = gMallocs.load();
+    for (auto _ : state) {
+        const std::size_t j = i + 1 == codes.size() ? 0 : i + 1;
+        benchmark::DoNotOptimize(codes[i] < codes[j] ? -1 : (codes[j] < codes[i] ? 1 : 0));
+        i = j;
+    }
+    IndexedColumn::ReportMallocs(state, before);
+}
+
+BENCHMARK(BM_IndexLess_WideHungarian);
+BENCHMARK(BM_IndexLess_WideHungarian_RawCollation);
+BENCHMARK(BM_IndexLess_Integer);
+BENCHMARK(BM_IndexLess_Integer_RawInt32);
+
+}  // namespace
