@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <limits>
 #include <stdexcept>
@@ -134,7 +133,6 @@ public:
     }
 
     const TTdbIndexKeys& Keys() const { return keys_; }
-    std::int16_t Level() const { return level_; }
 
 private:
     std::int16_t level_;
