@@ -193,6 +193,7 @@ void TTdbBTree::AllocateWork() {
 }
 
 void TTdbBTree::UnloadPath() noexcept {
+    FLastLevel = 0;
     for (PathSlot& slot : FPath) {
         if (slot.site) {
             slot.site->UnloadPage();
@@ -725,13 +726,56 @@ const std::byte* TTdbBTree::DescendEdge(std::int32_t level, std::int32_t pageNo,
     }
 }
 
+int TTdbBTree::Found(std::int32_t level, std::int32_t pos, const std::byte* page,
+                     std::span<std::byte> out) {
+    CopyEntryOut(page, pos, out);
+    FPath[static_cast<std::size_t>(level)].pos = pos;
+    FLastLevel = level;
+    return kTreeFound;
+}
+
+bool TTdbBTree::Resume(std::span<const std::byte> key, const Shape& shape, SearchResult& at) {
+    // Walking a cursor forward passes back the entry it was just given. Checking that the pinned
+    // path is still one from the root to that entry costs no comparisons, and another tree over
+    // the same file may have changed any page since: a path that no longer holds is dropped.
+    const std::int32_t last = FLastLevel;
+    if (last < 1 || last > shape.height) {
+        return false;
+    }
+    std::int32_t expected = 1;
+    for (std::int32_t level = 1; level <= last; ++level) {
+        const PathSlot& slot = FPath[static_cast<std::size_t>(level)];
+        if (slot.site->PageNo() != expected) {
+            return false;
+        }
+        const std::byte* page = Address(*slot.site);
+        const std::int32_t count = Count(page);
+        if (level == last) {
+            if (slot.pos < 1 || slot.pos > count ||
+                std::memcmp(Entry(page, slot.pos).data(), key.data(),
+                            static_cast<std::size_t>(FKeySize)) != 0) {
+                return false;
+            }
+            at = {level, slot.pos, true};
+            return true;
+        }
+        if (slot.pos > count) {
+            return false;
+        }
+        expected = Child(page, slot.pos);
+        if (expected < 1 || expected > shape.pages) {
+            return false;
+        }
+    }
+    return false;
+}
+
 int TTdbBTree::ClimbNext(std::int32_t level, std::span<std::byte> out) {
     for (std::int32_t l = level - 1; l >= 1; --l) {
         const PathSlot& slot = FPath[static_cast<std::size_t>(l)];
         const std::byte* page = Address(*slot.site);
         if (slot.pos + 1 <= Count(page)) {
-            CopyEntryOut(page, slot.pos + 1, out);
-            return kTreeFound;
+            return Found(l, slot.pos + 1, page, out);
         }
     }
     return kTreeNone;
@@ -742,14 +786,14 @@ int TTdbBTree::ClimbPrev(std::int32_t level, std::span<std::byte> out) {
         const PathSlot& slot = FPath[static_cast<std::size_t>(l)];
         const std::byte* page = Address(*slot.site);
         if (slot.pos >= 1 && slot.pos <= Count(page)) {
-            CopyEntryOut(page, slot.pos, out);
-            return kTreeFound;
+            return Found(l, slot.pos, page, out);
         }
     }
     return kTreeNone;
 }
 
 int TTdbBTree::DoFind(std::span<const std::byte> key, std::span<std::byte> out) {
+    FLastLevel = 0;
     const Shape shape = ReadShape();
     if (shape.height == 0) {
         return kTreeNone;
@@ -757,12 +801,10 @@ int TTdbBTree::DoFind(std::span<const std::byte> key, std::span<std::byte> out) 
     const SearchResult at = Descend(key, shape);
     const std::byte* page = Address(*FPath[static_cast<std::size_t>(at.level)].site);
     if (at.exact) {
-        CopyEntryOut(page, at.pos, out);
-        return kTreeFound;
+        return Found(at.level, at.pos, page, out);
     }
     if (at.pos < Count(page)) {
-        CopyEntryOut(page, at.pos + 1, out);
-        return kTreeFound;
+        return Found(at.level, at.pos + 1, page, out);
     }
     // Past the leaf's last item (or in the empty root): the next one up, if any.
     return ClimbNext(at.level, out);
@@ -786,6 +828,7 @@ int TTdbBTree::FindFirst(std::span<std::byte> item) {
     RequireOpen();
     CheckBufferSize(item);
     FTreeError = kBTreeOk;
+    FLastLevel = 0;
     try {
         const Shape shape = ReadShape();
         if (shape.height == 0) {
@@ -795,8 +838,7 @@ int TTdbBTree::FindFirst(std::span<std::byte> item) {
         if (Count(leaf) == 0) {
             return kTreeNone;
         }
-        CopyEntryOut(leaf, 1, item);
-        return kTreeFound;
+        return Found(shape.height, 1, leaf, item);
     } catch (const BTreeFault&) {
         UnloadPath();
         throw Exception(u"FindFirst");
@@ -807,6 +849,7 @@ int TTdbBTree::FindLast(std::span<std::byte> item) {
     RequireOpen();
     CheckBufferSize(item);
     FTreeError = kBTreeOk;
+    FLastLevel = 0;
     try {
         const Shape shape = ReadShape();
         if (shape.height == 0) {
@@ -817,8 +860,7 @@ int TTdbBTree::FindLast(std::span<std::byte> item) {
         if (count == 0) {
             return kTreeNone;
         }
-        CopyEntryOut(leaf, count, item);
-        return kTreeFound;
+        return Found(shape.height, count, leaf, item);
     } catch (const BTreeFault&) {
         UnloadPath();
         throw Exception(u"FindFirst");
@@ -836,20 +878,24 @@ int TTdbBTree::FindNext(std::span<const std::byte> item, std::span<std::byte> su
         if (shape.height == 0) {
             return kTreeMissing;
         }
-        const SearchResult at = Descend(item.first(static_cast<std::size_t>(FKeySize)), shape);
-        if (!at.exact) {
-            return kTreeMissing;
+        const std::span<const std::byte> key = item.first(static_cast<std::size_t>(FKeySize));
+        SearchResult at{};
+        if (!Resume(key, shape, at)) {
+            FLastLevel = 0;
+            at = Descend(key, shape);
+            if (!at.exact) {
+                return kTreeMissing;
+            }
         }
+        FLastLevel = 0;
         const std::byte* page = Address(*FPath[static_cast<std::size_t>(at.level)].site);
         if (at.level < shape.height) {
             const std::int32_t child = CheckedChild(page, at.pos, shape.pages);
             const std::byte* leaf = DescendEdge(at.level + 1, child, shape, false);
-            CopyEntryOut(leaf, 1, succItem);
-            return kTreeFound;
+            return Found(shape.height, 1, leaf, succItem);
         }
         if (at.pos < Count(page)) {
-            CopyEntryOut(page, at.pos + 1, succItem);
-            return kTreeFound;
+            return Found(at.level, at.pos + 1, page, succItem);
         }
         return ClimbNext(at.level, succItem);
     } catch (const BTreeFault&) {
@@ -869,20 +915,26 @@ int TTdbBTree::FindPrev(std::span<const std::byte> item, std::span<std::byte> pr
         if (shape.height == 0) {
             return kTreeMissing;
         }
-        const SearchResult at = Descend(item.first(static_cast<std::size_t>(FKeySize)), shape);
-        if (!at.exact) {
-            return kTreeMissing;
+        const std::span<const std::byte> key = item.first(static_cast<std::size_t>(FKeySize));
+        SearchResult at{};
+        if (!Resume(key, shape, at)) {
+            FLastLevel = 0;
+            at = Descend(key, shape);
+            if (!at.exact) {
+                return kTreeMissing;
+            }
         }
+        FLastLevel = 0;
         const std::byte* page = Address(*FPath[static_cast<std::size_t>(at.level)].site);
         if (at.level < shape.height) {
+            // Child pos - 1 is the subtree left of the entry.
+            FPath[static_cast<std::size_t>(at.level)].pos = at.pos - 1;
             const std::int32_t child = CheckedChild(page, at.pos - 1, shape.pages);
             const std::byte* leaf = DescendEdge(at.level + 1, child, shape, true);
-            CopyEntryOut(leaf, Count(leaf), prevItem);
-            return kTreeFound;
+            return Found(shape.height, Count(leaf), leaf, prevItem);
         }
         if (at.pos >= 2) {
-            CopyEntryOut(page, at.pos - 1, prevItem);
-            return kTreeFound;
+            return Found(at.level, at.pos - 1, page, prevItem);
         }
         return ClimbPrev(at.level, prevItem);
     } catch (const BTreeFault&) {
@@ -925,6 +977,7 @@ std::int64_t TTdbBTree::CountSubtree(std::int32_t pageNo, std::int32_t level, co
 }
 
 std::int32_t TTdbBTree::DoSequenceNo(std::span<const std::byte> key) {
+    FLastLevel = 0;
     const Shape shape = ReadShape();
     if (shape.height == 0) {
         return 0;
@@ -993,6 +1046,7 @@ void TTdbBTree::Check(std::int32_t& itemCount, std::int32_t& wrongSortCount) {
     FUnique = true;
     itemCount = 0;
     wrongSortCount = 0;
+    FLastLevel = 0;
     try {
         const Shape shape = ReadShape();
         std::vector<bool> seen(static_cast<std::size_t>(shape.pages) + 1);

@@ -190,6 +190,12 @@ private:
     // From the page at Level down to the leaves along the first (or last) children.
     const std::byte* DescendEdge(std::int32_t level, std::int32_t pageNo, const Shape& shape,
                                  bool last);
+    // Copies item Pos of the page at Level out and remembers the path to it.
+    int Found(std::int32_t level, std::int32_t pos, const std::byte* page,
+              std::span<std::byte> out);
+    // Whether the path still leads to the entry last handed out and that entry is Key; then At
+    // is its position, as an exact descent would find it.
+    bool Resume(std::span<const std::byte> key, const Shape& shape, SearchResult& at);
     int ClimbNext(std::int32_t level, std::span<std::byte> out);
     int ClimbPrev(std::int32_t level, std::span<std::byte> out);
     int DoFind(std::span<const std::byte> key, std::span<std::byte> out);
@@ -231,6 +237,8 @@ private:
     std::int32_t FNextPageOffset = -1;  // -1: no free list
 
     bool FUnique = true;
+    // The level of the entry last handed out, whose path FPath holds; 0: none.
+    std::int32_t FLastLevel = 0;
     std::array<PathSlot, kBTreeMaxHeight + 1>
         FPath;  // slot 0: spare site for new and sibling pages
     std::vector<std::byte> u, v, w;

@@ -185,6 +185,7 @@ void TTdbBTree::Insert(std::span<const std::byte> item) {
     CheckItemSize(item);
     FTreeError = kBTreeOk;
     FUnique = true;
+    FLastLevel = 0;
     const std::span<const std::byte> key = item.first(static_cast<std::size_t>(FKeySize));
     Shape shape{};
     SearchResult at{};
@@ -301,6 +302,7 @@ void TTdbBTree::Rebalance(std::int32_t level, Shape& shape) {
 }
 
 bool TTdbBTree::DoDelete(std::span<const std::byte> key) {
+    FLastLevel = 0;
     Shape shape = ReadShape();
     if (shape.height == 0) {
         return false;

@@ -3,8 +3,10 @@
 // user data, two trees over one file, and sequence numbers of large trees.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,8 +14,36 @@
 #include "base/engine_error.h"
 #include "btree_test_support.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer runtime's hooks on every allocation; the header that declares them is not
+// installed everywhere.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*mallocHook)(const volatile void*,
+                                                                            std::size_t),
+                                                         void (*freeHook)(const volatile void*));
+#endif
+
 namespace tdb::btreetest {
 namespace {
+
+std::atomic<bool> gCountAllocations{false};
+std::atomic<std::int64_t> gAllocations{0};
+
+[[maybe_unused]] void CountAllocation(const volatile void*, std::size_t) {
+    if (gCountAllocations.load(std::memory_order_relaxed)) {
+        gAllocations.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+[[maybe_unused]] void IgnoreRelease(const volatile void*) {}
+
+// Allocations made by Op.
+template <typename F>
+std::int64_t AllocationsIn(F&& op) {
+    gAllocations = 0;
+    gCountAllocations = true;
+    op();
+    gCountAllocations = false;
+    return gAllocations.load();
+}
 
 constexpr std::int32_t kPage = 256;
 
@@ -500,6 +530,109 @@ TEST_F(BTreeTest, TwoTreesOverOneFileSeeEachOthersChanges) {
     other.Check(items, wrong);
     EXPECT_EQ(items, 10);
     other.Close();
+}
+
+// A cursor walking one tree object while another object over the same file splits and merges
+// the pages under it: every step answers for the file as it is now.
+TEST_F(BTreeTest, AWalkStaysRightWhileAnotherTreeChangesThePagesUnderIt) {
+    CreateInt(6);
+    std::set<std::int32_t> model;
+    for (std::int32_t k = 2; k <= 600; k += 2) {
+        Tree().Insert(Key(k));
+        model.insert(k);
+    }
+    auto otherStorage = MakeStorage();
+    otherStorage->Open(false, false);
+    TTdbBTree walker(*otherStorage, 6, OffsetFor(6), IntLess);
+    walker.Open(nullptr);
+    std::mt19937 rng(5);
+    Entry cursor = Buffer();
+    ASSERT_EQ(walker.FindFirst(cursor), kTreeFound);
+    for (int step = 0; step < 4000 && !HasFailure(); ++step) {
+        SCOPED_TRACE("step " + std::to_string(step));
+        const std::int32_t at = IntKey(cursor);
+        if (rng() % 3 == 0) {
+            // Change the file anywhere but at the cursor's entry.
+            const auto k = static_cast<std::int32_t>(rng() % 700) + 1;
+            if (k == at) {
+                continue;
+            }
+            if (model.count(k) != 0) {
+                EXPECT_TRUE(Tree().Delete(Key(k)));
+                model.erase(k);
+            } else {
+                Tree().Insert(Key(k));
+                model.insert(k);
+            }
+            continue;
+        }
+        const bool forward = rng() % 4 != 0;
+        const int answer =
+            forward ? walker.FindNext(cursor, cursor) : walker.FindPrev(cursor, cursor);
+        const auto it = model.find(at);
+        ASSERT_NE(it, model.end());
+        if (forward ? std::next(it) == model.end() : it == model.begin()) {
+            ASSERT_EQ(answer, kTreeNone);
+            ASSERT_EQ(forward ? walker.FindFirst(cursor) : walker.FindLast(cursor), kTreeFound);
+            EXPECT_EQ(IntKey(cursor), forward ? *model.begin() : *model.rbegin());
+        } else {
+            ASSERT_EQ(answer, kTreeFound);
+            EXPECT_EQ(IntKey(cursor), forward ? *std::next(it) : *std::prev(it));
+        }
+    }
+    std::int32_t items = 0;
+    std::int32_t wrong = 0;
+    walker.Check(items, wrong);
+    EXPECT_EQ(items, static_cast<std::int32_t>(model.size()));
+    walker.Close();
+}
+
+TEST_F(BTreeTest, SearchesStepsAndInsertsIntoPagesWithRoomAllocateNothing) {
+#if !defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "allocations are counted through the address sanitizer's hooks";
+#else
+    static const bool hooked =
+        __sanitizer_install_malloc_and_free_hooks(CountAllocation, IgnoreRelease) != 0;
+    ASSERT_TRUE(hooked);
+    CreateInt(6, 12, 4096);
+    for (std::int32_t k = 1; k <= 20000; ++k) {
+        Tree().Insert(Key(k * 10));
+    }
+    Entry out = Buffer();
+    Entry walk = Buffer();
+    const auto walkBothWays = [&] {
+        for (int r = Tree().FindFirst(walk); r == kTreeFound; r = Tree().FindNext(walk, walk)) {
+        }
+        for (int r = Tree().FindLast(walk); r == kTreeFound; r = Tree().FindPrev(walk, walk)) {
+        }
+    };
+    walkBothWays();  // every page in the cache
+    Tree().CalcItemSequenceNo(Key(199990));
+    Entry probe = Key(0);
+    EXPECT_EQ(AllocationsIn([&] {
+                  for (std::int32_t k = 0; k < 5000; ++k) {
+                      StoreLE<std::int32_t>(probe.data() + 4, (k * 7919) % 200005);
+                      Tree().Find(probe, out);
+                      Tree().CalcItemSequenceNo(probe);
+                  }
+              }),
+              0);
+    EXPECT_EQ(AllocationsIn(walkBothWays), 0);
+
+    std::int64_t allocations = 0;
+    int withoutSplit = 0;
+    for (std::int32_t k = 0; k < 3000; ++k) {
+        const std::int32_t pages = Tree().GetTreePageCount();
+        const Entry e = Key(((k * 7919) % 20000) * 10 + 5);
+        const std::int64_t made = AllocationsIn([&] { Tree().Insert(e); });
+        if (Tree().GetTreePageCount() == pages) {
+            allocations += made;
+            ++withoutSplit;
+        }
+    }
+    EXPECT_GT(withoutSplit, 2500);
+    EXPECT_EQ(allocations, 0);
+#endif
 }
 
 TEST_F(BTreeTest, PreloadFillsTheCacheSoThatSearchesReadNothing) {

@@ -1,0 +1,353 @@
+// The B-tree of an index file beside std::map holding the same 1,000,000 entries: random
+// searches, walks with FindNext and random inserts, for 32-bit integer keys and 40-byte UTF-16
+// string keys under the built-in collation. Each benchmark times the tree and the map on the same
+// keys in the same run; the tree's time per operation is the benchmark's own, the map's and the
+// ratio tree/map are counters.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/byte_image.h"
+#include "index/btree.h"
+#include "platform/text.h"
+#include "storage/os_file_system.h"
+#include "storage/page_manager.h"
+#include "types/collation.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::int32_t kEntries = 1000000;
+constexpr int kBatch = 256;  // operations per timed round
+constexpr std::int32_t kCacheKB = 512 * 1024;
+
+// ---------------------------------------------------------------------------------------------
+// Integer keys: record number, then the key.
+
+constexpr std::int32_t kIntEntry = 8;
+
+bool IntLess(std::span<const std::byte> a, std::span<const std::byte> b, bool& unique,
+             tdb::TStrCmpOptions, const tdb::TTdbSortDef*) {
+    const auto ka = tdb::LoadLE<std::int32_t>(a.data() + 4);
+    const auto kb = tdb::LoadLE<std::int32_t>(b.data() + 4);
+    if (ka != kb) {
+        return ka < kb;
+    }
+    unique = false;
+    return tdb::LoadLE<std::int32_t>(a.data()) < tdb::LoadLE<std::int32_t>(b.data());
+}
+
+// ---------------------------------------------------------------------------------------------
+// String keys: record number, a 16-bit length and up to 17 UTF-16 units: 40 bytes.
+
+constexpr std::int32_t kStringEntry = 40;
+constexpr std::size_t kStringRoom = 17;
+
+std::u16string_view StringKey(std::span<const std::byte> e, char16_t (&buffer)[kStringRoom]) {
+    const std::size_t length =
+        std::min<std::size_t>(tdb::LoadLE<std::uint16_t>(e.data() + 4), kStringRoom);
+    for (std::size_t i = 0; i < length; ++i) {
+        buffer[i] = static_cast<char16_t>(tdb::LoadLE<std::uint16_t>(e.data() + 6 + 2 * i));
+    }
+    return {buffer, length};
+}
+
+bool StringLess(std::span<const std::byte> a, std::span<const std::byte> b, bool& unique,
+                tdb::TStrCmpOptions, const tdb::TTdbSortDef*) {
+    static const tdb::TTdbCollation& collation = tdb::TTdbCollation::BuiltIn();
+    char16_t ba[kStringRoom];
+    char16_t bb[kStringRoom];
+    const int c = collation.Compare(StringKey(a, ba), StringKey(b, bb), collation.Options());
+    if (c != 0) {
+        return c < 0;
+    }
+    unique = false;
+    return tdb::LoadLE<std::int32_t>(a.data()) < tdb::LoadLE<std::int32_t>(b.data());
+}
+
+std::u16string RandomText(std::mt19937& random) {
+    static const std::u16string letters = u"abcdefghijklmnopqrstuvwxyzáéíóöőúüű";
+    std::u16string text(8 + random() % 10, u'a');
+    for (char16_t& c : text) {
+        c = letters[random() % letters.size()];
+    }
+    return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The tree in a scratch file and the map beside it.
+
+// The map peers keep the same entries in their natural C++ form: (key, record number) pairs.
+using IntMapKey = std::pair<std::int32_t, std::int32_t>;
+using StringMapKey = std::pair<std::u16string, std::int32_t>;
+
+IntMapKey IntMapKeyOf(const std::vector<std::byte>& e) {
+    return {tdb::LoadLE<std::int32_t>(e.data() + 4), tdb::LoadLE<std::int32_t>(e.data())};
+}
+
+StringMapKey StringMapKeyOf(const std::vector<std::byte>& e) {
+    char16_t buffer[kStringRoom];
+    return {std::u16string(StringKey(e, buffer)), tdb::LoadLE<std::int32_t>(e.data())};
+}
+
+// The collation the tree compares with, on the map's strings.
+struct StringMapLess {
+    bool operator()(const StringMapKey& a, const StringMapKey& b) const {
+        static const tdb::TTdbCollation& collation = tdb::TTdbCollation::BuiltIn();
+        const int c = collation.Compare(a.first, b.first, collation.Options());
+        return c != 0 ? c < 0 : a.second < b.second;
+    }
+};
+
+// The tree in a scratch file, the map beside it, and search probes.
+template <typename MapKey, typename MapLess>
+class Setup {
+public:
+    using Map = std::map<MapKey, int, MapLess>;
+    using Make = std::vector<std::byte> (*)(std::mt19937&, std::int32_t);
+    using ToMapKey = MapKey (*)(const std::vector<std::byte>&);
+
+    Setup(std::int32_t entrySize, tdb::TTdbTreeLess less, Make make, ToMapKey toMapKey)
+        : entrySize_(entrySize), make_(make), toMapKey_(toMapKey) {
+        std::random_device device;
+        dir_ = std::filesystem::temp_directory_path() /
+               ("zenkalo-bench-" + std::to_string(::getpid()) + "-" + std::to_string(device()));
+        std::filesystem::create_directory(dir_);
+        fileSystem_ = std::make_unique<tdb::TdwOSFileSystem>(tdb::FromUtf8(dir_.string()));
+        pageManager_.RegisterClient(1, kCacheKB);
+        storage_ = std::make_unique<tdb::TTdbClientStorage>(pageManager_, *fileSystem_, 1, nullptr);
+        storage_->SetName(u"bench.ind");
+        storage_->NewStorage();
+        tree_ = std::make_unique<tdb::TTdbBTree>(*storage_, 6, 6, std::move(less));
+        tree_->SetItemSize(entrySize);
+        tree_->New(tdb::TTdbBTree::CalcPageSizeFor(6, entrySize, kEntries), nullptr);
+        std::mt19937 random(42);
+        std::vector<std::vector<std::byte>> entries;
+        while (map_.size() < static_cast<std::size_t>(kEntries)) {
+            std::vector<std::byte> e = make_(random, nextRecNo_++);
+            tree_->Insert(e);
+            map_.emplace(toMapKey_(e), 0);
+            entries.push_back(std::move(e));
+        }
+        tree_->Flush();
+        // Probes just before random entries: the entry's key with record number 0.
+        std::uniform_int_distribution<std::size_t> pick(0, entries.size() - 1);
+        for (int i = 0; i < 4096; ++i) {
+            std::vector<std::byte> probe = entries[pick(random)];
+            tdb::StoreLE<std::int32_t>(probe.data(), 0);
+            mapProbes_.push_back(toMapKey_(probe));
+            probes_.push_back(std::move(probe));
+        }
+    }
+    ~Setup() {
+        tree_.reset();
+        storage_.reset();
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+
+    tdb::TTdbBTree& Tree() { return *tree_; }
+    Map& GetMap() { return map_; }
+    const std::vector<std::vector<std::byte>>& Probes() const { return probes_; }
+    const std::vector<MapKey>& MapProbes() const { return mapProbes_; }
+    std::int32_t EntrySize() const { return entrySize_; }
+    std::vector<std::byte> Fresh(std::mt19937& random) { return make_(random, nextRecNo_++); }
+    MapKey MapKeyOf(const std::vector<std::byte>& e) const { return toMapKey_(e); }
+
+private:
+    std::int32_t entrySize_;
+    Make make_;
+    ToMapKey toMapKey_;
+    std::filesystem::path dir_;
+    std::unique_ptr<tdb::TdwOSFileSystem> fileSystem_;
+    tdb::TTdbPageManager pageManager_;
+    std::unique_ptr<tdb::TTdbClientStorage> storage_;
+    std::unique_ptr<tdb::TTdbBTree> tree_;
+    Map map_;
+    std::vector<std::vector<std::byte>> probes_;
+    std::vector<MapKey> mapProbes_;
+    std::int32_t nextRecNo_ = 1;
+};
+
+using IntSetupType = Setup<IntMapKey, std::less<IntMapKey>>;
+using StringSetupType = Setup<StringMapKey, StringMapLess>;
+
+std::vector<std::byte> MakeInt(std::mt19937& random, std::int32_t recNo) {
+    std::vector<std::byte> e(kIntEntry);
+    tdb::StoreLE<std::int32_t>(e.data(), recNo);
+    tdb::StoreLE<std::int32_t>(e.data() + 4, static_cast<std::int32_t>(random()));
+    return e;
+}
+
+std::vector<std::byte> MakeString(std::mt19937& random, std::int32_t recNo) {
+    std::vector<std::byte> e(kStringEntry);
+    const std::u16string text = RandomText(random);
+    const std::size_t length = std::min(text.size(), kStringRoom);
+    tdb::StoreLE<std::int32_t>(e.data(), recNo);
+    tdb::StoreLE<std::uint16_t>(e.data() + 4, static_cast<std::uint16_t>(length));
+    for (std::size_t i = 0; i < length; ++i) {
+        tdb::StoreLE<std::uint16_t>(e.data() + 6 + 2 * i, static_cast<std::uint16_t>(text[i]));
+    }
+    return e;
+}
+
+IntSetupType& IntSetup() {
+    static IntSetupType setup(kIntEntry, IntLess, MakeInt, IntMapKeyOf);
+    return setup;
+}
+
+StringSetupType& StringSetup() {
+    static StringSetupType setup(kStringEntry, StringLess, MakeString, StringMapKeyOf);
+    return setup;
+}
+
+double Seconds(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double>(to - from).count();
+}
+
+// The tree's time is the benchmark's; the map's per operation and the ratio are counters.
+void Report(benchmark::State& state, double treeSeconds, double mapSeconds) {
+    const double ops = static_cast<double>(state.iterations()) * kBatch;
+    state.counters["map_ns/op"] = mapSeconds * 1e9 / ops;
+    state.counters["tree/map"] = treeSeconds / mapSeconds;
+    state.SetItemsProcessed(static_cast<std::int64_t>(ops));
+}
+
+template <typename S>
+void FindBeside(benchmark::State& state, S& setup) {
+    tdb::TTdbBTree& tree = setup.Tree();
+    auto& map = setup.GetMap();
+    const auto& probes = setup.Probes();
+    const auto& mapProbes = setup.MapProbes();
+    std::vector<std::byte> out(static_cast<std::size_t>(setup.EntrySize()));
+    std::size_t next = 0;
+    double treeSeconds = 0;
+    double mapSeconds = 0;
+    for (auto _ : state) {
+        const std::size_t from = next;
+        const Clock::time_point t0 = Clock::now();
+        for (int i = 0; i < kBatch; ++i) {
+            benchmark::DoNotOptimize(tree.Find(probes[next++ % probes.size()], out));
+        }
+        const Clock::time_point t1 = Clock::now();
+        next = from;
+        for (int i = 0; i < kBatch; ++i) {
+            benchmark::DoNotOptimize(map.lower_bound(mapProbes[next++ % mapProbes.size()]));
+        }
+        const Clock::time_point t2 = Clock::now();
+        treeSeconds += Seconds(t0, t1);
+        mapSeconds += Seconds(t1, t2);
+        state.SetIterationTime(Seconds(t0, t1));
+    }
+    Report(state, treeSeconds, mapSeconds);
+}
+
+template <typename S>
+void WalkBeside(benchmark::State& state, S& setup) {
+    tdb::TTdbBTree& tree = setup.Tree();
+    auto& map = setup.GetMap();
+    const auto& probes = setup.Probes();
+    const auto& mapProbes = setup.MapProbes();
+    std::vector<std::byte> walk(static_cast<std::size_t>(setup.EntrySize()));
+    std::size_t next = 0;
+    double treeSeconds = 0;
+    double mapSeconds = 0;
+    for (auto _ : state) {
+        tree.Find(probes[next % probes.size()], walk);
+        auto it = map.lower_bound(mapProbes[next % mapProbes.size()]);
+        ++next;
+        const Clock::time_point t0 = Clock::now();
+        for (int i = 0; i < kBatch; ++i) {
+            if (tree.FindNext(walk, walk) != tdb::kTreeFound) {
+                tree.FindFirst(walk);
+            }
+        }
+        const Clock::time_point t1 = Clock::now();
+        for (int i = 0; i < kBatch; ++i) {
+            if (++it == map.end()) {
+                it = map.begin();
+            }
+            benchmark::DoNotOptimize(it);
+        }
+        const Clock::time_point t2 = Clock::now();
+        treeSeconds += Seconds(t0, t1);
+        mapSeconds += Seconds(t1, t2);
+        state.SetIterationTime(Seconds(t0, t1));
+    }
+    Report(state, treeSeconds, mapSeconds);
+}
+
+template <typename S>
+void InsertBeside(benchmark::State& state, S& setup) {
+    tdb::TTdbBTree& tree = setup.Tree();
+    auto& map = setup.GetMap();
+    std::mt19937 random(99);
+    std::vector<std::vector<std::byte>> batch(kBatch);
+    std::vector<decltype(setup.MapKeyOf(batch[0]))> mapBatch(kBatch);
+    double treeSeconds = 0;
+    double mapSeconds = 0;
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            batch[i] = setup.Fresh(random);
+            mapBatch[i] = setup.MapKeyOf(batch[i]);
+        }
+        const Clock::time_point t0 = Clock::now();
+        for (const auto& e : batch) {
+            tree.Insert(e);
+        }
+        const Clock::time_point t1 = Clock::now();
+        for (const auto& key : mapBatch) {
+            map.emplace(key, 0);
+        }
+        const Clock::time_point t2 = Clock::now();
+        treeSeconds += Seconds(t0, t1);
+        mapSeconds += Seconds(t1, t2);
+        state.SetIterationTime(Seconds(t0, t1));
+    }
+    Report(state, treeSeconds, mapSeconds);
+}
+
+void BM_BTreeIntFind(benchmark::State& state) {
+    FindBeside(state, IntSetup());
+}
+BENCHMARK(BM_BTreeIntFind)->UseManualTime();
+
+void BM_BTreeIntFindNext(benchmark::State& state) {
+    WalkBeside(state, IntSetup());
+}
+BENCHMARK(BM_BTreeIntFindNext)->UseManualTime();
+
+void BM_BTreeIntInsert(benchmark::State& state) {
+    InsertBeside(state, IntSetup());
+}
+BENCHMARK(BM_BTreeIntInsert)->UseManualTime()->Iterations(400);
+
+void BM_BTreeStringFind(benchmark::State& state) {
+    FindBeside(state, StringSetup());
+}
+BENCHMARK(BM_BTreeStringFind)->UseManualTime();
+
+void BM_BTreeStringFindNext(benchmark::State& state) {
+    WalkBeside(state, StringSetup());
+}
+BENCHMARK(BM_BTreeStringFindNext)->UseManualTime();
+
+void BM_BTreeStringInsert(benchmark::State& state) {
+    InsertBeside(state, StringSetup());
+}
+BENCHMARK(BM_BTreeStringInsert)->UseManualTime()->Iterations(400);
+
+}  // namespace
