@@ -3,6 +3,7 @@
 #include "index/btree.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -73,6 +74,11 @@ std::unique_ptr<TTdbTreeBase> TTdbBTree::Clone(TTdbClientStorage& storage) const
 }
 
 void TTdbBTree::SetItemSize(std::int32_t entrySize) {
+    // The work items and every page are laid out for the entry size of the open file.
+    if (IsOpen()) {
+        throw Exception(u"The entry size of the open B-tree of " + Quoted(StorageName()) +
+                        u" cannot change");
+    }
     FKeySize = entrySize;
     FItemSize = entrySize + FPtrSize;
 }
@@ -178,6 +184,12 @@ void TTdbBTree::RequireOpen() const {
     }
 }
 
+void TTdbBTree::RequireComparison() const {
+    if (!Less) {
+        throw Exception(u"The B-tree of " + Quoted(StorageName()) + u" has no comparison");
+    }
+}
+
 void TTdbBTree::AllocateWork() {
     for (PathSlot& slot : FPath) {
         if (!slot.site) {
@@ -218,6 +230,7 @@ void TTdbBTree::Close() {
 
 void TTdbBTree::New(std::int32_t pageSize, const TTdbSortDef* compareParam) {
     Close();
+    RequireComparison();
     FTreeError = kBTreeOk;
     FCompareParam = compareParam;
     const auto refuse = [&](std::u16string why) {
@@ -293,6 +306,7 @@ void TTdbBTree::RaiseCorrupt() {
 
 void TTdbBTree::Open(const TTdbSortDef* compareParam) {
     Close();
+    RequireComparison();
     FTreeError = kBTreeOk;
     FCompareParam = compareParam;
     const auto damaged = [this]() {
@@ -307,24 +321,28 @@ void TTdbBTree::Open(const TTdbSortDef* compareParam) {
     try {
         FHeaderPage = FStorage.CreatePageSite();
         FHeaderPage->LoadPage(0);
-        const std::byte* h = FHeaderPage->GetAddress(0);
+        // Through a bounds-checked copy: the storage's page size is still provisional.
+        std::array<std::byte, kWideHeaderSize> header{};
+        FHeaderPage->CopyTo(FOffset,
+                            std::span(header).first(static_cast<std::size_t>(GetHeaderSize())));
+        const std::byte* h = header.data();
         std::int32_t pageSize = 0;
         std::int32_t entrySize = 0;
         std::int32_t itemSize = 0;
         std::int32_t order = 0;
         std::int32_t capacity = 0;
         if (IsWide()) {
-            pageSize = LoadLE<std::int32_t>(h + FOffset);
-            entrySize = LoadLE<std::uint16_t>(h + FOffset + 4);
-            itemSize = LoadLE<std::uint16_t>(h + FOffset + 6);
-            order = LoadLE<std::uint16_t>(h + FOffset + 14);
-            capacity = LoadLE<std::uint16_t>(h + FOffset + 16);
+            pageSize = LoadLE<std::int32_t>(h);
+            entrySize = LoadLE<std::uint16_t>(h + 4);
+            itemSize = LoadLE<std::uint16_t>(h + 6);
+            order = LoadLE<std::uint16_t>(h + 14);
+            capacity = LoadLE<std::uint16_t>(h + 16);
         } else {
-            pageSize = LoadLE<std::uint16_t>(h + FOffset);
-            entrySize = LoadLE<std::uint16_t>(h + FOffset + 2);
-            itemSize = LoadLE<std::uint16_t>(h + FOffset + 4);
-            order = LoadLE<std::uint16_t>(h + FOffset + 10);
-            capacity = LoadLE<std::uint16_t>(h + FOffset + 12);
+            pageSize = LoadLE<std::uint16_t>(h);
+            entrySize = LoadLE<std::uint16_t>(h + 2);
+            itemSize = LoadLE<std::uint16_t>(h + 4);
+            order = LoadLE<std::uint16_t>(h + 10);
+            capacity = LoadLE<std::uint16_t>(h + 12);
         }
         FItemSize = itemSize;
         if (pageSize < kMinPageSize || pageSize > GetMaxPageSize(FVersion) || entrySize < 1 ||

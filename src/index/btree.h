@@ -120,6 +120,7 @@ private:
     void AllocateWork();
     void UnloadPath() noexcept;
     void RequireOpen() const;
+    void RequireComparison() const;
     void CheckItemSize(std::span<const std::byte> item) const;
     void CheckBufferSize(std::span<std::byte> buffer) const;
 

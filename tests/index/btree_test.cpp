@@ -386,6 +386,12 @@ TEST_F(BTreeTest, BadItemsAndUnopenedTreesAreRefused) {
     EXPECT_EQ(Tree().Find(longer, out), kTreeFound);
     EXPECT_EQ(IntKey(out), 5);
 
+    // The pages and work items are laid out for the open file's entry size.
+    EXPECT_THROW(Tree().SetItemSize(40), Exception);
+    EXPECT_EQ(Tree().GetSize(), 12);
+    Tree().Insert(Key(21));
+    EXPECT_EQ(CheckedCount(), 21);
+
     Tree().Close();
     EXPECT_THROW(Tree().Insert(Key(1)), Exception);
     EXPECT_THROW(Tree().FindFirst(out), Exception);
