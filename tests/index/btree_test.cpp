@@ -464,6 +464,55 @@ TEST_F(BTreeTest, UndoDropsEverythingSinceTheLastFlush) {
     EXPECT_EQ(Keys(), Range(1, 120));
 }
 
+TEST_F(BTreeTest, AFailedFlushKeepsTheChangesForTheNextOne) {
+    CreateInt(6);
+    InsertKeys(1, 200);
+    Tree().Flush();
+    InsertKeys(201, 400);
+    fs_.FailWrites = true;
+    EXPECT_THROW(Tree().Flush(), Exception);
+    EXPECT_EQ(Tree().TreeError(), kBTreeWriteFailed);
+    fs_.FailWrites = false;
+    Tree().Flush();
+    Reopen();
+    EXPECT_EQ(Keys(), Range(1, 400));
+}
+
+// Another process has its own page cache: what it wrote shows after Update.
+TEST_F(BTreeTest, UpdateShowsWhatAnotherProcessWrote) {
+    CreateInt(6);
+    InsertKeys(1, 100);
+    Reopen();  // shared, as tables open their index files
+    TTdbPageManager otherCache;
+    otherCache.RegisterClient(1, 4096);
+    TTdbClientStorage otherStorage(otherCache, fs_, 1, nullptr);
+    otherStorage.SetName(name_);
+    otherStorage.SetPageSize(4096);
+    otherStorage.Open(false, false);
+    TTdbBTree other(otherStorage, 6, OffsetFor(6), IntLess);
+    other.Open(nullptr);
+    Entry out = Buffer();
+    ASSERT_EQ(other.FindLast(out), kTreeFound);  // its path stays pinned
+    EXPECT_EQ(IntKey(out), 100);
+
+    InsertKeys(101, 500);
+    for (std::int32_t k = 1; k <= 50; ++k) {
+        Tree().Delete(Key(k));
+    }
+    Tree().Flush();
+    other.Update();
+    ASSERT_EQ(other.FindFirst(out), kTreeFound);
+    EXPECT_EQ(IntKey(out), 51);
+    ASSERT_EQ(other.FindLast(out), kTreeFound);
+    EXPECT_EQ(IntKey(out), 500);
+    std::int32_t items = 0;
+    std::int32_t wrong = 0;
+    other.Check(items, wrong);
+    EXPECT_EQ(items, 450);
+    EXPECT_EQ(wrong, 0);
+    other.Close();
+}
+
 TEST_F(BTreeTest, ClearEmptiesTheTreeAndFlushCutsTheFile) {
     CreateInt(6);
     InsertKeys(1, 2000);

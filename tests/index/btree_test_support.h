@@ -15,6 +15,7 @@
 
 #include "base/byte_image.h"
 #include "index/btree.h"
+#include "platform/error.h"
 #include "platform/text.h"
 #include "storage/os_file_system.h"
 #include "storage/page_manager.h"
@@ -103,6 +104,23 @@ inline std::int32_t OffsetFor(std::int16_t version) {
     return version >= 4 ? 6 : 0;
 }
 
+// The operating system's file system, with writes that fail while FailWrites is set.
+class FailingFileSystem : public TdwOSFileSystem {
+public:
+    using TdwOSFileSystem::TdwOSFileSystem;
+
+    bool FailWrites = false;
+
+    std::int32_t FileWrite(std::int32_t handle, std::int64_t pos,
+                           std::span<const std::byte> data) override {
+        if (FailWrites) {
+            platform::SetLastError(5);
+            return -1;
+        }
+        return TdwOSFileSystem::FileWrite(handle, pos, data);
+    }
+};
+
 // A tree in its own file over a private page cache.
 class BTreeFixture : public ::testing::Test {
 protected:
@@ -165,7 +183,7 @@ protected:
     TTdbBTree& Tree() { return *tree_; }
 
     testing::TempDir dir_;
-    TdwOSFileSystem fs_{dir_.Name()};
+    FailingFileSystem fs_{dir_.Name()};
     TTdbPageManager pm_;
     std::u16string name_ = u"tree.ind";
     std::unique_ptr<TTdbClientStorage> storage_;
