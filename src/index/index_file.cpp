@@ -287,12 +287,14 @@ void TTdbIndexFile::ReadDefinition() {
                 c = static_cast<char16_t>(page.ReadInt16(pos));
                 pos += 2;
             }
+            if (FFactory)
+                def.SetCalculation(CreateStoredCalculation(*FFactory, source, version));
+            // The stored result decides the key layout, whatever the compiled expression
+            // knows before it is prepared.
             def.IsCalculated = true;
             def.LevelCount = 1;
             def.Items[0] = {resultType, 0, resultSize, false};
             def.FSource = source;
-            if (FFactory)
-                def.SetCalculation(CreateStoredCalculation(*FFactory, source, version));
         } else {
             if (levelCount < 1 || levelCount > MaxSortLevels(version) ||
                 pos + levelCount * kComponentRecordSize + 2 > page.PageSize())
