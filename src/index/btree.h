@@ -85,7 +85,7 @@ public:
     int FindPrev(std::span<const std::byte> item, std::span<std::byte> prevItem) override;
     int Find(std::span<const std::byte> item, std::span<std::byte> foundItem) override;
     std::int32_t CalcItemSequenceNo(std::span<const std::byte> item) override;
-    void Insert(std::span<const std::byte> item) override;
+    bool Insert(std::span<const std::byte> item) override;
     bool Delete(std::span<const std::byte> item) override;
     void Clear() override;
 

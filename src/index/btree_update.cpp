@@ -180,7 +180,7 @@ void TTdbBTree::InsertAt(const SearchResult& at, const Shape& found) {
     }
 }
 
-void TTdbBTree::Insert(std::span<const std::byte> item) {
+bool TTdbBTree::Insert(std::span<const std::byte> item) {
     RequireOpen();
     CheckItemSize(item);
     FTreeError = kBTreeOk;
@@ -205,10 +205,10 @@ void TTdbBTree::Insert(std::span<const std::byte> item) {
             UnloadPath();
             throw Exception(u"BTree error while inserting item in root page");
         }
-        return;
+        return true;
     }
     if (at.exact) {
-        return;
+        return false;
     }
     StoreLE<std::int32_t>(u.data(), 0);
     std::memcpy(u.data() + 4, key.data(), key.size());
@@ -218,6 +218,7 @@ void TTdbBTree::Insert(std::span<const std::byte> item) {
         UnloadPath();
         RaiseEngineError(90);
     }
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------

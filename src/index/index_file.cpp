@@ -506,9 +506,11 @@ std::int16_t TTdbIndexFile::Add_Index(std::span<const std::byte> item) {
     try {
         if (!FOpen)
             throw Exception(u"Index is not open");
-        FTree->Insert(item);
-        ++FItemCount;
-        WriteItemCount();
+        // An entry that is there already is not counted twice.
+        if (FTree->Insert(item)) {
+            ++FItemCount;
+            WriteItemCount();
+        }
     } catch (...) {
         return FailFromException(kErrWriting, Name());
     }
@@ -547,8 +549,8 @@ std::int16_t TTdbIndexFile::BulkInsert(std::int32_t count, const TGetIndexItem& 
         while (getIndexItem(entry, size)) {
             if (size < 0 || static_cast<std::size_t>(size) > entry.size())
                 throw Exception(u"Index entry of an invalid size");
-            FTree->Insert(std::span<const std::byte>(entry).first(static_cast<std::size_t>(size)));
-            ++FItemCount;
+            if (FTree->Insert(std::span<const std::byte>(entry).first(static_cast<std::size_t>(size))))
+                ++FItemCount;
             if (++done % kProgressStep == 0 && progress)
                 progress(done, count);
         }

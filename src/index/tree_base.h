@@ -78,8 +78,8 @@ public:
     // The 1-based position of Item (estimated in very large B-trees); 0 when there is none.
     virtual std::int32_t CalcItemSequenceNo(std::span<const std::byte> item) = 0;
 
-    // An item that is already there is not inserted twice.
-    virtual void Insert(std::span<const std::byte> item) = 0;
+    // False when the item is already there: it is not inserted twice.
+    virtual bool Insert(std::span<const std::byte> item) = 0;
     // True when the item was there.
     virtual bool Delete(std::span<const std::byte> item) = 0;
     virtual void Clear() = 0;

@@ -214,6 +214,9 @@ TEST_F(IndexFileTest, EqualKeysStandInRecordNumberOrderAndDeleteOneLeavesTheOthe
     for (std::int32_t recNo : {5, 2, 9})
         ASSERT_EQ(file->Add_Index(Entry(*file, 42, recNo)), 0);
     ASSERT_EQ(file->Add_Index(Entry(*file, 1, 7)), 0);
+    // The same entry twice is one entry, counted once.
+    ASSERT_EQ(file->Add_Index(Entry(*file, 1, 7)), 0);
+    EXPECT_EQ(file->ItemCount(), 4);
     EXPECT_EQ(Walk(*file), (std::vector<std::int32_t>{7, 2, 5, 9}));
     EXPECT_EQ(file->CalcItemSequenceNo(Entry(*file, 42, 5)), 3);
 
