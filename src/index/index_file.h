@@ -76,7 +76,8 @@ public:
     int Vorheriger_Index(std::span<std::byte> key);
     // The first entry at or after Key.
     int Suche_Index(std::span<std::byte> key);
-    // The 1-based position of the entry in the index order; 0 when it is not there.
+    // The 1-based position of the entry in the index order (estimated in very large B-trees);
+    // 0 after a failure.
     std::int32_t CalcItemSequenceNo(std::span<const std::byte> key);
 
     std::int16_t Add_Index(std::span<const std::byte> item);

@@ -560,6 +560,27 @@ TEST_F(IndexFileTest, MissingForeignAndDamagedFilesAreRefusedAndMarkedLost) {
     EXPECT_EQ(reports_.back().message, u"Inconsistent definition for index \"Bad\"");
 }
 
+TEST_F(IndexFileTest, CopyKeepsDefinitionNameAndModesOnAnotherFile) {
+    MakeTable(6);
+    auto file = CreateIntegerIndex(u"Orig.tdbi", true);
+    file->SetKind(tikConstraint);
+    file->SetPrimary(true);
+    auto storage = std::make_unique<TTdbClientStorage>(pm_, fs_, 1, nullptr);
+    auto copy = TTdbIndexFile::CreateCopy(*file, std::move(storage));
+    EXPECT_EQ(copy->Name(), u"ByN");
+    EXPECT_EQ(copy->FileName(), u"Orig.tdbi");
+    EXPECT_TRUE(copy->MustBeUnique());
+    EXPECT_TRUE(copy->IsAutomatic());
+    EXPECT_TRUE(copy->IndexDef().Items[0].Descending);
+    // Under a name of its own it becomes an index file of its own.
+    copy->Storage().SetName(u"Copy.tdbi");
+    ASSERT_EQ(copy->NewStorage(6, 4096), 0);
+    ASSERT_EQ(copy->Add_Index(Entry(*copy, 3, 1)), 0);
+    ASSERT_EQ(copy->Add_Index(Entry(*copy, 4, 2)), 0);
+    EXPECT_EQ(Walk(*copy), (std::vector<std::int32_t>{2, 1}));
+    EXPECT_EQ(file->ItemCount(), 0);
+}
+
 TEST_F(IndexFileTest, OperationsOnAClosedIndexFailWithTheirCodes) {
     MakeTable(6);
     auto file = MakeIndexFile(u"Closed.tdbi");
