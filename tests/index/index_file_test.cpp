@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <cstdio>
 #include <fstream>
+#include <numeric>
 #include <set>
 #include <sstream>
 #include <random>
@@ -558,6 +560,35 @@ TEST_F(IndexFileTest, MissingForeignAndDamagedFilesAreRefusedAndMarkedLost) {
                   "more tree pages than the file holds");
     EXPECT_EQ(reports_.back().code, 28);
     EXPECT_EQ(reports_.back().message, u"Inconsistent definition for index \"Bad\"");
+}
+
+TEST_F(IndexFileTest, AnotherProcessesEntriesArriveThroughUpdate) {
+    MakeTable(6);
+    {
+        auto file = CreateIntegerIndex(u"Shared.tdbi");
+        for (std::int32_t n = 1; n <= 100; ++n)
+            ASSERT_EQ(file->Add_Index(Entry(*file, n, n)), 0);
+        ASSERT_EQ(file->Close(), 0);
+    }
+    auto file = OpenIndex(u"Shared.tdbi");
+    ASSERT_EQ(Walk(*file).size(), 100u);  // its pages are in this process's cache now
+
+    const std::string command = std::string(ZENKALO_INDEX_PROBE) + " '" + dir_.Path().string() +
+                                "' Shared.tdbi 101 1600";
+    FILE* probe = popen(command.c_str(), "r");
+    ASSERT_NE(probe, nullptr);
+    char line[256] = {};
+    const bool answered = std::fgets(line, sizeof line, probe) != nullptr;
+    EXPECT_EQ(pclose(probe), 0);
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(std::string(line), "count 1600\n");
+
+    EXPECT_EQ(file->ItemCount(), 100) << "nothing changes before Update";
+    ASSERT_EQ(file->Update(), 0);
+    EXPECT_EQ(file->ItemCount(), 1600);
+    std::vector<std::int32_t> all(1600);
+    std::iota(all.begin(), all.end(), 1);
+    EXPECT_EQ(Walk(*file), all);
 }
 
 TEST_F(IndexFileTest, CopyKeepsDefinitionNameAndModesOnAnotherFile) {
