@@ -842,7 +842,9 @@ int TTdbBTree::Find(std::span<const std::byte> item, std::span<std::byte> foundI
     }
 }
 
-int TTdbBTree::FindFirst(std::span<std::byte> item) {
+// The first or the last entry: down the leftmost or the rightmost edge. Failures of both are
+// reported as "FindFirst".
+int TTdbBTree::FindEdge(std::span<std::byte> item, bool last) {
     RequireOpen();
     CheckBufferSize(item);
     FTreeError = kBTreeOk;
@@ -852,37 +854,40 @@ int TTdbBTree::FindFirst(std::span<std::byte> item) {
         if (shape.height == 0) {
             return kTreeNone;
         }
-        const std::byte* leaf = DescendEdge(1, 1, shape, false);
-        if (Count(leaf) == 0) {
+        const std::byte* leaf = DescendEdge(1, 1, shape, last);
+        const std::int32_t count = Count(leaf);
+        if (count == 0) {
             return kTreeNone;
         }
-        return Found(shape.height, 1, leaf, item);
+        return Found(shape.height, last ? count : 1, leaf, item);
     } catch (const BTreeFault&) {
         UnloadPath();
         throw Exception(u"FindFirst");
     }
 }
 
+int TTdbBTree::FindFirst(std::span<std::byte> item) {
+    return FindEdge(item, false);
+}
+
 int TTdbBTree::FindLast(std::span<std::byte> item) {
-    RequireOpen();
-    CheckBufferSize(item);
-    FTreeError = kBTreeOk;
-    FLastLevel = 0;
-    try {
-        const Shape shape = ReadShape();
-        if (shape.height == 0) {
-            return kTreeNone;
+    return FindEdge(item, true);
+}
+
+// Where the given entry of a step stands: from the pinned path when it still leads there, else
+// by a descent. False when the entry is not in the tree.
+bool TTdbBTree::LocateGiven(std::span<const std::byte> item, const Shape& shape,
+                            SearchResult& at) {
+    const std::span<const std::byte> key = item.first(static_cast<std::size_t>(FKeySize));
+    if (!Resume(key, shape, at)) {
+        FLastLevel = 0;
+        at = Descend(key, shape);
+        if (!at.exact) {
+            return false;
         }
-        const std::byte* leaf = DescendEdge(1, 1, shape, true);
-        const std::int32_t count = Count(leaf);
-        if (count == 0) {
-            return kTreeNone;
-        }
-        return Found(shape.height, count, leaf, item);
-    } catch (const BTreeFault&) {
-        UnloadPath();
-        throw Exception(u"FindFirst");
     }
+    FLastLevel = 0;
+    return true;
 }
 
 int TTdbBTree::FindNext(std::span<const std::byte> item, std::span<std::byte> succItem) {
@@ -893,19 +898,10 @@ int TTdbBTree::FindNext(std::span<const std::byte> item, std::span<std::byte> su
     FUnique = true;
     try {
         const Shape shape = ReadShape();
-        if (shape.height == 0) {
+        SearchResult at{};
+        if (shape.height == 0 || !LocateGiven(item, shape, at)) {
             return kTreeMissing;
         }
-        const std::span<const std::byte> key = item.first(static_cast<std::size_t>(FKeySize));
-        SearchResult at{};
-        if (!Resume(key, shape, at)) {
-            FLastLevel = 0;
-            at = Descend(key, shape);
-            if (!at.exact) {
-                return kTreeMissing;
-            }
-        }
-        FLastLevel = 0;
         const std::byte* page = Address(*FPath[static_cast<std::size_t>(at.level)].site);
         if (at.level < shape.height) {
             const std::int32_t child = CheckedChild(page, at.pos, shape.pages);
@@ -930,19 +926,10 @@ int TTdbBTree::FindPrev(std::span<const std::byte> item, std::span<std::byte> pr
     FUnique = true;
     try {
         const Shape shape = ReadShape();
-        if (shape.height == 0) {
+        SearchResult at{};
+        if (shape.height == 0 || !LocateGiven(item, shape, at)) {
             return kTreeMissing;
         }
-        const std::span<const std::byte> key = item.first(static_cast<std::size_t>(FKeySize));
-        SearchResult at{};
-        if (!Resume(key, shape, at)) {
-            FLastLevel = 0;
-            at = Descend(key, shape);
-            if (!at.exact) {
-                return kTreeMissing;
-            }
-        }
-        FLastLevel = 0;
         const std::byte* page = Address(*FPath[static_cast<std::size_t>(at.level)].site);
         if (at.level < shape.height) {
             // Child pos - 1 is the subtree left of the entry.

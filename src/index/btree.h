@@ -197,6 +197,8 @@ private:
     // Whether the path still leads to the entry last handed out and that entry is Key; then At
     // is its position, as an exact descent would find it.
     bool Resume(std::span<const std::byte> key, const Shape& shape, SearchResult& at);
+    bool LocateGiven(std::span<const std::byte> item, const Shape& shape, SearchResult& at);
+    int FindEdge(std::span<std::byte> item, bool last);
     int ClimbNext(std::int32_t level, std::span<std::byte> out);
     int ClimbPrev(std::int32_t level, std::span<std::byte> out);
     int DoFind(std::span<const std::byte> key, std::span<std::byte> out);
