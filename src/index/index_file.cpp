@@ -452,86 +452,72 @@ std::int16_t TTdbIndexFile::Close(bool update) {
 
 // ---- Entries ----
 
-template <typename Search>
-int TTdbIndexFile::RunSearch(Search search) {
+// Runs an operation of an open index; any failure becomes Code (or the failure's own telling
+// code) after it is reported.
+template <typename Operation>
+int TTdbIndexFile::Run(std::int16_t code, Operation operation) {
     try {
         if (!FOpen)
             throw Exception(u"Index is not open");
-        const int result = search();
+        const int result = operation();
         Succeed();
         return result;
     } catch (...) {
-        return FailFromException(kErrReading, Name());
+        return FailFromException(code, Name());
     }
 }
 
 int TTdbIndexFile::Erster_Index(std::span<std::byte> key) {
-    return RunSearch([&] { return FTree->FindFirst(key); });
+    return Run(kErrReading, [&] { return FTree->FindFirst(key); });
 }
 
 int TTdbIndexFile::Letzter_Index(std::span<std::byte> key) {
-    return RunSearch([&] { return FTree->FindLast(key); });
+    return Run(kErrReading, [&] { return FTree->FindLast(key); });
+}
+
+// The given entry is copied aside, since the found one is written over it.
+std::span<const std::byte> TTdbIndexFile::KeepGiven(std::span<const std::byte> key) {
+    FSearchInfo.assign(key.begin(),
+                       key.begin() + std::min<std::ptrdiff_t>(std::ssize(key), IndSize()));
+    return FSearchInfo;
 }
 
 int TTdbIndexFile::Naechster_Index(std::span<std::byte> key) {
-    return RunSearch([&] {
-        FSearchInfo.assign(key.begin(), key.begin() + std::min<std::ptrdiff_t>(
-                                                          key.size(), IndSize()));
-        return FTree->FindNext(FSearchInfo, key);
-    });
+    return Run(kErrReading, [&] { return FTree->FindNext(KeepGiven(key), key); });
 }
 
 int TTdbIndexFile::Vorheriger_Index(std::span<std::byte> key) {
-    return RunSearch([&] {
-        FSearchInfo.assign(key.begin(), key.begin() + std::min<std::ptrdiff_t>(
-                                                          key.size(), IndSize()));
-        return FTree->FindPrev(FSearchInfo, key);
-    });
+    return Run(kErrReading, [&] { return FTree->FindPrev(KeepGiven(key), key); });
 }
 
 int TTdbIndexFile::Suche_Index(std::span<std::byte> key) {
-    return RunSearch([&] {
-        FSearchInfo.assign(key.begin(), key.begin() + std::min<std::ptrdiff_t>(
-                                                          key.size(), IndSize()));
-        return FTree->Find(FSearchInfo, key);
-    });
+    return Run(kErrReading, [&] { return FTree->Find(KeepGiven(key), key); });
 }
 
 std::int32_t TTdbIndexFile::CalcItemSequenceNo(std::span<const std::byte> key) {
-    const int result = RunSearch([&] { return FTree->CalcItemSequenceNo(key); });
-    return std::max(result, 0);
+    return std::max(Run(kErrReading, [&] { return FTree->CalcItemSequenceNo(key); }), 0);
 }
 
 std::int16_t TTdbIndexFile::Add_Index(std::span<const std::byte> item) {
-    try {
-        if (!FOpen)
-            throw Exception(u"Index is not open");
+    return static_cast<std::int16_t>(Run(kErrWriting, [&] {
         // An entry that is there already is not counted twice.
         if (FTree->Insert(item)) {
             ++FItemCount;
             WriteItemCount();
         }
-    } catch (...) {
-        return FailFromException(kErrWriting, Name());
-    }
-    Succeed();
-    return 0;
+        return 0;
+    }));
 }
 
 std::int16_t TTdbIndexFile::Loesche_Index(std::span<const std::byte> key) {
-    try {
-        if (!FOpen)
-            throw Exception(u"Index is not open");
+    return static_cast<std::int16_t>(Run(kErrWriting, [&] {
         // The count follows the tree: an entry that was not there takes nothing away.
         if (FTree->Delete(key)) {
             --FItemCount;
             WriteItemCount();
         }
-    } catch (...) {
-        return FailFromException(kErrWriting, Name());
-    }
-    Succeed();
-    return 0;
+        return 0;
+    }));
 }
 
 std::int16_t TTdbIndexFile::BulkInsert(std::int32_t count, const TGetIndexItem& getIndexItem,
@@ -577,67 +563,52 @@ std::int16_t TTdbIndexFile::BulkInsert(std::int32_t count, const TGetIndexItem& 
 }
 
 std::int16_t TTdbIndexFile::Clear_Index() {
-    try {
-        if (!FOpen)
-            throw Exception(u"Index is not open");
+    return static_cast<std::int16_t>(Run(kErrWriting, [&] {
         FTree->Clear();
         FItemCount = 0;
         WriteItemCount();
-    } catch (...) {
-        return FailFromException(kErrWriting, Name());
-    }
-    Succeed();
-    return 0;
+        return 0;
+    }));
 }
+
+// The calls that keep the file in step with the storage do nothing while it is closed.
 
 std::int16_t TTdbIndexFile::Flush() {
     if (!FOpen || FReadOnly)
         return 0;
-    try {
+    return static_cast<std::int16_t>(Run(kErrWriting, [&] {
         FTree->Flush();
-    } catch (...) {
-        return FailFromException(kErrWriting, Name());
-    }
-    Succeed();
-    return 0;
+        return 0;
+    }));
 }
 
 std::int16_t TTdbIndexFile::Undo() {
     if (!FOpen)
         return 0;
-    try {
+    return static_cast<std::int16_t>(Run(kErrReading, [&] {
         FTree->Undo();
         ReadItemCount();
-    } catch (...) {
-        return FailFromException(kErrReading, Name());
-    }
-    Succeed();
-    return 0;
+        return 0;
+    }));
 }
 
 std::int16_t TTdbIndexFile::Update() {
     if (!FOpen)
         return 0;
-    try {
+    return static_cast<std::int16_t>(Run(kErrReading, [&] {
         FTree->Update();
         ReadItemCount();
-    } catch (...) {
-        return FailFromException(kErrReading, Name());
-    }
-    Succeed();
-    return 0;
+        return 0;
+    }));
 }
 
 std::int16_t TTdbIndexFile::UpdateDir() {
     if (!FOpen)
         return 0;
-    try {
+    return static_cast<std::int16_t>(Run(kErrReading, [&] {
         FTree->UpdateDir();
-    } catch (...) {
-        return FailFromException(kErrReading, Name());
-    }
-    Succeed();
-    return 0;
+        return 0;
+    }));
 }
 
 }  // namespace tdb

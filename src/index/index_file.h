@@ -137,8 +137,9 @@ private:
     std::int16_t FailWith(std::int16_t code, const std::u16string& argument);
     std::int16_t FailFromException(std::int16_t code, const std::u16string& argument);
     void Succeed() noexcept;
-    template <typename Search>
-    int RunSearch(Search search);
+    template <typename Operation>
+    int Run(std::int16_t code, Operation operation);
+    std::span<const std::byte> KeepGiven(std::span<const std::byte> key);
 
     const TTdbIndexKeys& FKeys;
     std::int16_t FTableLevel;
