@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <cstdio>
 #include <fstream>
 #include <numeric>
 #include <set>
@@ -573,15 +572,10 @@ TEST_F(IndexFileTest, AnotherProcessesEntriesArriveThroughUpdate) {
     auto file = OpenIndex(u"Shared.tdbi");
     ASSERT_EQ(Walk(*file).size(), 100u);  // its pages are in this process's cache now
 
-    const std::string command = std::string(ZENKALO_INDEX_PROBE) + " '" + dir_.Path().string() +
-                                "' Shared.tdbi 101 1600";
-    FILE* probe = popen(command.c_str(), "r");
-    ASSERT_NE(probe, nullptr);
-    char line[256] = {};
-    const bool answered = std::fgets(line, sizeof line, probe) != nullptr;
-    EXPECT_EQ(pclose(probe), 0);
-    ASSERT_TRUE(answered);
-    EXPECT_EQ(std::string(line), "count 1600\n");
+    const testing::ProgramAnswer answer = testing::RunProgram(
+        {ZENKALO_INDEX_PROBE, dir_.Path().string(), "Shared.tdbi", "101", "1600"});
+    EXPECT_EQ(answer.status, 0);
+    ASSERT_EQ(answer.firstLine, "count 1600\n");
 
     EXPECT_EQ(file->ItemCount(), 100) << "nothing changes before Update";
     ASSERT_EQ(file->Update(), 0);

@@ -20,6 +20,21 @@ extern char** environ;
 
 namespace tdb::testing {
 
+ProgramAnswer RunProgram(const std::vector<std::string>& arguments) {
+    std::string command;
+    for (const std::string& argument : arguments)
+        command += (command.empty() ? "'" : " '") + argument + "'";
+    ProgramAnswer answer;
+    FILE* program = ::popen(command.c_str(), "r");
+    if (program == nullptr)
+        return answer;
+    char line[256] = {};
+    if (std::fgets(line, sizeof line, program) != nullptr)
+        answer.firstLine = line;
+    answer.status = ::pclose(program);
+    return answer;
+}
+
 TempDir::TempDir() {
     static std::atomic<unsigned> counter{0};
     std::random_device random;

@@ -29,6 +29,14 @@ private:
 void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 std::string ReadBytes(const std::filesystem::path& path);
 
+// Runs a program to its end: its first line of output (empty when it wrote none) and its exit
+// status as the shell reports it (-1 when it could not be started).
+struct ProgramAnswer {
+    std::string firstLine;
+    int status = -1;
+};
+ProgramAnswer RunProgram(const std::vector<std::string>& arguments);
+
 // The bytes of a text, for the span-taking read and write calls.
 inline std::span<const std::byte> Bytes(std::string_view text) {
     return std::as_bytes(std::span(text.data(), text.size()));

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -195,15 +194,10 @@ TEST_F(HeapDataFileTest, AnotherProcessesAppendsArriveThroughInvalidate) {
     file->UpdateDir();
     ASSERT_EQ(file->GetRecordCount(), 1);
 
-    const std::string command =
-        std::string(ZENKALO_DATA_FILE_PROBE) + " '" + dir_.Path().string() + "' Shared.tdbt 5";
-    FILE* probe = popen(command.c_str(), "r");
-    ASSERT_NE(probe, nullptr);
-    char line[256] = {};
-    const bool answered = std::fgets(line, sizeof line, probe) != nullptr;
-    EXPECT_EQ(pclose(probe), 0);
-    ASSERT_TRUE(answered);
-    EXPECT_EQ(std::string(line), "count 6\n");
+    const testing::ProgramAnswer answer =
+        testing::RunProgram({ZENKALO_DATA_FILE_PROBE, dir_.Path().string(), "Shared.tdbt", "5"});
+    EXPECT_EQ(answer.status, 0);
+    ASSERT_EQ(answer.firstLine, "count 6\n");
 
     EXPECT_EQ(file->GetRecordCount(), 1) << "nothing changes before Invalidate";
     file->Invalidate();
