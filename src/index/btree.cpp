@@ -31,13 +31,6 @@ constexpr std::int32_t kNarrowHeaderSize = 14;
 constexpr std::int32_t kExactSequenceLimit = 1000;
 constexpr int kMaxHalvings = 100;
 
-std::u16string Number(std::int64_t value) {
-    return FromUtf8(std::to_string(value));
-}
-
-std::u16string Quoted(const std::u16string& text) {
-    return u"\"" + text + u"\"";
-}
 
 std::int32_t PtrSizeOf(std::int16_t version) {
     return version >= 4 ? 4 : 2;
@@ -76,7 +69,7 @@ std::unique_ptr<TTdbTreeBase> TTdbBTree::Clone(TTdbClientStorage& storage) const
 void TTdbBTree::SetItemSize(std::int32_t entrySize) {
     // The work items and every page are laid out for the entry size of the open file.
     if (IsOpen()) {
-        throw Exception(u"The entry size of the open B-tree of " + Quoted(StorageName()) +
+        throw Exception(u"The entry size of the open B-tree of " + QuotedText(StorageName()) +
                         u" cannot change");
     }
     FKeySize = entrySize;
@@ -180,13 +173,13 @@ bool TTdbBTree::IsOpen() const {
 
 void TTdbBTree::RequireOpen() const {
     if (!IsOpen()) {
-        throw Exception(u"The B-tree of " + Quoted(StorageName()) + u" is not open");
+        throw Exception(u"The B-tree of " + QuotedText(StorageName()) + u" is not open");
     }
 }
 
 void TTdbBTree::RequireComparison() const {
     if (!Less) {
-        throw Exception(u"The B-tree of " + Quoted(StorageName()) + u" has no comparison");
+        throw Exception(u"The B-tree of " + QuotedText(StorageName()) + u" has no comparison");
     }
 }
 
@@ -238,26 +231,26 @@ void TTdbBTree::New(std::int32_t pageSize, const TTdbSortDef* compareParam) {
         RaiseEngineError(98, {StorageName() + u": " + why});
     };
     if (FVersion < 1 || FVersion > 6) {
-        refuse(u"version " + Number(FVersion) + u" has no B-tree");
+        refuse(u"version " + NumberText(FVersion) + u" has no B-tree");
     }
     if (FKeySize < 1 || FKeySize > kTdbLongIndexInfoSize) {
-        refuse(u"entry size " + Number(FKeySize));
+        refuse(u"entry size " + NumberText(FKeySize));
     }
     if (FOffset < 0 || FOffset + GetHeaderSize() > kMinPageSize - (HasFreeList() ? 2 : 0)) {
-        refuse(u"header offset " + Number(FOffset));
+        refuse(u"header offset " + NumberText(FOffset));
     }
     const std::int32_t itemSize = FKeySize + FPtrSize;
     const std::int64_t order =
         pageSize >= kMinPageSize ? (std::int64_t{pageSize} - FDataOffset) / itemSize / 2 : 0;
     if (pageSize < kMinPageSize || pageSize > GetMaxPageSize(FVersion) || order < 1 ||
         order > kMaxOrder) {
-        refuse(u"page size " + Number(pageSize) + u" for entries of " + Number(FKeySize) +
+        refuse(u"page size " + NumberText(pageSize) + u" for entries of " + NumberText(FKeySize) +
                u" bytes");
     }
     try {
         FStorage.SetPageSize(pageSize);
     } catch (const Exception& e) {
-        refuse(u"page size " + Number(pageSize) + u" (" + e.Message() + u")");
+        refuse(u"page size " + NumberText(pageSize) + u" (" + e.Message() + u")");
     }
     FPageSize = pageSize;
     FItemSize = itemSize;
@@ -545,9 +538,9 @@ namespace {
 // The owner's bytes end where the free-list head of versions 1-3 begins.
 [[noreturn]] void RaiseUserDataRange(const std::u16string& name, std::int32_t offset,
                                      std::size_t size) {
-    throw Exception(u"User data at offset " + Number(offset) + u" (" +
-                    Number(static_cast<std::int64_t>(size)) +
-                    u" bytes) lies outside the header page of " + Quoted(name));
+    throw Exception(u"User data at offset " + NumberText(offset) + u" (" +
+                    NumberText(static_cast<std::int64_t>(size)) +
+                    u" bytes) lies outside the header page of " + QuotedText(name));
 }
 
 }  // namespace
@@ -672,9 +665,9 @@ void TTdbBTree::CopyEntryOut(const std::byte* page, std::int32_t i,
 
 void TTdbBTree::CheckItemSize(std::span<const std::byte> item) const {
     if (item.size() < static_cast<std::size_t>(FKeySize)) {
-        RaiseEngineError(49, {u"Item: " + Number(static_cast<std::int64_t>(item.size())) +
-                              u" bytes, the entries of " + Quoted(StorageName()) + u" have " +
-                              Number(FKeySize)});
+        RaiseEngineError(49, {u"Item: " + NumberText(static_cast<std::int64_t>(item.size())) +
+                              u" bytes, the entries of " + QuotedText(StorageName()) + u" have " +
+                              NumberText(FKeySize)});
     }
 }
 

@@ -101,4 +101,16 @@ std::u16string FromUtf8(std::string_view text) {
     return out;
 }
 
+std::u16string NumberText(std::int64_t value) {
+    const std::string text = std::to_string(value);
+    return std::u16string(text.begin(), text.end());
+}
+
+std::u16string QuotedText(std::u16string_view name) {
+    std::u16string text(u"\"");
+    text.append(name);
+    text.push_back(u'"');
+    return text;
+}
+
 }  // namespace tdb

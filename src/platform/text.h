@@ -2,6 +2,7 @@
 // the operating system and the C++ library speak.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -13,5 +14,10 @@ std::string ToUtf8(std::u16string_view text);
 
 // Invalid or truncated sequences become U+FFFD, one per offending byte.
 std::u16string FromUtf8(std::string_view text);
+
+// Decimal digits of a number, for messages.
+std::u16string NumberText(std::int64_t value);
+// A name in double quotes, as messages show file and index names.
+std::u16string QuotedText(std::u16string_view name);
 
 }  // namespace tdb

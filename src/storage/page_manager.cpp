@@ -48,23 +48,12 @@
 #include <limits>
 #include <utility>
 
+#include "platform/text.h"
 #include "storage/cryptor.h"
 
 namespace tdb {
 
 namespace {
-
-std::u16string Number(int64_t value) {
-    const std::string text = std::to_string(value);
-    return std::u16string(text.begin(), text.end());
-}
-
-std::u16string Quoted(std::u16string_view name) {
-    std::u16string text(u"\"");
-    text.append(name);
-    text.push_back(u'"');
-    return text;
-}
 
 // Simple case folding for file names: ASCII, Latin-1 and Latin Extended-A, which covers the
 // letters Hungarian and its neighbours put into names.
@@ -357,7 +346,7 @@ void TTdbPageManager::ReleaseFileSystem(TdwFileSystem* fileSystem) {
     }
     Raise<ETdbPageManager>(
         u"Releasing file system",
-        u"File system " + Quoted(fileSystem ? fileSystem->BaseDirectory() : u"") + u" not fond");
+        u"File system " + QuotedText(fileSystem ? fileSystem->BaseDirectory() : u"") + u" not fond");
 }
 
 void TTdbPageManager::SetLog(TTdbLog* log) {
@@ -424,7 +413,7 @@ int32_t TTdbPageManager::AddStorage(std::unique_ptr<TTdbStorage> storage) {
         }
     }
     FStorages.push_back(std::move(storage));
-    Log(2, u"There are " + Number(OpenStorageCount()) + u" open storages");
+    Log(2, u"There are " + NumberText(OpenStorageCount()) + u" open storages");
     return static_cast<int32_t>(FStorages.size());
 }
 
@@ -491,7 +480,7 @@ void TTdbPageManager::EnforceLimit(bool mayWarn) {
         TrimPools();
     }
     if (mayWarn && FCacheSize >= FCacheLimit) {
-        Log(2, u"Cache size is over limit (" + Number(FCacheLimit) + u") but cannot be reduced");
+        Log(2, u"Cache size is over limit (" + NumberText(FCacheLimit) + u") but cannot be reduced");
     }
 }
 
@@ -632,7 +621,7 @@ std::unique_ptr<TTdbEncryption> TTdbClientStorage::MakeEncryption(
 TTdbStorage& TTdbClientStorage::OpenStorage(std::u16string_view operation) const {
     TTdbStorage* storage = FPageManager.Storage(FStorageHdl);
     if (storage == nullptr) {
-        FPageManager.Raise<ETdbPageManager>(std::u16string(operation) + u" " + Quoted(FName),
+        FPageManager.Raise<ETdbPageManager>(std::u16string(operation) + u" " + QuotedText(FName),
                                             u"Storage is not open");
     }
     return *storage;
@@ -648,7 +637,7 @@ void TTdbClientStorage::NewStorage() {
     const int32_t pageSize = FPageSize != 0 ? FPageSize : tileSize;
     if (!ValidPageSize(pageSize, tileSize)) {
         FPageManager.Raise<ETdbPageManager>(context,
-                                            u"Page size " + Number(pageSize) + u" is invalid");
+                                            u"Page size " + NumberText(pageSize) + u" is invalid");
     }
     const std::u16string expanded = FFileSystem.ExpandFileName(FName);
     // Emptying a file that this process has open would pull the bytes from under its cache.
@@ -660,7 +649,7 @@ void TTdbClientStorage::NewStorage() {
     const int32_t handle = FFileSystem.CreateFile(FName);
     if (!TdwFileSystem::IsValidHandle(handle)) {
         FPageManager.Raise<ETdbPageManager>(context,
-                                            u"Error " + Number(FFileSystem.GetLastError()));
+                                            u"Error " + NumberText(FFileSystem.GetLastError()));
     }
     auto storage = std::make_unique<TTdbStorage>();
     storage->FName = FName;
@@ -681,20 +670,20 @@ void TTdbClientStorage::NewStorage() {
 
 void TTdbClientStorage::Open(bool readOnly, bool exclusive) {
     std::lock_guard lock(FPageManager.FCriticalSection);
-    const std::u16string context = u"Cannot open storage " + Quoted(FName);
+    const std::u16string context = u"Cannot open storage " + QuotedText(FName);
     if (IsOpen()) {
         FPageManager.Raise<ETdbPageManager>(context, u"Storage is already open");
     }
     const int32_t tileSize = FFileSystem.GetPageSize();
     if (FPageSize != 0 && !ValidPageSize(FPageSize, tileSize)) {
         FPageManager.Raise<ETdbPageManager>(context,
-                                            u"Page size " + Number(FPageSize) + u" is invalid");
+                                            u"Page size " + NumberText(FPageSize) + u" is invalid");
     }
     const std::u16string expanded = FFileSystem.ExpandFileName(FName);
     int32_t storageHdl = FPageManager.FindStorage(FFileSystem, expanded);
     if (storageHdl == 0) {
         if (!FFileSystem.FileExists(FName)) {
-            FPageManager.Raise<ETdbPMStorageNotFound>(u"Storage " + Quoted(FName) + u" not found",
+            FPageManager.Raise<ETdbPMStorageNotFound>(u"Storage " + QuotedText(FName) + u" not found",
                                                       u"");
         }
         std::unique_ptr<TTdbEncryption> encryption = MakeEncryption(context);
@@ -721,7 +710,7 @@ void TTdbClientStorage::Open(bool readOnly, bool exclusive) {
         }
         storage->MakeHash();
         storageHdl = FPageManager.AddStorage(std::move(storage));
-        FPageManager.Log(1, u"Storage " + Quoted(FName) + u" opened.");
+        FPageManager.Log(1, u"Storage " + QuotedText(FName) + u" opened.");
     } else {
         TTdbStorage& storage = *FPageManager.Storage(storageHdl);
         if (exclusive || storage.FExclusive) {
@@ -862,7 +851,7 @@ void TTdbClientStorage::RecountTiles(TTdbStorage& storage) {
     try {
         size = storage.FFileSystem->GetFileSize(storage.FFileHdl);
     } catch (const Exception& e) {
-        FPageManager.Raise<ETdbPageManager>(u"Counting tiles of storage " + Quoted(FName),
+        FPageManager.Raise<ETdbPageManager>(u"Counting tiles of storage " + QuotedText(FName),
                                             e.Message());
     }
     storage.FTileCount = static_cast<int32_t>((size + storage.FTileSize - 1) / storage.FTileSize);
@@ -900,7 +889,7 @@ void TTdbClientStorage::UpdateDir() {
         FFileSystem.OpenFile(storage.FName, OpenMode(storage.FReadOnly, storage.FExclusive));
     if (!TdwFileSystem::IsValidHandle(handle)) {
         FPageManager.Raise<ETdbPMStorageAccessDenied>(
-            u"Cannot open storage " + Quoted(storage.FName),
+            u"Cannot open storage " + QuotedText(storage.FName),
             FFileSystem.GetErrorMessage(FFileSystem.GetLastError()));
     }
     storage.FFileHdl = handle;
@@ -913,8 +902,8 @@ void TTdbClientStorage::SetPageCount(int32_t pageCount) {
     const int64_t tileSize = storage.FTileSize;
     const int64_t tiles = pageCount <= 0 ? 0 : (pageCount * pageSize - 1) / tileSize + 1;
     if (pageCount < 0 || tiles > std::numeric_limits<int32_t>::max()) {
-        FPageManager.Raise<ETdbPageManager>(u"Setting page count of storage " + Quoted(FName),
-                                            u"Page count " + Number(pageCount) + u" is invalid");
+        FPageManager.Raise<ETdbPageManager>(u"Setting page count of storage " + QuotedText(FName),
+                                            u"Page count " + NumberText(pageCount) + u" is invalid");
     }
     const auto newCount = static_cast<int32_t>(tiles);
     if (newCount == storage.FTileCount) {
@@ -936,8 +925,8 @@ void TTdbClientStorage::SetPageSize(int32_t pageSize) {
     std::lock_guard lock(FPageManager.FCriticalSection);
     const int32_t tileSize = FFileSystem.GetPageSize();
     if (!ValidPageSize(pageSize, tileSize)) {
-        FPageManager.Raise<ETdbPageManager>(u"Setting page size of storage " + Quoted(FName),
-                                            u"Page size " + Number(pageSize) + u" is invalid");
+        FPageManager.Raise<ETdbPageManager>(u"Setting page size of storage " + QuotedText(FName),
+                                            u"Page size " + NumberText(pageSize) + u" is invalid");
     }
     if (IsOpen()) {
         TTdbStorage& storage = OpenStorage(u"Setting page size of storage");
@@ -948,7 +937,7 @@ void TTdbClientStorage::SetPageSize(int32_t pageSize) {
                 // Buffers of the old shape cannot take the new pages; changed ones would be lost.
                 if (storage.FFirstModifiedPage != nullptr) {
                     FPageManager.Raise<ETdbPageManager>(
-                        u"Setting page size of storage " + Quoted(FName),
+                        u"Setting page size of storage " + QuotedText(FName),
                         u"Storage has unsaved changes");
                 }
                 FPageManager.DropWhere(storage, [](const TTdbStoragePage&) { return true; });
@@ -985,7 +974,7 @@ int32_t TTdbClientStorage::ReadDirect(int64_t pos, std::span<std::byte> buffer) 
     const int32_t read = FFileSystem.FileRead(storage.FFileHdl, pos, buffer);
     if (read < 0) {
         FPageManager.Raise<ETdbPageManager>(
-            u"Reading storage " + Quoted(FName),
+            u"Reading storage " + QuotedText(FName),
             FFileSystem.GetErrorMessage(FFileSystem.GetLastError()));
     }
     return read;
@@ -994,7 +983,7 @@ int32_t TTdbClientStorage::ReadDirect(int64_t pos, std::span<std::byte> buffer) 
 int32_t TTdbClientStorage::WriteDirect(int64_t pos, std::span<const std::byte> buffer) {
     std::lock_guard lock(FPageManager.FCriticalSection);
     TTdbStorage& storage = OpenStorage(u"Writing storage");
-    const std::u16string context = u"Writing storage " + Quoted(FName);
+    const std::u16string context = u"Writing storage " + QuotedText(FName);
     if (FReadOnly || storage.FReadOnly) {
         FPageManager.Raise<ETdbPageManager>(context, u"Storage is read-only");
     }
@@ -1138,14 +1127,14 @@ void TTdbStoragePageSite::UnloadPage() {
 
 void TTdbStoragePageSite::Load(int32_t pageNo, bool init) {
     if (FClientStorage == nullptr) {
-        throw ETdbPageManager(u"Loading page " + Number(pageNo), u"Storage is not open");
+        throw ETdbPageManager(u"Loading page " + NumberText(pageNo), u"Storage is not open");
     }
     TTdbClientStorage& client = *FClientStorage;
     TTdbPageManager& pageManager = client.FPageManager;
     std::lock_guard lock(pageManager.FCriticalSection);
     TTdbStorage* open = pageManager.Storage(client.FStorageHdl);
     if (open == nullptr) {
-        client.OpenStorage(u"Loading page " + Number(pageNo) + u" of storage");  // raises
+        client.OpenStorage(u"Loading page " + NumberText(pageNo) + u" of storage");  // raises
     }
     TTdbStorage& storage = *open;
     const int64_t pageSize = storage.FPageSize;
@@ -1156,7 +1145,7 @@ void TTdbStoragePageSite::Load(int32_t pageNo, bool init) {
     if (pageNo < 0 || (!init && pageNo >= storage.PageCount()) ||
         pageEndTiles > std::numeric_limits<int32_t>::max()) {
         pageManager.Raise<ETdbPageManager>(
-            u"Loading page " + Number(pageNo) + u" of storage " + Quoted(client.FName),
+            u"Loading page " + NumberText(pageNo) + u" of storage " + QuotedText(client.FName),
             u"Page no is invalid");
     }
     int32_t tile = static_cast<int32_t>(bytePos / tileSize);
@@ -1207,7 +1196,7 @@ void TTdbStoragePageSite::Load(int32_t pageNo, bool init) {
 
 void TTdbStoragePageSite::MovePage(int32_t pageNo) {
     if (FClientStorage == nullptr) {
-        throw ETdbPageManager(u"Moving page " + Number(pageNo), u"Storage is not open");
+        throw ETdbPageManager(u"Moving page " + NumberText(pageNo), u"Storage is not open");
     }
     TTdbClientStorage& client = *FClientStorage;
     std::lock_guard lock(client.FPageManager.FCriticalSection);
@@ -1225,13 +1214,13 @@ void TTdbStoragePageSite::MovePage(int32_t pageNo) {
 
 std::byte* TTdbStoragePageSite::SlowAddress(int32_t offset, int32_t count) {
     if (FClientStorage == nullptr) {
-        throw ETdbPageManager(u"Accessing page " + Number(FPageNo), u"Storage is not open");
+        throw ETdbPageManager(u"Accessing page " + NumberText(FPageNo), u"Storage is not open");
     }
     TTdbPageManager& pageManager = FClientStorage->FPageManager;
     std::lock_guard lock(pageManager.FCriticalSection);
     const auto context = [this](std::u16string_view what) {
-        return std::u16string(what) + Number(FPageNo) + u" of storage " +
-               Quoted(FClientStorage->FName);
+        return std::u16string(what) + NumberText(FPageNo) + u" of storage " +
+               QuotedText(FClientStorage->FName);
     };
     if (FStorageTile == nullptr) {
         pageManager.Raise<ETdbPageManager>(context(u"Accessing page "), u"No page is loaded");
@@ -1248,7 +1237,7 @@ std::byte* TTdbStoragePageSite::SlowAddress(int32_t offset, int32_t count) {
     }
     if (offset < 0 || count < 0 || count > FPageLen - offset) {
         pageManager.Raise<ETdbPageManager>(context(u"Accessing page "),
-                                           u"Offset " + Number(offset) + u" is out of range");
+                                           u"Offset " + NumberText(offset) + u" is out of range");
     }
     return FStorageTile->FMemory.get() + FTileOffset + offset;
 }
@@ -1261,7 +1250,7 @@ std::byte* TTdbStoragePageSite::WriteAddress(int32_t offset, int32_t count) {
 
 void TTdbStoragePageSite::Modify() {
     if (FClientStorage == nullptr) {
-        throw ETdbPageManager(u"Modifying page " + Number(FPageNo), u"Storage is not open");
+        throw ETdbPageManager(u"Modifying page " + NumberText(FPageNo), u"Storage is not open");
     }
     TTdbClientStorage& client = *FClientStorage;
     TTdbPageManager& pageManager = client.FPageManager;
@@ -1270,7 +1259,7 @@ void TTdbStoragePageSite::Modify() {
     TTdbStoragePage& page = *FStorageTile;
     TTdbStorage* open = pageManager.Storage(client.FStorageHdl);
     if (open == nullptr) {
-        client.OpenStorage(u"Modifying page " + Number(FPageNo) + u" of storage");  // raises
+        client.OpenStorage(u"Modifying page " + NumberText(FPageNo) + u" of storage");  // raises
     }
     TTdbStorage& storage = *open;
     if (client.FReadOnly || storage.FReadOnly) {
@@ -1279,7 +1268,7 @@ void TTdbStoragePageSite::Modify() {
             page.FClientHdl.store(TTdbStoragePage::kStale, std::memory_order_relaxed);
         }
         pageManager.Raise<ETdbPageManager>(
-            u"Modifying page " + Number(FPageNo) + u" of storage " + Quoted(client.FName),
+            u"Modifying page " + NumberText(FPageNo) + u" of storage " + QuotedText(client.FName),
             u"Storage is read-only");
     }
     if (page.FClientHdl.load(std::memory_order_relaxed) == TTdbStoragePage::kClean) {

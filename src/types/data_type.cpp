@@ -11,6 +11,7 @@
 
 #include "base/engine_error.h"
 #include "platform/exception.h"
+#include "platform/text.h"
 #include "types/data_type_internal.h"
 #include "types/type_errors.h"
 
@@ -470,15 +471,6 @@ std::uint8_t* TTdbDataType::WriteImage(TTdbDataValue& value) const {
 void TTdbDataType::RaiseNotNullable() const {
     RaiseEngineError(47, {GetErrorName()});
 }
-
-namespace {
-
-std::u16string NumberText(std::int64_t v) {
-    std::string text = std::to_string(v);
-    return std::u16string(text.begin(), text.end());
-}
-
-}  // namespace
 
 void TTdbDataType::RaiseRange(std::int64_t v, std::int64_t lo, std::int64_t hi) const {
     RaiseEngineError(81, {NumberText(v), GetErrorName(), NumberText(lo), NumberText(hi)});
