@@ -1,0 +1,2 @@
+# B+ tree tests.
+list(APPEND index_test_sources bplus_tree_test.cpp)
