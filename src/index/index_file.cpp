@@ -7,6 +7,7 @@
 
 #include "base/byte_image.h"
 #include "base/engine_error.h"
+#include "index/bplus_tree.h"
 #include "index/btree.h"
 #include "index/index_keys.h"
 #include "platform/text.h"
@@ -18,6 +19,7 @@ namespace tdb {
 namespace {
 
 constexpr std::int16_t kErrCannotInsert = 4;
+constexpr std::int16_t kErrIndexDataTooLarge = 11;
 constexpr std::int16_t kErrClosing = 10;
 constexpr std::int16_t kErrInconsistent = 28;
 constexpr std::int16_t kErrNotFound = 37;
@@ -111,7 +113,7 @@ std::int16_t TTdbIndexFile::FailFromException(std::int16_t code, const std::u16s
     try {
         throw;
     } catch (const ETdbEngine& e) {
-        if (e.Code() == 171 || e.Code() == kErrTooManyLevels)
+        if (e.Code() == 171 || e.Code() == kErrTooManyLevels || e.Code() == kErrIndexDataTooLarge)
             return Fail(e.Code(), e.Message());
         return FailWith(code, argument);
     } catch (...) {
@@ -183,8 +185,12 @@ std::int32_t TTdbIndexFile::CalcPageSizeForCapacity(std::int64_t capacity) const
 
 std::unique_ptr<TTdbTreeBase> TTdbIndexFile::MakeTree(bool bPlusTree, std::int16_t version,
                                                       std::int32_t offset) const {
-    if (bPlusTree)
-        throw Exception(u"Index files with variable-size keys cannot be opened by this version");
+    if (bPlusTree) {
+        auto tree = std::make_unique<TTdbBPlusTree>(*FStorage, offset, FKeys.GetTreeLess());
+        // Entries carry their record number: an equal entry is the same one added twice.
+        tree->SetRejectEqual(true);
+        return tree;
+    }
     return std::make_unique<TTdbBTree>(*FStorage, version, offset, FKeys.GetTreeLess());
 }
 
@@ -392,6 +398,8 @@ std::int16_t TTdbIndexFile::NewStorage(std::int16_t version, std::int32_t pageSi
         FTree = MakeTree(bPlusTree, version, version >= 4 ? kMagicSize : 0);
         if (auto* bTree = dynamic_cast<TTdbBTree*>(FTree.get()))
             bTree->SetItemSize(IndSize());
+        if (bPlusTree)
+            pageSize = BPlusPageSize(pageSize);
         FTree->New(pageSize, &FIndexDef);
         FHeaderPage = FStorage->CreatePageSite();
         FHeaderPage->LoadPage(0);
@@ -411,6 +419,21 @@ std::int16_t TTdbIndexFile::NewStorage(std::int16_t version, std::int32_t pageSi
     FOpen = true;
     Succeed();
     return 0;
+}
+
+// The smallest page size from the one asked for on that takes the largest entry, where one
+// does; the tree caps page sizes, so an entry it cannot take is refused.
+std::int32_t TTdbIndexFile::BPlusPageSize(std::int32_t pageSize) const {
+    pageSize = std::min(pageSize, TTdbBPlusTree::kMaxPageSize);
+    while (pageSize > 0 && TTdbBPlusTree::MaxItemSizeFor(pageSize) < IndSize() &&
+           pageSize < TTdbBPlusTree::kMaxPageSize)
+        pageSize *= 2;
+    if (TTdbBPlusTree::MaxItemSizeFor(pageSize) < IndSize()) {
+        RaiseEngineError(kErrIndexDataTooLarge,
+                         {QuotedText(Name()) + u": entries of up to " + NumberText(IndSize()) +
+                          u" bytes"});
+    }
+    return pageSize;
 }
 
 void TTdbIndexFile::CloseFile() noexcept {

@@ -122,6 +122,7 @@ public:
 private:
     std::unique_ptr<TTdbTreeBase> MakeTree(bool bPlusTree, std::int16_t version,
                                            std::int32_t offset) const;
+    std::int32_t BPlusPageSize(std::int32_t pageSize) const;
     // Where the index file's own fields start on page 0.
     std::int32_t UserOffset() const;
     std::int32_t ItemCountOffset() const;

@@ -1,5 +1,6 @@
 // Index files: names and kinds by table level, the header page with its stored definition and
 // item count, the entry operations, and opening files that are missing, foreign or damaged.
+#include "index/bplus_tree.h"
 #include "index/index_file.h"
 
 #include <gtest/gtest.h>
@@ -301,7 +302,8 @@ TEST_F(IndexFileTest, OldLevelFilesHaveNoMagicAndReadBackAsVersionOne) {
 }
 
 // Settlement names under the Hungarian collation with a descending number behind them, through
-// keys, index file and tree, against the same entries in a sorted container.
+// keys, index file and tree, against the same entries in a sorted container: at level 5 in a
+// B-tree of fixed-size entries, at level 6 in a B+ tree of entries only as long as their names.
 TEST_F(IndexFileTest, HungarianNamesWithDescendingNumbersMatchASortedContainer) {
     std::vector<std::u16string> names;
     {
@@ -315,7 +317,8 @@ TEST_F(IndexFileTest, HungarianNamesWithDescendingNumbersMatchASortedContainer) 
     }
     ASSERT_GT(names.size(), 3000u);
 
-    const std::int16_t level = 5;
+    for (const std::int16_t level : {5, 6}) {
+    SCOPED_TRACE(level);
     level_ = level;
     columns_.Clear();
     columns_.Add(TTdbColumnDef::CreateStringColumnDef(
@@ -349,7 +352,8 @@ TEST_F(IndexFileTest, HungarianNamesWithDescendingNumbersMatchASortedContainer) 
             n, record.data() + columns_.GetColumnDef(1)->Position);
         columns_.GetColumnDef(1)->DataType->SetInteger(n, row.n);
         std::vector<std::byte> e(static_cast<std::size_t>(file.IndSize()));
-        keys_->CalcIndexInfo(file.IndexDef(), record, row.recNo, e);
+        e.resize(static_cast<std::size_t>(
+            keys_->CalcIndexInfo(file.IndexDef(), record, row.recNo, e)));
         return e;
     };
     const auto expectSame = [&](TTdbIndexFile& file) {
@@ -363,9 +367,12 @@ TEST_F(IndexFileTest, HungarianNamesWithDescendingNumbersMatchASortedContainer) 
     TTdbSortDef def(u"ByName");
     def.AddItem(1, static_cast<std::uint8_t>(ctWideString), columns_.GetColumnDef(0)->Size);
     def.AddItem(2, static_cast<std::uint8_t>(ctInteger), 4, true);
-    auto file = MakeIndexFile(u"Names.ind");
+    const std::u16string fileName = level >= 6 ? u"Names.tdbi" : u"Names.ind";
+    auto file = MakeIndexFile(fileName);
     ASSERT_EQ(file->SetIndexDefinition(def), 0);
     ASSERT_EQ(file->NewStorage(level, 4096), 0);
+    EXPECT_EQ(file->IsVarSize(), level >= 6);
+    EXPECT_EQ(file->Tree()->GetSize(), level >= 6 ? 0 : file->IndSize());
 
     std::mt19937 random(2026);
     std::vector<Row> rows;
@@ -386,6 +393,7 @@ TEST_F(IndexFileTest, HungarianNamesWithDescendingNumbersMatchASortedContainer) 
     for (int probe = 0; probe < 50; ++probe) {
         const Row& row = rows[random() % rows.size()];
         std::vector<std::byte> key = entry(*file, {row.name, 0x7FFFFFFF, 0});
+        key.resize(static_cast<std::size_t>(file->IndSize()));
         const auto first = expected.lower_bound({row.name, 0x7FFFFFFF, 0});
         if (first == expected.end()) {
             EXPECT_EQ(file->Suche_Index(key), 1);
@@ -395,10 +403,12 @@ TEST_F(IndexFileTest, HungarianNamesWithDescendingNumbersMatchASortedContainer) 
         }
     }
     ASSERT_EQ(file->Close(), 0);
-    file = MakeIndexFile(u"Names.ind");
+    file = MakeIndexFile(fileName);
     file->SetName(u"ByName");
     ASSERT_EQ(file->Open(), 0);
+    EXPECT_EQ(file->IsVarSize(), level >= 6);
     expectSame(*file);
+    }
 }
 
 TEST_F(IndexFileTest, ComponentLimitDependsOnTheTableLevel) {
@@ -430,9 +440,55 @@ TEST_F(IndexFileTest, StringIndexesHaveFixedKeysBelowLevelSixAndVariableOnesFrom
         ASSERT_EQ(fixed->Add_Index(Entry(*fixed, 0, static_cast<std::int32_t>(s[0]), s)), 0);
     EXPECT_EQ(Walk(*fixed), (std::vector<std::int32_t>{'B', 'E', 'P'}));
     MakeTable(6);
-    auto variable = MakeIndexFile(u"T!ByS.tdbi");
-    ASSERT_EQ(variable->SetIndexDefinition(def), 0);
-    EXPECT_TRUE(variable->IsVarSize());
+    {
+        auto variable = MakeIndexFile(u"T!ByS.tdbi");
+        ASSERT_EQ(variable->SetIndexDefinition(def), 0);
+        EXPECT_TRUE(variable->IsVarSize());
+        ASSERT_EQ(variable->NewStorage(6, 4096), 0);
+        for (const char* s : {"Pécs", "Budapest", "Eger"}) {
+            std::vector<std::byte> entry = Entry(*variable, 0, static_cast<std::int32_t>(s[0]), s);
+            entry.resize(static_cast<std::size_t>(
+                keys_->CalcIndexInfo(variable->IndexDef(), Record(0, s), s[0], entry)));
+            EXPECT_LT(entry.size(), static_cast<std::size_t>(variable->IndSize()));
+            ASSERT_EQ(variable->Add_Index(entry), 0);
+            // The same entry again is the same entry: not added, not counted.
+            ASSERT_EQ(variable->Add_Index(entry), 0);
+        }
+        EXPECT_EQ(variable->ItemCount(), 3);
+        EXPECT_EQ(variable->Close(), 0);
+    }
+    const std::vector<std::byte> bytes = FileBytes(u"T!ByS.tdbi");
+    EXPECT_EQ(LoadLE<std::uint32_t>(bytes.data()), kBPlusTreeIndexMagic);
+    EXPECT_EQ(LoadLE<std::int16_t>(bytes.data() + 4), 6);
+    const std::size_t user = 6 + 22;
+    EXPECT_EQ(LoadLE<std::int32_t>(bytes.data() + user), 3);  // item count behind the tree header
+    auto reopened = MakeIndexFile(u"T!ByS.tdbi");
+    reopened->SetName(u"ByS");
+    ASSERT_EQ(reopened->Open(), 0);
+    EXPECT_TRUE(reopened->IsVarSize());
+    EXPECT_EQ(reopened->Tree()->GetSize(), 0);
+    EXPECT_EQ(Walk(*reopened), (std::vector<std::int32_t>{'B', 'E', 'P'}));
+    // An Integer index of the same table stays a B-tree of fixed-size entries.
+    auto integer = CreateIntegerIndex(u"T!ByN.tdbi");
+    EXPECT_FALSE(integer->IsVarSize());
+    integer->Close();
+    EXPECT_EQ(LoadLE<std::uint32_t>(FileBytes(u"T!ByN.tdbi").data()), kBTreeIndexMagic);
+}
+
+TEST_F(IndexFileTest, VariableSizeEntriesGetPagesThatHoldThem) {
+    // A 2000-character string key needs more than a third of a 4096-byte page.
+    MakeTable(6);
+    columns_.Clear();
+    columns_.Add(TTdbColumnDef::CreateStringColumnDef(
+        u"L", TTdbDataType::GetStringType(ctString, false, 2000, u"", 6), 0, u""));
+    keys_ = std::make_unique<TTdbIndexKeys>(columns_, 6);
+    TTdbSortDef def(u"ByL");
+    def.AddItem(1, static_cast<std::uint8_t>(ctString), columns_.GetColumnDef(0)->Size);
+    auto file = MakeIndexFile(u"Long.tdbi");
+    ASSERT_EQ(file->SetIndexDefinition(def), 0);
+    ASSERT_EQ(file->NewStorage(6, 4096), 0);
+    EXPECT_GE(file->Tree()->GetPageSize(), 8192);
+    EXPECT_GE(TTdbBPlusTree::MaxItemSizeFor(file->Tree()->GetPageSize()), file->IndSize());
 }
 
 TEST_F(IndexFileTest, CalculatedIndexDefinitionsAreStoredAndCompiledAgain) {
