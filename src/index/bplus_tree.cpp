@@ -653,9 +653,10 @@ int TTdbBPlusTree::DoFindNext(std::span<const std::byte> key, std::span<std::byt
     const std::int32_t leafLevel = header.height - 1;
     if (Resumable(key, header)) {
         const TTdbBPlusPage leaf = LevelPage(leafLevel, header);
+        // Without equal items the next one is the answer; otherwise it must sort after Key.
         const std::int32_t next = FPages.back().pos + 1;
         if (next < leaf.Count()) {
-            if (IsLess(key, leaf.Item(next))) {
+            if (FRejectEqual || IsLess(key, leaf.Item(next))) {
                 return Found(leaf, next, out);
             }
         } else {
@@ -663,7 +664,7 @@ int TTdbBPlusTree::DoFindNext(std::span<const std::byte> key, std::span<std::byt
                 return kTreeNone;
             }
             const TTdbBPlusPage following = LevelPage(leafLevel, header);
-            if (IsLess(key, following.Item(0))) {
+            if (FRejectEqual || IsLess(key, following.Item(0))) {
                 return Found(following, 0, out);
             }
         }
@@ -693,7 +694,7 @@ int TTdbBPlusTree::DoFindPrev(std::span<const std::byte> key, std::span<std::byt
         const TTdbBPlusPage leaf = LevelPage(leafLevel, header);
         const std::int32_t previous = FPages.back().pos - 1;
         if (previous >= 0) {
-            if (IsLess(leaf.Item(previous), key)) {
+            if (FRejectEqual || IsLess(leaf.Item(previous), key)) {
                 return Found(leaf, previous, out);
             }
         } else {
@@ -702,7 +703,7 @@ int TTdbBPlusTree::DoFindPrev(std::span<const std::byte> key, std::span<std::byt
             }
             const TTdbBPlusPage preceding = LevelPage(leafLevel, header);
             const std::int32_t last = preceding.Count() - 1;
-            if (IsLess(preceding.Item(last), key)) {
+            if (FRejectEqual || IsLess(preceding.Item(last), key)) {
                 return Found(preceding, last, out);
             }
         }

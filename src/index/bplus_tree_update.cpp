@@ -126,22 +126,34 @@ void TTdbBPlusTree::Split(std::int32_t& level, std::span<const std::byte>& key,
     // and passes on the rest, whose first item becomes the separator; an inner page passes
     // item cut up and keeps those on either side of it.
     std::int32_t cut = 0;
-    std::int32_t before = 0;
-    while (cut < count - 1 && 2 * (before + items.Cost(cut)) < total) {
-        before += items.Cost(cut);
-        ++cut;
-    }
-    std::int32_t leftCost = before;
-    std::int32_t rightCost = total - before - (leaf ? 0 : items.Cost(cut));
-    if (leaf) {
-        // Cut before or behind item Cut, whichever parts more evenly, with items on both sides.
-        const std::int32_t behind = before + items.Cost(cut);
-        if (cut == 0 || (cut < count - 1 && std::max(behind, total - behind) <
-                                                std::max(before, total - before))) {
+    std::int32_t leftCost = 0;
+    std::int32_t rightCost = 0;
+    if (pos == count - 1) {
+        // An item behind all others of a full page is most often one of a rising run (record
+        // numbers as records are added): the page keeps what it has and the new one starts
+        // the next, so that such runs fill their pages instead of leaving them half empty.
+        cut = count - 1;
+        leftCost = total - items.Cost(cut);
+        rightCost = leaf ? items.Cost(cut) : 0;
+    } else {
+        std::int32_t before = 0;
+        while (cut < count - 1 && 2 * (before + items.Cost(cut)) < total) {
+            before += items.Cost(cut);
             ++cut;
-            leftCost = behind;
         }
-        rightCost = total - leftCost;
+        leftCost = before;
+        rightCost = total - before - (leaf ? 0 : items.Cost(cut));
+        if (leaf) {
+            // Cut before or behind item Cut, whichever parts more evenly, with items on both
+            // sides.
+            const std::int32_t behind = before + items.Cost(cut);
+            if (cut == 0 || (cut < count - 1 && std::max(behind, total - behind) <
+                                                    std::max(before, total - before))) {
+                ++cut;
+                leftCost = behind;
+            }
+            rightCost = total - leftCost;
+        }
     }
     if (leftCost > page.Capacity() || rightCost > page.Capacity()) {
         Damaged();  // only items larger than the tree takes can get here

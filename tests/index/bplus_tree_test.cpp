@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/engine_error.h"
+#include "allocation_counter.h"
 #include "bplus_tree_test_support.h"
 
 namespace tdb::bplustest {
@@ -26,9 +27,9 @@ std::int16_t EngineCode(F&& f) {
     return 0;
 }
 
-// Items that sort by their number: "k0007", padded to Width with dots.
+// Items that sort by their number: "k00007", padded to Width with dots.
 Item Numbered(int n, std::size_t width = 40) {
-    std::string text = "k" + std::to_string(10000 + n).substr(1);
+    std::string text = "k" + std::to_string(100000 + n).substr(1);
     text.resize(std::max(width, text.size()), '.');
     return MakeItem(text);
 }
@@ -57,6 +58,15 @@ protected:
 
     Item buffer_ = Item(TTdbBPlusTree::kMaxPageSize);
     Item found_;
+    static constexpr int kProbes = 64;
+    // Search items made before counting starts.
+    std::vector<Item> probes_ = [] {
+        std::vector<Item> probes;
+        for (int n = 0; n < kProbes; ++n) {
+            probes.push_back(Numbered(n * 281, 5 + n % 9));
+        }
+        return probes;
+    }();
 };
 
 TEST_F(BPlusTreeTest, FirstInsertMakesPageOneALeafRoot) {
@@ -107,12 +117,12 @@ TEST_F(BPlusTreeTest, DeletingTheOnlyItemGivesTheLeafBack) {
 
 TEST_F(BPlusTreeTest, SearchesAtTheEdges) {
     Create(kPage);
-    InsertNumbered(0, 99);  // "k0000" ... "k0099", several leaves
+    InsertNumbered(0, 99);  // "k00000" ... "k00099", several leaves
     ASSERT_GE(Raw().leaves.size(), 3u);
     EXPECT_EQ(FindText(MakeItem("z")), "-");
     EXPECT_EQ(Tree().Find(MakeItem("z"), buffer_), kTreeNone);
     EXPECT_EQ(FindText(MakeItem("a")), Text(Numbered(0)));
-    EXPECT_EQ(FindText(MakeItem("k0042")), Text(Numbered(42)));  // a prefix finds its item
+    EXPECT_EQ(FindText(MakeItem("k00042")), Text(Numbered(42)));  // a prefix finds its item
 
     // An item between the last of one leaf and the first of the next finds that first one.
     const RawTree raw = Raw();
@@ -123,7 +133,7 @@ TEST_F(BPlusTreeTest, SearchesAtTheEdges) {
     const TTdbBPlusPage second = reader.Load(raw.leaves[1], true);
     EXPECT_EQ(FindText(between), Text(second.Item(0)));
 
-    const Item absent = MakeItem("k0042");
+    const Item absent = MakeItem("k00042");
     EXPECT_EQ(Step(true, absent), kTreeMissing);
     EXPECT_EQ(Step(false, absent), kTreeMissing);
     EXPECT_EQ(Step(true, Numbered(99)), kTreeNone);
@@ -157,7 +167,7 @@ TEST_F(BPlusTreeTest, SequenceNumbersAcrossLeaves) {
     for (const int n : {1, 2, 37, 300, 400}) {
         EXPECT_EQ(Tree().CalcItemSequenceNo(Numbered(n)), n) << n;
     }
-    EXPECT_EQ(Tree().CalcItemSequenceNo(MakeItem("k0300")), 0);
+    EXPECT_EQ(Tree().CalcItemSequenceNo(MakeItem("k00300")), 0);
     EXPECT_EQ(Tree().CalcItemSequenceNo(MakeItem("z")), 0);
     EXPECT_EQ(Tree().CalcItemSequenceNo(MakeItem("a")), 0);
 }
@@ -310,6 +320,54 @@ TEST_F(BPlusTreeTest, ReadOnlyTreeRefusesChangesAndKeepsItsItems) {
     EXPECT_THROW(Tree().Delete(Numbered(3)), Exception);
     EXPECT_EQ(Tree().GetItemCount(), 31);
     EXPECT_EQ(FindText(Numbered(3)), Text(Numbered(3)));
+}
+
+TEST_F(BPlusTreeTest, SearchesStepsAndChangesWithinAPageAllocateNothing) {
+    if (!testing::CanCountAllocations()) {
+        GTEST_SKIP() << "allocations are counted through the address sanitizer's hooks";
+    }
+    Create(4096, true);
+    for (int n = 0; n < 9000; ++n) {
+        ASSERT_TRUE(Tree().Insert(Numbered((n * 7919) % 9000 * 2, 12 + n % 20)));
+    }
+    Item walk(buffer_.size());
+    const auto walkBothWays = [&] {
+        for (int r = Tree().FindFirst(walk); r == kTreeFound;
+             r = Tree().FindNext(std::span(walk).first(Tree().LastItemSize()), walk)) {
+        }
+        for (int r = Tree().FindLast(walk); r == kTreeFound;
+             r = Tree().FindPrev(std::span(walk).first(Tree().LastItemSize()), walk)) {
+        }
+    };
+    walkBothWays();  // every page in the cache
+    EXPECT_EQ(testing::AllocationsIn([&] {
+                  for (int n = 0; n < 3000; ++n) {
+                      const Item& probe = probes_[static_cast<std::size_t>(n % kProbes)];
+                      Tree().Find(probe, buffer_);
+                      Tree().CalcItemSequenceNo(probe);
+                  }
+              }),
+              0);
+    EXPECT_EQ(testing::AllocationsIn(walkBothWays), 0);
+
+    std::int64_t allocations = 0;
+    int withinPage = 0;
+    for (int n = 0; n < 2000; ++n) {
+        const Item item = Numbered((n * 7919) % 9000 * 2 + 1, 12 + n % 20);
+        const std::int32_t pages = Tree().GetPageCount();
+        const std::int32_t freeHead = Tree().GetFirstFreePage();
+        const std::int64_t made = testing::AllocationsIn([&] {
+            Tree().Insert(item);
+            Tree().Delete(item);
+            Tree().Insert(item);
+        });
+        if (Tree().GetPageCount() == pages && Tree().GetFirstFreePage() == freeHead) {
+            allocations += made;
+            ++withinPage;
+        }
+    }
+    EXPECT_GT(withinPage, 1500);
+    EXPECT_EQ(allocations, 0);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -3,7 +3,6 @@
 // user data, two trees over one file, and sequence numbers of large trees.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <random>
@@ -12,38 +11,13 @@
 #include <vector>
 
 #include "base/engine_error.h"
+#include "allocation_counter.h"
 #include "btree_test_support.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-// The sanitizer runtime's hooks on every allocation; the header that declares them is not
-// installed everywhere.
-extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*mallocHook)(const volatile void*,
-                                                                            std::size_t),
-                                                         void (*freeHook)(const volatile void*));
-#endif
 
 namespace tdb::btreetest {
 namespace {
 
-std::atomic<bool> gCountAllocations{false};
-std::atomic<std::int64_t> gAllocations{0};
-
-[[maybe_unused]] void CountAllocation(const volatile void*, std::size_t) {
-    if (gCountAllocations.load(std::memory_order_relaxed)) {
-        gAllocations.fetch_add(1, std::memory_order_relaxed);
-    }
-}
-[[maybe_unused]] void IgnoreRelease(const volatile void*) {}
-
-// Allocations made by Op.
-template <typename F>
-std::int64_t AllocationsIn(F&& op) {
-    gAllocations = 0;
-    gCountAllocations = true;
-    op();
-    gCountAllocations = false;
-    return gAllocations.load();
-}
+using testing::AllocationsIn;
 
 constexpr std::int32_t kPage = 256;
 
@@ -643,12 +617,9 @@ TEST_F(BTreeTest, AWalkStaysRightWhileAnotherTreeChangesThePagesUnderIt) {
 }
 
 TEST_F(BTreeTest, SearchesStepsAndInsertsIntoPagesWithRoomAllocateNothing) {
-#if !defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "allocations are counted through the address sanitizer's hooks";
-#else
-    static const bool hooked =
-        __sanitizer_install_malloc_and_free_hooks(CountAllocation, IgnoreRelease) != 0;
-    ASSERT_TRUE(hooked);
+    if (!testing::CanCountAllocations()) {
+        GTEST_SKIP() << "allocations are counted through the address sanitizer's hooks";
+    }
     CreateInt(6, 12, 4096);
     for (std::int32_t k = 1; k <= 20000; ++k) {
         Tree().Insert(Key(k * 10));
@@ -687,7 +658,6 @@ TEST_F(BTreeTest, SearchesStepsAndInsertsIntoPagesWithRoomAllocateNothing) {
     }
     EXPECT_GT(withoutSplit, 2500);
     EXPECT_EQ(allocations, 0);
-#endif
 }
 
 TEST_F(BTreeTest, PreloadFillsTheCacheSoThatSearchesReadNothing) {
