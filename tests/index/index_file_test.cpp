@@ -1,11 +1,11 @@
 // Index files: names and kinds by table level, the header page with its stored definition and
 // item count, the entry operations, and opening files that are missing, foreign or damaged.
-#include "index/bplus_tree.h"
 #include "index/index_file.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
@@ -18,6 +18,7 @@
 #include "../types/table_def_fakes.h"
 #include "base/byte_image.h"
 #include "base/engine_error.h"
+#include "index/bplus_tree.h"
 #include "index/btree.h"
 #include "index/index_keys.h"
 #include "platform/text.h"
@@ -617,28 +618,51 @@ TEST_F(IndexFileTest, MissingForeignAndDamagedFilesAreRefusedAndMarkedLost) {
     EXPECT_EQ(reports_.back().message, u"Inconsistent definition for index \"Bad\"");
 }
 
+// The Integer index is a B-tree file, the String index a B+ tree file.
 TEST_F(IndexFileTest, AnotherProcessesEntriesArriveThroughUpdate) {
     MakeTable(6);
-    {
-        auto file = CreateIntegerIndex(u"Shared.tdbi");
-        for (std::int32_t n = 1; n <= 100; ++n)
-            ASSERT_EQ(file->Add_Index(Entry(*file, n, n)), 0);
-        ASSERT_EQ(file->Close(), 0);
+    for (const bool text : {false, true}) {
+        SCOPED_TRACE(text ? "String" : "Integer");
+        const std::u16string fileName = text ? u"SharedS.tdbi" : u"SharedN.tdbi";
+        const char* indexName = text ? "ByS" : "ByN";
+        TTdbSortDef def(FromUtf8(indexName));
+        if (text)
+            def.AddItem(2, static_cast<std::uint8_t>(ctString), 21);
+        else
+            def.AddItem(1, static_cast<std::uint8_t>(ctInteger), 4);
+        {
+            auto file = MakeIndexFile(fileName);
+            ASSERT_EQ(file->SetIndexDefinition(def), 0);
+            ASSERT_EQ(file->NewStorage(6, 4096), 0);
+            EXPECT_EQ(file->IsVarSize(), text);
+            for (std::int32_t n = 1; n <= 100; ++n) {
+                char s[16];
+                std::snprintf(s, sizeof s, "n%05d", n);
+                std::vector<std::byte> entry = Entry(*file, n, n, s);
+                entry.resize(static_cast<std::size_t>(
+                    keys_->CalcIndexInfo(file->IndexDef(), Record(n, s), n, entry)));
+                ASSERT_EQ(file->Add_Index(entry), 0);
+            }
+            ASSERT_EQ(file->Close(), 0);
+        }
+        auto file = MakeIndexFile(fileName);
+        file->SetName(FromUtf8(indexName));
+        ASSERT_EQ(file->Open(), 0);
+        ASSERT_EQ(Walk(*file).size(), 100u);  // its pages are in this process's cache now
+
+        const testing::ProgramAnswer answer = testing::RunProgram(
+            {ZENKALO_INDEX_PROBE, dir_.Path().string(), ToUtf8(fileName), indexName, "101",
+             "1600"});
+        EXPECT_EQ(answer.status, 0);
+        ASSERT_EQ(answer.firstLine, "count 1600\n");
+
+        EXPECT_EQ(file->ItemCount(), 100) << "nothing changes before Update";
+        ASSERT_EQ(file->Update(), 0);
+        EXPECT_EQ(file->ItemCount(), 1600);
+        std::vector<std::int32_t> all(1600);
+        std::iota(all.begin(), all.end(), 1);
+        EXPECT_EQ(Walk(*file), all);
     }
-    auto file = OpenIndex(u"Shared.tdbi");
-    ASSERT_EQ(Walk(*file).size(), 100u);  // its pages are in this process's cache now
-
-    const testing::ProgramAnswer answer = testing::RunProgram(
-        {ZENKALO_INDEX_PROBE, dir_.Path().string(), "Shared.tdbi", "101", "1600"});
-    EXPECT_EQ(answer.status, 0);
-    ASSERT_EQ(answer.firstLine, "count 1600\n");
-
-    EXPECT_EQ(file->ItemCount(), 100) << "nothing changes before Update";
-    ASSERT_EQ(file->Update(), 0);
-    EXPECT_EQ(file->ItemCount(), 1600);
-    std::vector<std::int32_t> all(1600);
-    std::iota(all.begin(), all.end(), 1);
-    EXPECT_EQ(Walk(*file), all);
 }
 
 TEST_F(IndexFileTest, CopyKeepsDefinitionNameAndModesOnAnotherFile) {
