@@ -241,7 +241,13 @@ void TTdbBPlusTree::Preload() {
     try {
         const Header header = ReadHeader();
         for (std::int32_t pageNo = 1; pageNo < header.pageCount; ++pageNo) {
-            FWorkPageSite->LoadPage(pageNo);
+            // A header that counts more pages than the file has (one cut short under an open
+            // tree) is damage, as it is to a search.
+            try {
+                FWorkPageSite->LoadPage(pageNo);
+            } catch (const Exception&) {
+                Damaged();
+            }
         }
         FWorkPageSite->UnloadPage();
     } catch (const Fault&) {
@@ -850,6 +856,29 @@ void TTdbBPlusTree::Check(std::int32_t& itemCount, std::int32_t& wrongSortCount)
                 last.assign(item.begin(), item.end());
                 haveLast = true;
                 ++count;
+            }
+            // Searches trust the separators: those of an inner page must be in order (checked
+            // when the walk enters it), and the leaf's items must lie between the separators on
+            // either side of its path at every level, or a search misses items the chain holds.
+            for (std::int32_t level = 0; level < leafLevel; ++level) {
+                const TTdbBPlusPage inner = LevelPage(level, header);
+                const std::int32_t pos = FPages[static_cast<std::size_t>(level)].pos;
+                if (pos == 0) {
+                    for (std::int32_t k = 1; k < inner.Count(); ++k) {
+                        if (IsLess(inner.Key(k), inner.Key(k - 1))) {
+                            ++wrongSortCount;
+                        }
+                    }
+                }
+                if (leaf.Count() == 0) {
+                    continue;
+                }
+                const std::span<const std::byte> lowest = leaf.Item(0);
+                const std::span<const std::byte> highest = leaf.Item(leaf.Count() - 1);
+                if ((pos > 0 && IsLess(lowest, inner.Key(pos - 1))) ||
+                    (pos < inner.Count() && IsLess(inner.Key(pos), highest))) {
+                    ++wrongSortCount;
+                }
             }
             previousPage = pageNo;
             expectedPage = leaf.NextLeaf();

@@ -75,6 +75,8 @@ public:
     void Close() override;
     bool IsOpen() const override;
     // Also follows the leaf chain: a chain that disagrees with the tree is damage (error 95).
+    // A separator out of order, with its neighbours or with the items under it, counts as a
+    // wrong sort like an item out of order.
     void Check(std::int32_t& itemCount, std::int32_t& wrongSortCount) override;
     int FindFirst(std::span<std::byte> item) override;
     int FindLast(std::span<std::byte> item) override;

@@ -299,6 +299,13 @@ bool TTdbBPlusTree::Merge(std::int32_t level, std::int32_t j) {
     if (leftNo == rightNo) {
         Damaged();
     }
+    // A sibling that is a page above on the path is a cycle: freeing it would pull the path
+    // out from under the merge.
+    for (std::int32_t above = 0; above < level; ++above) {
+        if (FPages[static_cast<std::size_t>(above)].site->PageNo() == rightNo) {
+            Damaged();
+        }
+    }
     const TTdbBPlusPage left = LoadLevel(level, leftNo, header);
     const TTdbBPlusPage right = LoadInto(*FWorkPageSite, rightNo, leaf, header);
     const std::span<const std::byte> separator = parent.Key(j);
