@@ -858,12 +858,15 @@ void TTdbBPlusTree::Check(std::int32_t& itemCount, std::int32_t& wrongSortCount)
                 ++count;
             }
             // Searches trust the separators: those of an inner page must be in order (checked
-            // when the walk enters it), and the leaf's items must lie between the separators on
-            // either side of its path at every level, or a search misses items the chain holds.
-            for (std::int32_t level = 0; level < leafLevel; ++level) {
+            // when the walk enters it, at the first leaf under it), and the leaf's items must
+            // lie between the separators on either side of its path at every level, or a search
+            // misses items the chain holds.
+            bool firstUnder = true;
+            for (std::int32_t level = leafLevel - 1; level >= 0; --level) {
                 const TTdbBPlusPage inner = LevelPage(level, header);
                 const std::int32_t pos = FPages[static_cast<std::size_t>(level)].pos;
-                if (pos == 0) {
+                firstUnder = firstUnder && pos == 0;
+                if (firstUnder) {
                     for (std::int32_t k = 1; k < inner.Count(); ++k) {
                         if (IsLess(inner.Key(k), inner.Key(k - 1))) {
                             ++wrongSortCount;
