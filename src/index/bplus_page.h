@@ -154,18 +154,20 @@ public:
         if (ItemOffset() + std::int64_t{2} * n + kSlotSize > FPageSize) {
             return false;
         }
-        const std::int32_t limit = FPageSize - kSlotSize - 2 * n;
+        // Every page a search reaches passes through here, so the loop is kept to one test
+        // per item: ascending ends bound the items, and the last end bounds them all.
         const std::int32_t smallest = FLeaf ? 1 : kChildSize + 1;
-        const std::int32_t largest = maxItemSize + (FLeaf ? 0 : kChildSize);
+        const auto spread =
+            static_cast<std::uint32_t>(maxItemSize + (FLeaf ? 0 : kChildSize) - smallest);
         std::int32_t previous = ItemOffset();
         for (std::int32_t k = 1; k <= n; ++k) {
             const std::int32_t end = Start(k);
-            if (end - previous < smallest || end - previous > largest || end > limit) {
+            if (static_cast<std::uint32_t>(end - previous - smallest) > spread) {
                 return false;
             }
             previous = end;
         }
-        return true;
+        return previous <= FPageSize - kSlotSize - 2 * n;
     }
 
     std::byte* Data() const noexcept { return FData; }
