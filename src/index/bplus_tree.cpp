@@ -571,8 +571,12 @@ bool TTdbBPlusTree::LocateEqual(std::span<const std::byte> key, const Header& he
     return true;
 }
 
-int TTdbBPlusTree::Found(const TTdbBPlusPage& leaf, std::int32_t pos, std::span<std::byte> out) {
-    const std::span<const std::byte> item = leaf.Item(pos);
+int TTdbBPlusTree::Found(const Header& header, std::span<std::byte> out) {
+    return Found(LevelPage(header.height - 1, header), out);
+}
+
+int TTdbBPlusTree::Found(const TTdbBPlusPage& leaf, std::span<std::byte> out) {
+    const std::span<const std::byte> item = leaf.Item(FPages.back().pos);
     if (out.size() < item.size()) {
         RaiseEngineError(kErrInvalidParameter,
                          {u"Buffer: " + NumberText(static_cast<std::int64_t>(out.size())) +
@@ -581,9 +585,17 @@ int TTdbBPlusTree::Found(const TTdbBPlusPage& leaf, std::int32_t pos, std::span<
     }
     std::memcpy(out.data(), item.data(), item.size());
     FLastItemSize = static_cast<std::int32_t>(item.size());
-    FPages.back().pos = pos;
     FResumable = true;
     return kTreeFound;
+}
+
+bool TTdbBPlusTree::StepItem(bool forward, const Header& header) {
+    std::int32_t& pos = FPages.back().pos;
+    if (forward ? pos + 1 < LevelPage(header.height - 1, header).Count() : pos > 0) {
+        pos += forward ? 1 : -1;
+        return true;
+    }
+    return StepLeaf(forward, true, header);
 }
 
 bool TTdbBPlusTree::Resumable(std::span<const std::byte> key, const Header& header) {
@@ -619,12 +631,10 @@ bool TTdbBPlusTree::Resumable(std::span<const std::byte> key, const Header& head
 int TTdbBPlusTree::FirstFrom(std::span<std::byte> out, bool first, const Header& header) {
     LoadLevel(0, header.root, header);
     DescendEdge(0, first, header);
-    const std::int32_t leafLevel = header.height - 1;
-    if (LevelPage(leafLevel, header).Count() == 0 && !StepLeaf(first, true, header)) {
+    if (LevelPage(header.height - 1, header).Count() == 0 && !StepLeaf(first, true, header)) {
         return kTreeNone;
     }
-    const TTdbBPlusPage leaf = LevelPage(leafLevel, header);
-    return Found(leaf, first ? 0 : leaf.Count() - 1, out);
+    return Found(header, out);
 }
 
 int TTdbBPlusTree::DoFind(std::span<const std::byte> key, std::span<std::byte> out) {
@@ -632,103 +642,47 @@ int TTdbBPlusTree::DoFind(std::span<const std::byte> key, std::span<std::byte> o
     if (header.height == 0) {
         return kTreeNone;
     }
-    const std::int32_t leafLevel = header.height - 1;
     const std::int32_t a = Descend(key, false, header);
-    if (a > 0) {
-        const TTdbBPlusPage leaf = LevelPage(leafLevel, header);
-        if (!IsLess(leaf.Item(a - 1), key)) {
-            return Found(leaf, a - 1, out);
+    if (a > 0 ? !IsLess(LevelPage(header.height - 1, header).Item(a - 1), key)
+              : PredecessorEquals(key, header)) {
+        if (a > 0) {
+            FPages.back().pos = a - 1;
         }
-    } else if (PredecessorEquals(key, header)) {
-        return Found(LevelPage(leafLevel, header), FPages.back().pos, out);
+        return Found(header, out);
     }
-    if (a < LevelPage(leafLevel, header).Count()) {
-        return Found(LevelPage(leafLevel, header), a, out);
-    }
-    if (!StepLeaf(true, true, header)) {
-        return kTreeNone;
-    }
-    return Found(LevelPage(leafLevel, header), 0, out);
+    FPages.back().pos = a - 1;
+    return StepItem(true, header) ? Found(header, out) : kTreeNone;
 }
 
-int TTdbBPlusTree::DoFindNext(std::span<const std::byte> key, std::span<std::byte> out) {
+int TTdbBPlusTree::DoStep(std::span<const std::byte> key, bool forward, std::span<std::byte> out) {
     const Header header = BeginOperation();
     if (header.height == 0) {
         return kTreeNone;
     }
-    const std::int32_t leafLevel = header.height - 1;
     if (Resumable(key, header)) {
-        const TTdbBPlusPage leaf = LevelPage(leafLevel, header);
-        // Without equal items the next one is the answer; otherwise it must sort after Key.
-        const std::int32_t next = FPages.back().pos + 1;
-        if (next < leaf.Count()) {
-            if (FRejectEqual || IsLess(key, leaf.Item(next))) {
-                return Found(leaf, next, out);
-            }
-        } else {
-            if (!StepLeaf(true, true, header)) {
-                return kTreeNone;
-            }
-            const TTdbBPlusPage following = LevelPage(leafLevel, header);
-            if (FRejectEqual || IsLess(key, following.Item(0))) {
-                return Found(following, 0, out);
-            }
+        if (!StepItem(forward, header)) {
+            return kTreeNone;
         }
-        // An equal item follows: the full search passes over all of them.
-    }
-    FResumable = false;
-    if (!LocateEqual(key, header)) {
-        return kTreeMissing;
-    }
-    const std::int32_t a = Descend(key, false, header);
-    if (a < LevelPage(leafLevel, header).Count()) {
-        return Found(LevelPage(leafLevel, header), a, out);
-    }
-    if (!StepLeaf(true, true, header)) {
-        return kTreeNone;
-    }
-    return Found(LevelPage(leafLevel, header), 0, out);
-}
-
-int TTdbBPlusTree::DoFindPrev(std::span<const std::byte> key, std::span<std::byte> out) {
-    const Header header = BeginOperation();
-    if (header.height == 0) {
-        return kTreeNone;
-    }
-    const std::int32_t leafLevel = header.height - 1;
-    if (Resumable(key, header)) {
-        const TTdbBPlusPage leaf = LevelPage(leafLevel, header);
-        const std::int32_t previous = FPages.back().pos - 1;
-        if (previous >= 0) {
-            if (FRejectEqual || IsLess(leaf.Item(previous), key)) {
-                return Found(leaf, previous, out);
-            }
-        } else {
-            if (!StepLeaf(false, true, header)) {
-                return kTreeNone;
-            }
-            const TTdbBPlusPage preceding = LevelPage(leafLevel, header);
-            const std::int32_t last = preceding.Count() - 1;
-            if (FRejectEqual || IsLess(preceding.Item(last), key)) {
-                return Found(preceding, last, out);
-            }
+        // Without equal items the neighbour is the answer; otherwise it must not equal Key, and
+        // when it does the full search passes over all of them.
+        const TTdbBPlusPage leaf = LevelPage(header.height - 1, header);
+        const auto beyond = [&] {
+            const std::span<const std::byte> item = leaf.Item(FPages.back().pos);
+            return forward ? IsLess(key, item) : IsLess(item, key);
+        };
+        if (FRejectEqual || beyond()) {
+            return Found(leaf, out);
         }
     }
     FResumable = false;
     if (!LocateEqual(key, header)) {
         return kTreeMissing;
     }
-    // The last item before the first equal one: equal items are passed over as FindNext does,
-    // so that a walk backwards ends.
-    const std::int32_t b = Descend(key, true, header);
-    if (b > 0) {
-        return Found(LevelPage(leafLevel, header), b - 1, out);
-    }
-    if (!StepLeaf(false, true, header)) {
-        return kTreeNone;
-    }
-    const TTdbBPlusPage leaf = LevelPage(leafLevel, header);
-    return Found(leaf, leaf.Count() - 1, out);
+    // Forwards from the last equal item, backwards from the first: equal items are passed
+    // over both ways, so that walks in either direction end.
+    const std::int32_t bound = Descend(key, !forward, header);
+    FPages.back().pos = forward ? bound - 1 : bound;
+    return StepItem(forward, header) ? Found(header, out) : kTreeNone;
 }
 
 std::int32_t TTdbBPlusTree::DoSequenceNo(std::span<const std::byte> key) {
@@ -738,17 +692,11 @@ std::int32_t TTdbBPlusTree::DoSequenceNo(std::span<const std::byte> key) {
     }
     // The items before Key are those of the leaves before the one a lower-bound descent
     // reaches and those before the bound on it; the leaves before are counted, not compared.
-    const std::int32_t leafLevel = header.height - 1;
     const std::int32_t b = Descend(key, true, header);
     const std::int32_t target = FPages.back().site->PageNo();
-    const std::int32_t targetCount = LevelPage(leafLevel, header).Count();
-    bool equal = false;
-    if (b < targetCount) {
-        equal = !IsLess(key, LevelPage(leafLevel, header).Item(b));
-    } else if (StepLeaf(true, true, header)) {
-        equal = !IsLess(key, LevelPage(leafLevel, header).Item(0));
-    }
-    if (!equal) {
+    FPages.back().pos = b - 1;
+    if (!StepItem(true, header) ||
+        IsLess(key, LevelPage(header.height - 1, header).Item(FPages.back().pos))) {
         return 0;
     }
     LoadLevel(0, header.root, header);
@@ -799,11 +747,11 @@ int TTdbBPlusTree::FindLast(std::span<std::byte> item) {
 }
 
 int TTdbBPlusTree::FindNext(std::span<const std::byte> item, std::span<std::byte> succItem) {
-    return Reading([&] { return DoFindNext(item, succItem); });
+    return Reading([&] { return DoStep(item, true, succItem); });
 }
 
 int TTdbBPlusTree::FindPrev(std::span<const std::byte> item, std::span<std::byte> prevItem) {
-    return Reading([&] { return DoFindPrev(item, prevItem); });
+    return Reading([&] { return DoStep(item, false, prevItem); });
 }
 
 int TTdbBPlusTree::Find(std::span<const std::byte> item, std::span<std::byte> foundItem) {

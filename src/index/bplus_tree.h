@@ -148,6 +148,8 @@ private:
     std::int32_t AllocatePage();
     // The last page is given back to the file; any other goes on the free list.
     void FreePage(std::int32_t pageNo);
+    // The leaf NextNo, when there is one, gets PageNo as the leaf before it.
+    void LinkBack(std::int32_t nextNo, std::int32_t pageNo, const Header& header);
 
     // Searching.
     bool IsLess(std::span<const std::byte> a, std::span<const std::byte> b) {
@@ -170,15 +172,20 @@ private:
     // With the leaf position at 0 after an upper-bound descent: whether the item before lies on
     // an earlier leaf and equals Key. When it does, the path is moved onto it.
     bool PredecessorEquals(std::span<const std::byte> key, const Header& header);
-    // Copies the item at the leaf position out and remembers it for a following step.
-    int Found(const TTdbBPlusPage& leaf, std::int32_t pos, std::span<std::byte> out);
+    // Copies the item at the path's leaf position out and remembers it for a following step.
+    int Found(const Header& header, std::span<std::byte> out);
+    int Found(const TTdbBPlusPage& leaf, std::span<std::byte> out);
+    // The path's leaf position moves to the next (or previous) item, onto the neighbouring leaf
+    // where it runs off its own; false when there is none.
+    bool StepItem(bool forward, const Header& header);
     // Whether the path still leads from the root to the item last handed out and that item is
     // Key; then its leaf position is the one remembered.
     bool Resumable(std::span<const std::byte> key, const Header& header);
     int FirstFrom(std::span<std::byte> out, bool first, const Header& header);
     int DoFind(std::span<const std::byte> key, std::span<std::byte> out);
-    int DoFindNext(std::span<const std::byte> key, std::span<std::byte> out);
-    int DoFindPrev(std::span<const std::byte> key, std::span<std::byte> out);
+    // FindNext and FindPrev: the neighbour of Key, which must be in the tree, that sorts after
+    // (before) it.
+    int DoStep(std::span<const std::byte> key, bool forward, std::span<std::byte> out);
     std::int32_t DoSequenceNo(std::span<const std::byte> key);
     // Whether Key is in the tree, the path left on it.
     bool LocateEqual(std::span<const std::byte> key, const Header& header);

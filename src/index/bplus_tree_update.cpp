@@ -85,6 +85,16 @@ void TTdbBPlusTree::FreePage(std::int32_t pageNo) {
     SetFreeHead(pageNo);
 }
 
+void TTdbBPlusTree::LinkBack(std::int32_t nextNo, std::int32_t pageNo, const Header& header) {
+    if (nextNo == 0) {
+        return;
+    }
+    TTdbBPlusPage next = LoadInto(*FLinkPageSite, nextNo, true, header);
+    FLinkPageSite->Modify();
+    next.SetPrevLeaf(pageNo);
+    FLinkPageSite->UnloadPage();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Insert
 
@@ -184,12 +194,7 @@ void TTdbBPlusTree::Split(std::int32_t& level, std::span<const std::byte>& key,
         right.SetPrevLeaf(pageNo);
         right.SetNextLeaf(nextNo);
         left.SetNextLeaf(rightNo);
-        if (nextNo != 0) {
-            TTdbBPlusPage next = LoadInto(*FLinkPageSite, nextNo, true, header);
-            FLinkPageSite->Modify();
-            next.SetPrevLeaf(rightNo);
-            FLinkPageSite->UnloadPage();
-        }
+        LinkBack(nextNo, rightNo, header);
     } else {
         for (std::int32_t v = 0; v < cut; ++v) {
             left.AppendItem(items.Key(v), items.Child(v));
@@ -322,12 +327,7 @@ bool TTdbBPlusTree::Merge(std::int32_t level, std::int32_t j) {
         // The leaf after the absorbed one now follows this one, in both directions.
         const std::int32_t nextNo = right.NextLeaf();
         merged.SetNextLeaf(nextNo);
-        if (nextNo != 0) {
-            TTdbBPlusPage next = LoadInto(*FLinkPageSite, nextNo, true, header);
-            FLinkPageSite->Modify();
-            next.SetPrevLeaf(leftNo);
-            FLinkPageSite->UnloadPage();
-        }
+        LinkBack(nextNo, leftNo, header);
     }
     FWorkPageSite->UnloadPage();
     FreePage(rightNo);
