@@ -32,19 +32,6 @@ std::size_t At(std::int32_t pageNo) {
     return static_cast<std::size_t>(pageNo) * kPage;
 }
 
-std::int32_t I32(const std::string& f, std::size_t at) {
-    return LoadLE<std::int32_t>(f.data() + at);
-}
-void PutI32(std::string& f, std::size_t at, std::int32_t value) {
-    StoreLE<std::int32_t>(f.data() + at, value);
-}
-std::int32_t U16(const std::string& f, std::size_t at) {
-    return LoadLE<std::uint16_t>(f.data() + at);
-}
-void PutU16(std::string& f, std::size_t at, std::int32_t value) {
-    StoreLE<std::uint16_t>(f.data() + at, static_cast<std::uint16_t>(value));
-}
-
 // The slotted frame of a page in a file image.
 std::size_t CountAt(std::int32_t pageNo) {
     return At(pageNo) + kPage - 2;
@@ -67,10 +54,8 @@ std::size_t NextAt(std::int32_t leaf) {
 }
 
 // Items that sort by their number, of several sizes, so that pages split at varying places.
-Item Numbered(int n) {
-    std::string text = "k" + std::to_string(10000 + n).substr(1);
-    text.resize(24 + static_cast<std::size_t>(n % 5) * 9, '.');
-    return MakeItem(text);
+Item Sized(int n) {
+    return Numbered(n, 24 + static_cast<std::size_t>(n % 5) * 9);
 }
 
 // Where things are in the sound file.
@@ -89,11 +74,11 @@ protected:
     void SetUp() override {
         Create(kPage, true);
         for (int n = 0; n < kItems; ++n) {
-            ASSERT_TRUE(Tree().Insert(Numbered(n)));
+            ASSERT_TRUE(Tree().Insert(Sized(n)));
         }
         for (int n = 0; n < kItems; ++n) {
             if (n >= 200 && n < 400 && n % 4 != 0) {
-                ASSERT_TRUE(Tree().Delete(Numbered(n)));
+                ASSERT_TRUE(Tree().Delete(Sized(n)));
             } else {
                 present_.push_back(n);
             }
@@ -115,7 +100,7 @@ protected:
             for (std::int32_t k = 0; k < U16(good_, CountAt(leaf)); ++k) {
                 const std::size_t start =
                     k == 0 ? At(leaf) + 8 : At(leaf) + U16(good_, SlotAt(leaf, k));
-                layout_.numbers.back().push_back(std::stoi(good_.substr(start + 1, 4)));
+                layout_.numbers.back().push_back(std::stoi(good_.substr(start + 1, 5)));
             }
         }
         ASSERT_GE(layout_.inner.size(), 2u);
@@ -179,7 +164,7 @@ protected:
         };
         std::vector<Item> probes{MakeItem("a"), MakeItem("k0300"), MakeItem("z")};
         for (const int n : {0, 1, 250, 399, 420, kItems - 1}) {
-            probes.push_back(Numbered(n));
+            probes.push_back(Sized(n));
         }
         for (const Item& probe : probes) {
             attempt("Find", 91, [&] {
@@ -196,20 +181,20 @@ protected:
         attempt("FindLast", 91, [&] { Tree().FindLast(buffer_); });
         attempt("Insert", 90, [&] {
             for (int n = kItems; n < kItems + 60; ++n) {
-                Tree().Insert(Numbered(n));
+                Tree().Insert(Sized(n));
             }
         });
         // Behind items all over the tree: splits in the middle relink the following leaf.
         attempt("Insert between", 90, [&] {
             for (int n = 0; n < kItems; n += 5) {
-                Item item = Numbered(n);
+                Item item = Sized(n);
                 item.push_back(std::byte{'!'});
                 Tree().Insert(item);
             }
         });
         attempt("Delete", 90, [&] {
             for (int n = 0; n < kItems; n += 3) {
-                Tree().Delete(Numbered(n));
+                Tree().Delete(Sized(n));
             }
         });
         attempt("Check", 95, [&] {
@@ -221,7 +206,7 @@ protected:
         // Emptying the tree merges pages at every level and takes the root away.
         attempt("Delete all", 90, [&] {
             for (int n = 0; n < kItems + 60; ++n) {
-                Tree().Delete(Numbered(n));
+                Tree().Delete(Sized(n));
             }
         });
         return failures;
@@ -467,14 +452,14 @@ TEST_F(BPlusDamageTest, BrokenLeafChains) {
             std::find(present_.begin(), present_.end(), number) - present_.begin();
         std::int32_t answer = -1;
         const bool answered = Attempt("CalcItemSequenceNo", 91, [&] {
-            answer = Tree().CalcItemSequenceNo(Numbered(number));
+            answer = Tree().CalcItemSequenceNo(Sized(number));
         });
         EXPECT_EQ(answered, c.counted);
         if (c.counted) {
             EXPECT_EQ(answer, position + 1);
         }
-        ASSERT_EQ(Tree().Find(Numbered(number), buffer_), kTreeFound);
-        EXPECT_EQ(Text(std::span(buffer_).first(Tree().LastItemSize())), Text(Numbered(number)));
+        ASSERT_EQ(Tree().Find(Sized(number), buffer_), kTreeFound);
+        EXPECT_EQ(Text(std::span(buffer_).first(Tree().LastItemSize())), Text(Sized(number)));
         Exercise();
         CloseAll();
     }
@@ -488,8 +473,8 @@ TEST_F(BPlusDamageTest, FailedOperationsLeaveTheFileForRepair) {
     PutU16(file, SlotAt(leaf, 1), kPage);
     WriteFile(file);
     ASSERT_EQ(Open(), 0);
-    const Item first = Numbered(present_.front());
-    const Item last = Numbered(present_.back());
+    const Item first = Sized(present_.front());
+    const Item last = Sized(present_.back());
     const auto code = [&](const std::function<void()>& op) -> std::int16_t {
         try {
             op();

@@ -17,23 +17,6 @@
 namespace tdb::bplustest {
 namespace {
 
-template <typename F>
-std::int16_t EngineCode(F&& f) {
-    try {
-        f();
-    } catch (const ETdbEngine& e) {
-        return e.Code();
-    }
-    return 0;
-}
-
-// Items that sort by their number: "k00007", padded to Width with dots.
-Item Numbered(int n, std::size_t width = 40) {
-    std::string text = "k" + std::to_string(100000 + n).substr(1);
-    text.resize(std::max(width, text.size()), '.');
-    return MakeItem(text);
-}
-
 class BPlusTreeTest : public BPlusFixture {
 protected:
     static constexpr std::int32_t kPage = 512;

@@ -9,18 +9,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <memory>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "index/bplus_tree.h"
-#include "platform/text.h"
-#include "storage/os_file_system.h"
 #include "storage/page_manager.h"
-#include "test_support.h"
+#include "tree_file_fixture.h"
 
 namespace tdb::bplustest {
 
@@ -48,49 +44,27 @@ inline bool BytesLess(std::span<const std::byte> a, std::span<const std::byte> b
 
 inline constexpr std::int32_t kOffset = 6;  // behind the index file's magic, as index files have it
 
-// A tree in its own file over a private page cache.
-class BPlusFixture : public ::testing::Test {
-protected:
-    BPlusFixture() { pm_.RegisterClient(1, 16384); }
-    ~BPlusFixture() override {
-        tree_.reset();
-        storage_.reset();
-    }
+// Items that sort by their number: "k00007", padded to Width with dots.
+inline Item Numbered(int n, std::size_t width = 40) {
+    std::string text = "k" + std::to_string(100000 + n).substr(1);
+    text.resize(std::max(width, text.size()), '.');
+    return MakeItem(text);
+}
 
-    std::unique_ptr<TTdbClientStorage> MakeStorage() {
-        auto storage = std::make_unique<TTdbClientStorage>(pm_, fs_, 1, nullptr);
-        storage->SetName(name_);
-        return storage;
-    }
+// A B+ tree in its own file over a private page cache.
+class BPlusFixture : public testing::TreeFileFixture<TTdbBPlusTree> {
+protected:
+    BPlusFixture() : TreeFileFixture(u"tree.tdbi") {}
 
     void Create(std::int32_t pageSize, bool rejectEqual = false) {
-        tree_.reset();
-        storage_ = MakeStorage();
-        storage_->NewStorage();
+        NewStorage();
         tree_ = std::make_unique<TTdbBPlusTree>(*storage_, kOffset, BytesLess);
         tree_->SetRejectEqual(rejectEqual);
         tree_->New(pageSize, nullptr);
     }
 
-    void CloseAll() {
-        if (tree_) {
-            tree_->Flush();
-            tree_->Close();
-        }
-        tree_.reset();
-        if (storage_) {
-            storage_->Close();
-        }
-        storage_.reset();
-    }
-
-    // Opens the file the way an index file does: page 0 first with a provisional page size.
-    void OpenAgain(bool readOnly = false) {
-        const bool rejectEqual = tree_ ? tree_->RejectEqual() : false;
-        tree_.reset();
-        storage_ = MakeStorage();
-        storage_->SetPageSize(4096);
-        storage_->Open(readOnly, false);
+    void OpenAgain(bool readOnly = false, bool rejectEqual = false) {
+        OpenStorage(readOnly);
         tree_ = std::make_unique<TTdbBPlusTree>(*storage_, kOffset, BytesLess);
         tree_->SetRejectEqual(rejectEqual);
         tree_->Open(nullptr);
@@ -101,17 +75,14 @@ protected:
         OpenAgain();
     }
 
-    std::filesystem::path FilePath() const { return dir_.Path() / ToUtf8(name_); }
-
     TTdbBPlusTree& Tree() { return *tree_; }
-
-    testing::TempDir dir_;
-    TdwOSFileSystem fs_{dir_.Name()};
-    TTdbPageManager pm_;
-    std::u16string name_ = u"tree.tdbi";
-    std::unique_ptr<TTdbClientStorage> storage_;
-    std::unique_ptr<TTdbBPlusTree> tree_;
 };
+
+using testing::EngineCode;
+using testing::I32;
+using testing::PutI32;
+using testing::PutU16;
+using testing::U16;
 
 // The tree as its pages show it, read through a page site of its own storage.
 struct RawTree {

@@ -53,15 +53,7 @@ std::vector<std::int32_t> Range(std::int32_t from, std::int32_t to) {
     return keys;
 }
 
-template <typename F>
-std::int16_t EngineCode(F&& f) {
-    try {
-        f();
-    } catch (const ETdbEngine& e) {
-        return e.Code();
-    }
-    return 0;
-}
+using testing::EngineCode;
 
 class BTreeTest : public BTreeFixture {
 protected:

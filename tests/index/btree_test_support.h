@@ -20,6 +20,7 @@
 #include "storage/os_file_system.h"
 #include "storage/page_manager.h"
 #include "test_support.h"
+#include "tree_file_fixture.h"
 #include "types/collation.h"
 
 namespace tdb::btreetest {
@@ -121,26 +122,14 @@ public:
     }
 };
 
-// A tree in its own file over a private page cache.
-class BTreeFixture : public ::testing::Test {
+// A B-tree in its own file over a private page cache.
+class BTreeFixture : public testing::TreeFileFixture<TTdbBTree, FailingFileSystem> {
 protected:
-    BTreeFixture() { pm_.RegisterClient(1, 16384); }
-    ~BTreeFixture() override {
-        tree_.reset();
-        storage_.reset();
-    }
-
-    std::unique_ptr<TTdbClientStorage> MakeStorage() {
-        auto storage = std::make_unique<TTdbClientStorage>(pm_, fs_, 1, nullptr);
-        storage->SetName(name_);
-        return storage;
-    }
+    BTreeFixture() : TreeFileFixture(u"tree.ind") {}
 
     void Create(std::int16_t version, std::int32_t entrySize, std::int32_t pageSize,
                 TTdbTreeLess less) {
-        tree_.reset();
-        storage_ = MakeStorage();
-        storage_->NewStorage();
+        NewStorage();
         version_ = version;
         less_ = std::move(less);
         tree_ = std::make_unique<TTdbBTree>(*storage_, version, OffsetFor(version), less_);
@@ -148,25 +137,8 @@ protected:
         tree_->New(pageSize, nullptr);
     }
 
-    // Writes everything and lets go of the file.
-    void CloseAll() {
-        if (tree_) {
-            tree_->Flush();
-            tree_->Close();
-        }
-        tree_.reset();
-        if (storage_) {
-            storage_->Close();
-        }
-        storage_.reset();
-    }
-
-    // Opens the file the way an index file does: page 0 first with a provisional page size.
     void OpenAgain(bool readOnly = false) {
-        tree_.reset();
-        storage_ = MakeStorage();
-        storage_->SetPageSize(4096);
-        storage_->Open(readOnly, false);
+        OpenStorage(readOnly);
         tree_ = std::make_unique<TTdbBTree>(*storage_, version_, OffsetFor(version_), less_);
         tree_->Open(nullptr);
     }
@@ -176,34 +148,15 @@ protected:
         OpenAgain();
     }
 
-    std::filesystem::path FilePath() const { return dir_.Path() / ToUtf8(name_); }
-
-    std::string FileBytes() const { return testing::ReadBytes(FilePath()); }
-
     TTdbBTree& Tree() { return *tree_; }
 
-    testing::TempDir dir_;
-    FailingFileSystem fs_{dir_.Name()};
-    TTdbPageManager pm_;
-    std::u16string name_ = u"tree.ind";
-    std::unique_ptr<TTdbClientStorage> storage_;
-    std::unique_ptr<TTdbBTree> tree_;
     TTdbTreeLess less_;
     std::int16_t version_ = 6;
 };
 
-// Little-endian integers in a file image.
-inline std::int32_t I32(const std::string& bytes, std::size_t at) {
-    return LoadLE<std::int32_t>(bytes.data() + at);
-}
-inline std::int32_t I16(const std::string& bytes, std::size_t at) {
-    return LoadLE<std::int16_t>(bytes.data() + at);
-}
-inline void PutI32(std::string& bytes, std::size_t at, std::int32_t value) {
-    StoreLE<std::int32_t>(bytes.data() + at, value);
-}
-inline void PutI16(std::string& bytes, std::size_t at, std::int16_t value) {
-    StoreLE<std::int16_t>(bytes.data() + at, value);
-}
+using testing::I16;
+using testing::I32;
+using testing::PutI16;
+using testing::PutI32;
 
 }  // namespace tdb::btreetest

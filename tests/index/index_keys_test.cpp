@@ -14,6 +14,7 @@
 
 #include "base/byte_image.h"
 #include "base/engine_error.h"
+#include "engine_code.h"
 #include "platform/text.h"
 #include "types/column_def.h"
 #include "types/sort_def.h"
@@ -26,14 +27,7 @@ using TSetter = std::function<void(const TTdbDataType*, TTdbDataValue&)>;
 
 constexpr std::int32_t kMaxRecordNo = std::numeric_limits<std::int32_t>::max();
 
-std::int16_t EngineCode(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const ETdbEngine& e) {
-        return e.Code();
-    }
-    return 0;
-}
+using testing::EngineCode;
 
 TSetter Int(std::int64_t v) {
     return [v](const TTdbDataType* t, TTdbDataValue& value) { t->SetInteger(value, v); };
