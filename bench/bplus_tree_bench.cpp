@@ -24,7 +24,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -40,6 +39,7 @@
 #include <vector>
 
 #include "base/byte_image.h"
+#include "beside.h"
 #include "index/bplus_tree.h"
 #include "index/btree.h"
 #include "platform/text.h"
@@ -49,7 +49,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using TBytes = std::vector<std::byte>;
 
 constexpr std::int32_t kEntries = 1000000;
@@ -288,18 +287,6 @@ bool Usable(benchmark::State& state, const Setup& setup) {
     return true;
 }
 
-double Seconds(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double>(to - from).count();
-}
-
-// The benchmark's own time is a round's; both sides per operation and the ratio are counters.
-void Report(benchmark::State& state, double ops, double treeSeconds, double mapSeconds) {
-    state.counters["tree_ns/op"] = treeSeconds * 1e9 / ops;
-    state.counters["map_ns/op"] = mapSeconds * 1e9 / ops;
-    state.counters["tree/map"] = treeSeconds / mapSeconds;
-    state.SetItemsProcessed(static_cast<std::int64_t>(ops));
-}
-
 void BM_BPlusTreePrefixFind(benchmark::State& state) {
     Setup& setup = TheSetup();
     if (!Usable(state, setup)) {
@@ -311,25 +298,22 @@ void BM_BPlusTreePrefixFind(benchmark::State& state) {
     const auto& mapProbes = setup.MapProbes();
     TBytes out(kMaxEntry);
     std::size_t next = 0;
-    double treeSeconds = 0;
-    double mapSeconds = 0;
+    tdb::bench::TBeside beside;
     for (auto _ : state) {
-        const std::size_t from = next;
-        const Clock::time_point t0 = Clock::now();
-        for (int i = 0; i < kBatch; ++i) {
-            benchmark::DoNotOptimize(tree.Find(probes[next++ % probes.size()], out));
-        }
-        const Clock::time_point t1 = Clock::now();
-        next = from;
-        for (int i = 0; i < kBatch; ++i) {
-            benchmark::DoNotOptimize(map.lower_bound(mapProbes[next++ % mapProbes.size()]));
-        }
-        const Clock::time_point t2 = Clock::now();
-        treeSeconds += Seconds(t0, t1);
-        mapSeconds += Seconds(t1, t2);
-        state.SetIterationTime(Seconds(t0, t1));
+        state.SetIterationTime(beside.Time(
+            [&] {
+                for (std::size_t i = next; i < next + kBatch; ++i) {
+                    benchmark::DoNotOptimize(tree.Find(probes[i % probes.size()], out));
+                }
+            },
+            [&] {
+                for (std::size_t i = next; i < next + kBatch; ++i) {
+                    benchmark::DoNotOptimize(map.lower_bound(mapProbes[i % mapProbes.size()]));
+                }
+            }));
+        next += kBatch;
     }
-    Report(state, static_cast<double>(state.iterations()) * kBatch, treeSeconds, mapSeconds);
+    beside.Report(state, static_cast<double>(state.iterations()) * kBatch);
     state.counters["height"] = tree.GetHeight();
     state.counters["pages"] = tree.GetPageCount();
     state.counters["fill"] = setup.Fill();
@@ -350,8 +334,7 @@ void BM_BPlusTreeFindNext(benchmark::State& state) {
     TBytes walk(kMaxEntry);
     std::size_t next = 0;
     double steps = 0;
-    double treeSeconds = 0;
-    double mapSeconds = 0;
+    tdb::bench::TBeside beside;
     for (auto _ : state) {
         double roundSeconds = 0;
         for (int w = 0; w < kWalksPerRound; ++w) {
@@ -359,27 +342,26 @@ void BM_BPlusTreeFindNext(benchmark::State& state) {
             auto it = map.lower_bound(mapProbes[next % mapProbes.size()]);
             ++next;
             int taken = 0;
-            const Clock::time_point t0 = Clock::now();
-            for (; taken < kWalkSteps; ++taken) {
-                const std::span<const std::byte> got(walk.data(),
-                                                     static_cast<std::size_t>(tree.LastItemSize()));
-                if (tree.FindNext(got, walk) != tdb::kTreeFound) {
-                    break;
-                }
-            }
-            const Clock::time_point t1 = Clock::now();
-            for (int i = 0; i < taken && ++it != map.end(); ++i) {
-                benchmark::DoNotOptimize(it);
-            }
-            const Clock::time_point t2 = Clock::now();
+            roundSeconds += beside.Time(
+                [&] {
+                    for (; taken < kWalkSteps; ++taken) {
+                        const std::span<const std::byte> got(
+                            walk.data(), static_cast<std::size_t>(tree.LastItemSize()));
+                        if (tree.FindNext(got, walk) != tdb::kTreeFound) {
+                            break;
+                        }
+                    }
+                },
+                [&] {
+                    for (int i = 0; i < taken && ++it != map.end(); ++i) {
+                        benchmark::DoNotOptimize(it);
+                    }
+                });
             steps += taken;
-            roundSeconds += Seconds(t0, t1);
-            treeSeconds += Seconds(t0, t1);
-            mapSeconds += Seconds(t1, t2);
         }
         state.SetIterationTime(roundSeconds);
     }
-    Report(state, steps, treeSeconds, mapSeconds);
+    beside.Report(state, steps);
 }
 BENCHMARK(BM_BPlusTreeFindNext)->UseManualTime();
 
@@ -394,27 +376,25 @@ void BM_BPlusTreeInsert(benchmark::State& state) {
     std::vector<TBytes> batch(kBatch);
     std::vector<MapKey> mapBatch(kBatch);
     std::int64_t refused = 0;
-    double treeSeconds = 0;
-    double mapSeconds = 0;
+    tdb::bench::TBeside beside;
     for (auto _ : state) {
         for (std::size_t i = 0; i < batch.size(); ++i) {
             batch[i] = setup.Fresh(random);
             mapBatch[i] = MapKeyOf(batch[i]);
         }
-        const Clock::time_point t0 = Clock::now();
-        for (const TBytes& e : batch) {
-            refused += tree.Insert(e) ? 0 : 1;
-        }
-        const Clock::time_point t1 = Clock::now();
-        for (const MapKey& key : mapBatch) {
-            map.emplace(key, 0);
-        }
-        const Clock::time_point t2 = Clock::now();
-        treeSeconds += Seconds(t0, t1);
-        mapSeconds += Seconds(t1, t2);
-        state.SetIterationTime(Seconds(t0, t1));
+        state.SetIterationTime(beside.Time(
+            [&] {
+                for (const TBytes& e : batch) {
+                    refused += tree.Insert(e) ? 0 : 1;
+                }
+            },
+            [&] {
+                for (const MapKey& key : mapBatch) {
+                    map.emplace(key, 0);
+                }
+            }));
     }
-    Report(state, static_cast<double>(state.iterations()) * kBatch, treeSeconds, mapSeconds);
+    beside.Report(state, static_cast<double>(state.iterations()) * kBatch);
     if (refused != 0) {
         setup.SetError("Insert refused " + std::to_string(refused) + " new entries");
         state.SkipWithError(setup.Error().c_str());

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -20,6 +19,7 @@
 #include <vector>
 
 #include "base/byte_image.h"
+#include "beside.h"
 #include "index/btree.h"
 #include "platform/text.h"
 #include "storage/os_file_system.h"
@@ -27,8 +27,6 @@
 #include "types/collation.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 constexpr std::int32_t kEntries = 1000000;
 constexpr int kBatch = 256;  // operations per timed round
@@ -214,20 +212,6 @@ StringSetupType& StringSetup() {
     return setup;
 }
 
-double Seconds(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double>(to - from).count();
-}
-
-// The benchmark's own time is the tree's per round of kBatch operations; both sides per
-// operation and the ratio are counters.
-void Report(benchmark::State& state, double treeSeconds, double mapSeconds) {
-    const double ops = static_cast<double>(state.iterations()) * kBatch;
-    state.counters["tree_ns/op"] = treeSeconds * 1e9 / ops;
-    state.counters["map_ns/op"] = mapSeconds * 1e9 / ops;
-    state.counters["tree/map"] = treeSeconds / mapSeconds;
-    state.SetItemsProcessed(static_cast<std::int64_t>(ops));
-}
-
 template <typename S>
 void FindBeside(benchmark::State& state, S& setup) {
     tdb::TTdbBTree& tree = setup.Tree();
@@ -236,25 +220,22 @@ void FindBeside(benchmark::State& state, S& setup) {
     const auto& mapProbes = setup.MapProbes();
     std::vector<std::byte> out(static_cast<std::size_t>(setup.EntrySize()));
     std::size_t next = 0;
-    double treeSeconds = 0;
-    double mapSeconds = 0;
+    tdb::bench::TBeside beside;
     for (auto _ : state) {
-        const std::size_t from = next;
-        const Clock::time_point t0 = Clock::now();
-        for (int i = 0; i < kBatch; ++i) {
-            benchmark::DoNotOptimize(tree.Find(probes[next++ % probes.size()], out));
-        }
-        const Clock::time_point t1 = Clock::now();
-        next = from;
-        for (int i = 0; i < kBatch; ++i) {
-            benchmark::DoNotOptimize(map.lower_bound(mapProbes[next++ % mapProbes.size()]));
-        }
-        const Clock::time_point t2 = Clock::now();
-        treeSeconds += Seconds(t0, t1);
-        mapSeconds += Seconds(t1, t2);
-        state.SetIterationTime(Seconds(t0, t1));
+        state.SetIterationTime(beside.Time(
+            [&] {
+                for (std::size_t i = next; i < next + kBatch; ++i) {
+                    benchmark::DoNotOptimize(tree.Find(probes[i % probes.size()], out));
+                }
+            },
+            [&] {
+                for (std::size_t i = next; i < next + kBatch; ++i) {
+                    benchmark::DoNotOptimize(map.lower_bound(mapProbes[i % mapProbes.size()]));
+                }
+            }));
+        next += kBatch;
     }
-    Report(state, treeSeconds, mapSeconds);
+    beside.Report(state, static_cast<double>(state.iterations()) * kBatch);
 }
 
 template <typename S>
@@ -265,31 +246,29 @@ void WalkBeside(benchmark::State& state, S& setup) {
     const auto& mapProbes = setup.MapProbes();
     std::vector<std::byte> walk(static_cast<std::size_t>(setup.EntrySize()));
     std::size_t next = 0;
-    double treeSeconds = 0;
-    double mapSeconds = 0;
+    tdb::bench::TBeside beside;
     for (auto _ : state) {
         tree.Find(probes[next % probes.size()], walk);
         auto it = map.lower_bound(mapProbes[next % mapProbes.size()]);
         ++next;
-        const Clock::time_point t0 = Clock::now();
-        for (int i = 0; i < kBatch; ++i) {
-            if (tree.FindNext(walk, walk) != tdb::kTreeFound) {
-                tree.FindFirst(walk);
-            }
-        }
-        const Clock::time_point t1 = Clock::now();
-        for (int i = 0; i < kBatch; ++i) {
-            if (++it == map.end()) {
-                it = map.begin();
-            }
-            benchmark::DoNotOptimize(it);
-        }
-        const Clock::time_point t2 = Clock::now();
-        treeSeconds += Seconds(t0, t1);
-        mapSeconds += Seconds(t1, t2);
-        state.SetIterationTime(Seconds(t0, t1));
+        state.SetIterationTime(beside.Time(
+            [&] {
+                for (int i = 0; i < kBatch; ++i) {
+                    if (tree.FindNext(walk, walk) != tdb::kTreeFound) {
+                        tree.FindFirst(walk);
+                    }
+                }
+            },
+            [&] {
+                for (int i = 0; i < kBatch; ++i) {
+                    if (++it == map.end()) {
+                        it = map.begin();
+                    }
+                    benchmark::DoNotOptimize(it);
+                }
+            }));
     }
-    Report(state, treeSeconds, mapSeconds);
+    beside.Report(state, static_cast<double>(state.iterations()) * kBatch);
 }
 
 template <typename S>
@@ -299,27 +278,25 @@ void InsertBeside(benchmark::State& state, S& setup) {
     std::mt19937 random(99);
     std::vector<std::vector<std::byte>> batch(kBatch);
     std::vector<decltype(setup.MapKeyOf(batch[0]))> mapBatch(kBatch);
-    double treeSeconds = 0;
-    double mapSeconds = 0;
+    tdb::bench::TBeside beside;
     for (auto _ : state) {
         for (std::size_t i = 0; i < batch.size(); ++i) {
             batch[i] = setup.Fresh(random);
             mapBatch[i] = setup.MapKeyOf(batch[i]);
         }
-        const Clock::time_point t0 = Clock::now();
-        for (const auto& e : batch) {
-            tree.Insert(e);
-        }
-        const Clock::time_point t1 = Clock::now();
-        for (const auto& key : mapBatch) {
-            map.emplace(key, 0);
-        }
-        const Clock::time_point t2 = Clock::now();
-        treeSeconds += Seconds(t0, t1);
-        mapSeconds += Seconds(t1, t2);
-        state.SetIterationTime(Seconds(t0, t1));
+        state.SetIterationTime(beside.Time(
+            [&] {
+                for (const auto& e : batch) {
+                    tree.Insert(e);
+                }
+            },
+            [&] {
+                for (const auto& key : mapBatch) {
+                    map.emplace(key, 0);
+                }
+            }));
     }
-    Report(state, treeSeconds, mapSeconds);
+    beside.Report(state, static_cast<double>(state.iterations()) * kBatch);
 }
 
 void BM_BTreeIntFind(benchmark::State& state) {
