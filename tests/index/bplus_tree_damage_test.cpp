@@ -109,6 +109,14 @@ protected:
 
     void WriteFile(const std::string& bytes) { testing::WriteBytes(FilePath(), bytes); }
 
+    // Writes the sound file with Damage done to it and opens it: Open's answer.
+    std::int16_t OpenDamaged(const std::function<void(std::string&)>& damage) {
+        std::string file = good_;
+        damage(file);
+        WriteFile(file);
+        return Open();
+    }
+
     // Opens the file as it is; the engine error code of a refusal, else 0.
     std::int16_t Open() {
         tree_.reset();
@@ -142,11 +150,9 @@ protected:
 
     std::int16_t CheckCode(std::int32_t* items = nullptr) {
         try {
-            std::int32_t count = 0;
-            std::int32_t wrong = 0;
-            Tree().Check(count, wrong);
+            const Checked checked = Check();
             if (items != nullptr) {
-                *items = wrong == 0 ? count : -1;
+                *items = checked.wrongSorts == 0 ? checked.items : -1;
             }
         } catch (const ETdbEngine& e) {
             return e.Code();
@@ -197,11 +203,7 @@ protected:
                 Tree().Delete(Sized(n));
             }
         });
-        attempt("Check", 95, [&] {
-            std::int32_t count = 0;
-            std::int32_t wrong = 0;
-            Tree().Check(count, wrong);
-        });
+        attempt("Check", 95, [&] { Check(); });
         attempt("Preload", 91, [&] { Tree().Preload(); });
         // Emptying the tree merges pages at every level and takes the root away.
         attempt("Delete all", 90, [&] {
@@ -293,10 +295,7 @@ TEST_F(BPlusDamageTest, HeadersThatMakeNoSense) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::string file = good_;
-        c.damage(file);
-        WriteFile(file);
-        const std::int16_t code = Open();
+        const std::int16_t code = OpenDamaged(c.damage);
         if (c.outcome == Outcome::kRefused) {
             EXPECT_EQ(code, 95);
             continue;
@@ -370,10 +369,7 @@ TEST_F(BPlusDamageTest, DamagedPagesFailTheOperationsThatMeetThem) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::string file = good_;
-        c.damage(file);
-        WriteFile(file);
-        ASSERT_EQ(Open(), 0);
+        ASSERT_EQ(OpenDamaged(c.damage), 0);
         EXPECT_EQ(CheckCode(), 95);
         Exercise();
         CloseAll();
@@ -394,15 +390,11 @@ TEST_F(BPlusDamageTest, SeparatorsThatDisagreeWithTheirItemsAreWrongSorts) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::string file = good_;
-        file[At(c.page) + 4] = c.firstByte;  // the first separator's first byte
-        WriteFile(file);
-        ASSERT_EQ(Open(), 0);
-        std::int32_t items = 0;
-        std::int32_t wrong = 0;
-        Tree().Check(items, wrong);
-        EXPECT_EQ(items, static_cast<std::int32_t>(present_.size()));
-        EXPECT_GT(wrong, 0);
+        // The first separator's first byte.
+        ASSERT_EQ(OpenDamaged([&](std::string& f) { f[At(c.page) + 4] = c.firstByte; }), 0);
+        const Checked checked = Check();
+        EXPECT_EQ(checked.items, static_cast<std::int32_t>(present_.size()));
+        EXPECT_GT(checked.wrongSorts, 0);
         CloseAll();
     }
 }
@@ -442,10 +434,7 @@ TEST_F(BPlusDamageTest, BrokenLeafChains) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::string file = good_;
-        c.damage(file);
-        WriteFile(file);
-        ASSERT_EQ(Open(), 0);
+        ASSERT_EQ(OpenDamaged(c.damage), 0);
         EXPECT_EQ(CheckCode(), 95);
         const int number = layout_.numbers[c.probeLeaf].at(1);
         const auto position =

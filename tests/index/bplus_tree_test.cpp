@@ -241,11 +241,9 @@ TEST_F(BPlusTreeTest, EqualItemsPartedBySplitsAreAllFoundAndDeleted) {
     }
     EXPECT_FALSE(Tree().Delete(same));
     EXPECT_EQ(Tree().GetItemCount(), 9);
-    std::int32_t count = 0;
-    std::int32_t wrong = 0;
-    Tree().Check(count, wrong);
-    EXPECT_EQ(count, 9);
-    EXPECT_EQ(wrong, 0);
+    const Checked checked = Check();
+    EXPECT_EQ(checked.items, 9);
+    EXPECT_EQ(checked.wrongSorts, 0);
 }
 
 TEST_F(BPlusTreeTest, RejectEqualKeepsOneOfEachItem) {
@@ -255,11 +253,9 @@ TEST_F(BPlusTreeTest, RejectEqualKeepsOneOfEachItem) {
         EXPECT_FALSE(Tree().Insert(Numbered(n))) << n;
     }
     EXPECT_EQ(Tree().GetItemCount(), 100);
-    std::int32_t count = 0;
-    std::int32_t wrong = 0;
-    Tree().Check(count, wrong);
-    EXPECT_EQ(count, 100);
-    EXPECT_EQ(wrong, 0);
+    const Checked checked = Check();
+    EXPECT_EQ(checked.items, 100);
+    EXPECT_EQ(checked.wrongSorts, 0);
 }
 
 TEST_F(BPlusTreeTest, LimitsOfPagesItemsAndBuffers) {
@@ -283,11 +279,9 @@ TEST_F(BPlusTreeTest, LimitsOfPagesItemsAndBuffers) {
         big[1] = std::byte{static_cast<unsigned char>(i)};
         ASSERT_TRUE(Tree().Insert(big));
     }
-    std::int32_t count = 0;
-    std::int32_t wrong = 0;
-    Tree().Check(count, wrong);
-    EXPECT_EQ(count, 61);
-    EXPECT_EQ(wrong, 0);
+    const Checked checked = Check();
+    EXPECT_EQ(checked.items, 61);
+    EXPECT_EQ(checked.wrongSorts, 0);
 
     // A buffer smaller than the item is refused, not overrun.
     Item small(4);
@@ -460,11 +454,9 @@ TEST_F(BPlusDifferentialTest, RandomRunMatchesMultiset) {
     EXPECT_GE(tallest, 4);
     Reopen();
     ExpectPagesHoldModel();
-    std::int32_t count = 0;
-    std::int32_t wrong = 0;
-    Tree().Check(count, wrong);
-    EXPECT_EQ(count, static_cast<std::int32_t>(model_.size()));
-    EXPECT_EQ(wrong, 0);
+    const Checked checked = Check();
+    EXPECT_EQ(checked.items, static_cast<std::int32_t>(model_.size()));
+    EXPECT_EQ(checked.wrongSorts, 0);
     while (!model_.empty()) {
         ASSERT_TRUE(Tree().Delete(*model_.begin()));
         model_.erase(model_.begin());

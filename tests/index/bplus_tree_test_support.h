@@ -76,6 +76,17 @@ protected:
     }
 
     TTdbBPlusTree& Tree() { return *tree_; }
+
+    struct Checked {
+        std::int32_t items = 0;
+        std::int32_t wrongSorts = 0;
+    };
+    // What the tree's own check counts.
+    Checked Check() {
+        Checked checked;
+        tree_->Check(checked.items, checked.wrongSorts);
+        return checked;
+    }
 };
 
 using testing::EngineCode;
