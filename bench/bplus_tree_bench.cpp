@@ -292,30 +292,11 @@ void BM_BPlusTreePrefixFind(benchmark::State& state) {
     if (!Usable(state, setup)) {
         return;
     }
-    tdb::TTdbBPlusTree& tree = setup.Tree();
-    Map& map = setup.GetMap();
-    const auto& probes = setup.Probes();
-    const auto& mapProbes = setup.MapProbes();
     TBytes out(kMaxEntry);
-    std::size_t next = 0;
-    tdb::bench::TBeside beside;
-    for (auto _ : state) {
-        state.SetIterationTime(beside.Time(
-            [&] {
-                for (std::size_t i = next; i < next + kBatch; ++i) {
-                    benchmark::DoNotOptimize(tree.Find(probes[i % probes.size()], out));
-                }
-            },
-            [&] {
-                for (std::size_t i = next; i < next + kBatch; ++i) {
-                    benchmark::DoNotOptimize(map.lower_bound(mapProbes[i % mapProbes.size()]));
-                }
-            }));
-        next += kBatch;
-    }
-    beside.Report(state, static_cast<double>(state.iterations()) * kBatch);
-    state.counters["height"] = tree.GetHeight();
-    state.counters["pages"] = tree.GetPageCount();
+    tdb::bench::FindRounds(state, kBatch, setup.Tree(), setup.GetMap(), setup.Probes(),
+                           setup.MapProbes(), out);
+    state.counters["height"] = setup.Tree().GetHeight();
+    state.counters["pages"] = setup.Tree().GetPageCount();
     state.counters["fill"] = setup.Fill();
 }
 BENCHMARK(BM_BPlusTreePrefixFind)->UseManualTime();
@@ -370,31 +351,10 @@ void BM_BPlusTreeInsert(benchmark::State& state) {
     if (!Usable(state, setup)) {
         return;
     }
-    tdb::TTdbBPlusTree& tree = setup.Tree();
-    Map& map = setup.GetMap();
     std::mt19937 random(99);
-    std::vector<TBytes> batch(kBatch);
-    std::vector<MapKey> mapBatch(kBatch);
-    std::int64_t refused = 0;
-    tdb::bench::TBeside beside;
-    for (auto _ : state) {
-        for (std::size_t i = 0; i < batch.size(); ++i) {
-            batch[i] = setup.Fresh(random);
-            mapBatch[i] = MapKeyOf(batch[i]);
-        }
-        state.SetIterationTime(beside.Time(
-            [&] {
-                for (const TBytes& e : batch) {
-                    refused += tree.Insert(e) ? 0 : 1;
-                }
-            },
-            [&] {
-                for (const MapKey& key : mapBatch) {
-                    map.emplace(key, 0);
-                }
-            }));
-    }
-    beside.Report(state, static_cast<double>(state.iterations()) * kBatch);
+    const std::int64_t refused = tdb::bench::InsertRounds(
+        state, kBatch, setup.Tree(), setup.GetMap(), [&] { return setup.Fresh(random); },
+        MapKeyOf);
     if (refused != 0) {
         setup.SetError("Insert refused " + std::to_string(refused) + " new entries");
         state.SkipWithError(setup.Error().c_str());

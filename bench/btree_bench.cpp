@@ -214,28 +214,9 @@ StringSetupType& StringSetup() {
 
 template <typename S>
 void FindBeside(benchmark::State& state, S& setup) {
-    tdb::TTdbBTree& tree = setup.Tree();
-    auto& map = setup.GetMap();
-    const auto& probes = setup.Probes();
-    const auto& mapProbes = setup.MapProbes();
     std::vector<std::byte> out(static_cast<std::size_t>(setup.EntrySize()));
-    std::size_t next = 0;
-    tdb::bench::TBeside beside;
-    for (auto _ : state) {
-        state.SetIterationTime(beside.Time(
-            [&] {
-                for (std::size_t i = next; i < next + kBatch; ++i) {
-                    benchmark::DoNotOptimize(tree.Find(probes[i % probes.size()], out));
-                }
-            },
-            [&] {
-                for (std::size_t i = next; i < next + kBatch; ++i) {
-                    benchmark::DoNotOptimize(map.lower_bound(mapProbes[i % mapProbes.size()]));
-                }
-            }));
-        next += kBatch;
-    }
-    beside.Report(state, static_cast<double>(state.iterations()) * kBatch);
+    tdb::bench::FindRounds(state, kBatch, setup.Tree(), setup.GetMap(), setup.Probes(),
+                           setup.MapProbes(), out);
 }
 
 template <typename S>
@@ -273,30 +254,10 @@ void WalkBeside(benchmark::State& state, S& setup) {
 
 template <typename S>
 void InsertBeside(benchmark::State& state, S& setup) {
-    tdb::TTdbBTree& tree = setup.Tree();
-    auto& map = setup.GetMap();
     std::mt19937 random(99);
-    std::vector<std::vector<std::byte>> batch(kBatch);
-    std::vector<decltype(setup.MapKeyOf(batch[0]))> mapBatch(kBatch);
-    tdb::bench::TBeside beside;
-    for (auto _ : state) {
-        for (std::size_t i = 0; i < batch.size(); ++i) {
-            batch[i] = setup.Fresh(random);
-            mapBatch[i] = setup.MapKeyOf(batch[i]);
-        }
-        state.SetIterationTime(beside.Time(
-            [&] {
-                for (const auto& e : batch) {
-                    tree.Insert(e);
-                }
-            },
-            [&] {
-                for (const auto& key : mapBatch) {
-                    map.emplace(key, 0);
-                }
-            }));
-    }
-    beside.Report(state, static_cast<double>(state.iterations()) * kBatch);
+    tdb::bench::InsertRounds(
+        state, kBatch, setup.Tree(), setup.GetMap(), [&] { return setup.Fresh(random); },
+        [&](const std::vector<std::byte>& e) { return setup.MapKeyOf(e); });
 }
 
 void BM_BTreeIntFind(benchmark::State& state) {
