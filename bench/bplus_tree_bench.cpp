@@ -21,7 +21,6 @@
 // which gives 4096, well under the B+ tree's own limit. Equal entries are rejected, as index
 // files do.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -40,11 +39,10 @@
 
 #include "base/byte_image.h"
 #include "beside.h"
+#include "scratch_storage.h"
 #include "index/bplus_tree.h"
 #include "index/btree.h"
 #include "platform/text.h"
-#include "storage/os_file_system.h"
-#include "storage/page_manager.h"
 #include "types/collation.h"
 
 namespace {
@@ -166,16 +164,7 @@ Settlements LoadSettlements() {
 class Setup {
 public:
     Setup() : settlements_(LoadSettlements()) {
-        std::random_device device;
-        dir_ = std::filesystem::temp_directory_path() /
-               ("zenkalo-bench-" + std::to_string(::getpid()) + "-" + std::to_string(device()));
-        std::filesystem::create_directory(dir_);
-        fileSystem_ = std::make_unique<tdb::TdwOSFileSystem>(tdb::FromUtf8(dir_.string()));
-        pageManager_.RegisterClient(1, kCacheKB);
-        storage_ = std::make_unique<tdb::TTdbClientStorage>(pageManager_, *fileSystem_, 1, nullptr);
-        storage_->SetName(u"bench.ind");
-        storage_->NewStorage();
-        tree_ = std::make_unique<tdb::TTdbBPlusTree>(*storage_, 6, EntryLess);
+        tree_ = std::make_unique<tdb::TTdbBPlusTree>(scratch_.Storage(), 6, EntryLess);
         tree_->SetRejectEqual(true);
         tree_->New(tdb::TTdbBTree::CalcPageSizeFor(6, kMaxEntry, kEntries), nullptr);
         std::mt19937 random(42);
@@ -199,12 +188,6 @@ public:
         if (error_.empty()) {
             Verify();
         }
-    }
-    ~Setup() {
-        tree_.reset();
-        storage_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
     }
 
     tdb::TTdbBPlusTree& Tree() { return *tree_; }
@@ -261,10 +244,7 @@ private:
     }
 
     Settlements settlements_;
-    std::filesystem::path dir_;
-    std::unique_ptr<tdb::TdwOSFileSystem> fileSystem_;
-    tdb::TTdbPageManager pageManager_;
-    std::unique_ptr<tdb::TTdbClientStorage> storage_;
+    tdb::bench::TScratchStorage scratch_{u"bench.ind", kCacheKB};
     std::unique_ptr<tdb::TTdbBPlusTree> tree_;
     Map map_;
     std::vector<TBytes> probes_;

@@ -4,12 +4,10 @@
 // keys in the same run, in rounds of a few hundred operations: the benchmark's own time is the
 // tree's per round, and the counters give both sides per operation and the ratio tree/map.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -20,10 +18,8 @@
 
 #include "base/byte_image.h"
 #include "beside.h"
+#include "scratch_storage.h"
 #include "index/btree.h"
-#include "platform/text.h"
-#include "storage/os_file_system.h"
-#include "storage/page_manager.h"
 #include "types/collation.h"
 
 namespace {
@@ -120,16 +116,7 @@ public:
 
     Setup(std::int32_t entrySize, tdb::TTdbTreeLess less, Make make, ToMapKey toMapKey)
         : entrySize_(entrySize), make_(make), toMapKey_(toMapKey) {
-        std::random_device device;
-        dir_ = std::filesystem::temp_directory_path() /
-               ("zenkalo-bench-" + std::to_string(::getpid()) + "-" + std::to_string(device()));
-        std::filesystem::create_directory(dir_);
-        fileSystem_ = std::make_unique<tdb::TdwOSFileSystem>(tdb::FromUtf8(dir_.string()));
-        pageManager_.RegisterClient(1, kCacheKB);
-        storage_ = std::make_unique<tdb::TTdbClientStorage>(pageManager_, *fileSystem_, 1, nullptr);
-        storage_->SetName(u"bench.ind");
-        storage_->NewStorage();
-        tree_ = std::make_unique<tdb::TTdbBTree>(*storage_, 6, 6, std::move(less));
+        tree_ = std::make_unique<tdb::TTdbBTree>(scratch_.Storage(), 6, 6, std::move(less));
         tree_->SetItemSize(entrySize);
         tree_->New(tdb::TTdbBTree::CalcPageSizeFor(6, entrySize, kEntries), nullptr);
         std::mt19937 random(42);
@@ -150,12 +137,6 @@ public:
             probes_.push_back(std::move(probe));
         }
     }
-    ~Setup() {
-        tree_.reset();
-        storage_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
 
     tdb::TTdbBTree& Tree() { return *tree_; }
     Map& GetMap() { return map_; }
@@ -169,10 +150,7 @@ private:
     std::int32_t entrySize_;
     Make make_;
     ToMapKey toMapKey_;
-    std::filesystem::path dir_;
-    std::unique_ptr<tdb::TdwOSFileSystem> fileSystem_;
-    tdb::TTdbPageManager pageManager_;
-    std::unique_ptr<tdb::TTdbClientStorage> storage_;
+    tdb::bench::TScratchStorage scratch_{u"bench.ind", kCacheKB};
     std::unique_ptr<tdb::TTdbBTree> tree_;
     Map map_;
     std::vector<std::vector<std::byte>> probes_;
