@@ -600,4 +600,115 @@ bool RenameFile(std::u16string_view old_path, std::u16string_view new_path) {
     return true;
 }
 
+bool RelaxShareMode(FileHandle handle, int32_t mode) {
+    auto open = FindHandle(handle);
+    if (!open) {
+        return false;
+    }
+    ShareRequest request;
+    if (!DecodeMode(mode, request)) {
+        SetLastError(kErrorInvalidParameter);
+        return false;
+    }
+    const std::pair<bool, off_t> markers[] = {
+        {request.deny_read, kMarkerDenyRead},
+        {request.deny_write, kMarkerDenyWrite},
+    };
+    for (const auto& [kept, byte] : markers) {
+        if (!kept && SetByteLock(open->fd, F_OFD_SETLK, F_UNLCK, byte, 1) == -1) {
+            SetLastErrorFromErrno(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace {
+
+void ToFileId(const struct stat& st, FileId& id) {
+    id.device = static_cast<uint64_t>(st.st_dev);
+    id.inode = static_cast<uint64_t>(st.st_ino);
+}
+
+}  // namespace
+
+bool GetFileId(std::u16string_view path, FileId& id) {
+    std::string native;
+    if (!NativePath(path, native)) {
+        return false;
+    }
+    struct stat st {};
+    if (::stat(native.c_str(), &st) == -1) {
+        const int error_number = errno;
+        if (error_number == ENOENT && ParentExists(native)) {
+            SetLastErrorWithErrno(kErrorFileNotFound, error_number);
+        } else if (error_number == ENOENT) {
+            SetLastErrorWithErrno(kErrorPathNotFound, error_number);
+        } else {
+            SetLastErrorFromErrno(error_number);
+        }
+        return false;
+    }
+    ToFileId(st, id);
+    return true;
+}
+
+bool GetFileId(FileHandle handle, FileId& id) {
+    auto open = FindHandle(handle);
+    if (!open) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(open->fd, &st) == -1) {
+        SetLastErrorFromErrno(errno);
+        return false;
+    }
+    ToFileId(st, id);
+    return true;
+}
+
+bool SyncFile(FileHandle handle) {
+    auto open = FindHandle(handle);
+    if (!open) {
+        return false;
+    }
+    int result;
+    do {
+        result = ::fdatasync(open->fd);
+    } while (result == -1 && errno == EINTR);
+    if (result == -1) {
+        SetLastErrorFromErrno(errno);
+        return false;
+    }
+    return true;
+}
+
+bool SyncParentDirectory(std::u16string_view path) {
+    std::string native;
+    if (!NativePath(path, native)) {
+        return false;
+    }
+    const auto slash = native.rfind('/');
+    const std::string directory = slash == std::string::npos ? std::string(".")
+                                  : slash == 0               ? std::string("/")
+                                                             : native.substr(0, slash);
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd == -1) {
+        SetLastErrorFromErrno(errno);
+        return false;
+    }
+    int result;
+    do {
+        result = ::fsync(fd);
+    } while (result == -1 && errno == EINTR);
+    const int error_number = errno;
+    ::close(fd);
+    // Some file systems cannot sync a directory at all; their entries are as durable as they get.
+    if (result == -1 && error_number != EINVAL && error_number != EROFS) {
+        SetLastErrorFromErrno(error_number);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace tdb::platform

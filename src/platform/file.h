@@ -71,4 +71,30 @@ bool DeleteFile(std::u16string_view path);
 // Renames a file or directory; 183 when the new name exists, 32 when the file is open anywhere.
 bool RenameFile(std::u16string_view old_path, std::u16string_view new_path);
 
+// Lets others in as far as the share bits of mode allow, without closing the handle: the deny
+// markers mode does not ask for are given up, none is taken (others may be in already), and
+// the access stays as opened.
+bool RelaxShareMode(FileHandle handle, int32_t mode);
+
+// What makes a file itself, whatever name it is reached by: two names (hard links, or names
+// that differ only where the file system ignores case) of one file give equal ids, two files
+// never do while both exist.
+struct FileId {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    friend bool operator==(const FileId&, const FileId&) = default;
+};
+
+// The id of the file a name leads to (links followed); false with the last error when there is
+// none (2 missing, 3 missing directory).
+bool GetFileId(std::u16string_view path, FileId& id);
+// The id of an open file.
+bool GetFileId(FileHandle handle, FileId& id);
+
+// Makes what was written to the file, and its size, durable.
+bool SyncFile(FileHandle handle);
+// Makes the entries of the directory that holds path durable: a created, renamed or grown file
+// is then found under its name after a crash.
+bool SyncParentDirectory(std::u16string_view path);
+
 }  // namespace tdb::platform

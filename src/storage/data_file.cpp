@@ -22,7 +22,8 @@
 //   23      4502  index names: uint16 count, 50 entries of fixed wide strings of 44 (90 bytes)
 //   4525    4     length L of the definition block
 //   4529    L     definition block, encrypted as one buffer (data_file_definition.cpp)
-//   4529+L        first record, always on a multiple of 8192
+//   4529+L        first record, always on a multiple of 8192 (a header that puts it elsewhere
+//                 is refused: its records would be read shifted)
 #include "storage/data_file.h"
 
 #include <algorithm>
@@ -31,6 +32,7 @@
 
 #include "base/byte_image.h"
 #include "base/engine_error.h"
+#include "platform/text.h"
 #include "types/collation.h"
 
 namespace tdb {
@@ -55,6 +57,7 @@ constexpr std::size_t kIndexNameLength = 44;
 constexpr std::size_t kOldIndexEntrySize = kIndexNameLength + 1;
 constexpr std::size_t kNewIndexEntrySize = 2 + 2 * kIndexNameLength;
 constexpr std::size_t kOldPasswordLength = 10;
+constexpr std::int64_t kNewRecordAlignment = 8192;
 
 bool IsDelimiter(char16_t c) {
     return c == u'/' || c == u'\\';
@@ -464,8 +467,9 @@ TTdbDataFile::THeaderInfo TTdbDataFile::OpenHeader(bool readOnly, bool exclusive
             collationName = def.CollationName;
         } else {
             def.CollationName = collationName;
-            OpenOldLevel(readOnly, cryptor, factory, info, def);
+            OpenOldLevel(cryptor, factory, info, def);
         }
+        RepairRecordCount(readOnly, info);
 
         // Links to "@" are links to this very table.
         const std::u16string tableName = TableNameFromFileName(FFileName);
@@ -500,7 +504,8 @@ void TTdbDataFile::OpenNewLevel(TdwCryptor& cryptor, TTdbExpressionFactory& fact
     ReadIndexNames();
 
     const std::int32_t length = LoadLE<std::int32_t>(fixed.data() + kDefinitionLengthOffset);
-    if (length <= 0 || length > info.FileSize - kDefinitionOffset)
+    if (length <= 0 || length > info.FileSize - kDefinitionOffset ||
+        (kDefinitionOffset + length) % kNewRecordAlignment != 0)
         RaiseCorruptHeader();
     std::vector<std::byte> block(static_cast<std::size_t>(length));
     ReadBytes(kDefinitionOffset, block);
@@ -521,12 +526,9 @@ void TTdbDataFile::OpenNewLevel(TdwCryptor& cryptor, TTdbExpressionFactory& fact
         RaiseCorruptHeader();
     }
     info.RecordStart = kDefinitionOffset + length;
-    if (info.RecordCount < 0 || static_cast<std::int64_t>(info.RecordCount) * FRecordSize >
-                                    info.FileSize - info.RecordStart)
-        RaiseCorruptHeader();
 }
 
-void TTdbDataFile::OpenOldLevel(bool readOnly, TdwCryptor& cryptor, TTdbExpressionFactory& factory,
+void TTdbDataFile::OpenOldLevel(TdwCryptor& cryptor, TTdbExpressionFactory& factory,
                                 THeaderInfo& info, TTdbTableDefinition& def) {
     FCollation = &TTdbCollation::Get(def.CollationName);
     TTdbOldHeader header;
@@ -587,27 +589,43 @@ void TTdbDataFile::OpenOldLevel(bool readOnly, TdwCryptor& cryptor, TTdbExpressi
     info.RecordStart = header.RecordStart;
     info.Ranges = std::move(header.Ranges);
     info.RecordCount = header.RecordCount;
-
-    // A count the file cannot hold is lowered to the slots there are, and written back.
-    const std::int64_t slots =
-        std::max<std::int64_t>(info.FileSize - info.RecordStart, 0) / FRecordSize;
-    if (info.RecordCount < 0 || info.RecordCount > slots) {
-        info.RecordCount = static_cast<std::int32_t>(std::min<std::int64_t>(slots, INT32_MAX));
-        if (!readOnly) {
-            try {
-                WriteInt32At(OldRecordCountOffset(FLevel), info.RecordCount);
-                FStorage->Flush();
-            } catch (const ETdbPageManager&) {
-                RaiseWriteError();
-            }
-        }
-    }
     def.Capacity = header.Capacity;
     def.Columns = std::move(header.Definition.Columns);
     def.Checks = std::move(header.Definition.Checks);
     def.Keys = std::move(header.Definition.Keys);
     def.ForeignKeys = std::move(header.Definition.ForeignKeys);
     def.Types.Clear();
+}
+
+std::int32_t TTdbDataFile::FittedRecordCount(std::int32_t count, std::int64_t recordStart,
+                                             std::int64_t fileSize) const {
+    const std::int64_t slots =
+        FRecordSize == 0 ? 0 : std::max<std::int64_t>(fileSize - recordStart, 0) / FRecordSize;
+    if (count >= 0 && count <= slots)
+        return count;
+    const auto fitted = static_cast<std::int32_t>(std::min<std::int64_t>(slots, INT32_MAX));
+    FPageManager.LogMessage(2, u"Data File",
+                            u"Record count " + NumberText(count) + u" of " + QuotedText(FFileName) +
+                                u" does not fit the file; lowered to " + NumberText(fitted));
+    return fitted;
+}
+
+// A count the file cannot hold - the header of a flush that stopped before the records it
+// counts were written - is lowered to the slots there are, and written back.
+void TTdbDataFile::RepairRecordCount(bool readOnly, THeaderInfo& info) {
+    const std::int32_t fitted =
+        FittedRecordCount(info.RecordCount, info.RecordStart, info.FileSize);
+    if (fitted == info.RecordCount)
+        return;
+    info.RecordCount = fitted;
+    if (readOnly)
+        return;
+    try {
+        WriteInt32At(GetRecordCountOffset(), info.RecordCount);
+        FStorage->Flush();
+    } catch (const ETdbPageManager&) {
+        RaiseWriteError();
+    }
 }
 
 // ---- Creating ----

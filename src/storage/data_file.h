@@ -157,6 +157,10 @@ protected:
     bool Encrypts() const noexcept;
     // The file's length on disk, or the storage's when the cache has grown it.
     std::int64_t ExactFileSize() const;
+    // The count itself when the file holds that many records from RecordStart; else, logged,
+    // the records it does hold.
+    std::int32_t FittedRecordCount(std::int32_t count, std::int64_t recordStart,
+                                   std::int64_t fileSize) const;
     [[noreturn]] void RaiseReadError() const;
     [[noreturn]] void RaiseWriteError() const;
 
@@ -181,8 +185,9 @@ protected:
 private:
     void OpenNewLevel(TdwCryptor& cryptor, TTdbExpressionFactory& factory, THeaderInfo& info,
                       TTdbTableDefinition& def);
-    void OpenOldLevel(bool readOnly, TdwCryptor& cryptor, TTdbExpressionFactory& factory,
-                      THeaderInfo& info, TTdbTableDefinition& def);
+    void OpenOldLevel(TdwCryptor& cryptor, TTdbExpressionFactory& factory, THeaderInfo& info,
+                      TTdbTableDefinition& def);
+    void RepairRecordCount(bool readOnly, THeaderInfo& info);
     std::vector<std::byte> NewLevelHeader(TdwCryptor& cryptor, const TTdbTableDefinition& def);
     std::vector<std::byte> OldLevelHeader(TdwCryptor& cryptor, const TTdbTableDefinition& def,
                                           std::span<const TTdbValueRange> ranges);

@@ -62,7 +62,6 @@ constexpr int kMaxOldEnumItems = 255;
 constexpr int kMaxLevel4EnumItems = 15;
 constexpr int kMaxSkippedColumns = kTdbMaxColumns;
 
-
 bool IsLinkType(TTdbColumnType type) {
     return type == ctLink || type == ctRelation;
 }
@@ -126,6 +125,11 @@ void CheckStorable(std::int16_t level, const TTdbTableDefinition& def,
             RaiseUnsupported(fileName, u"Column type");
         if (type == ctTime && level < 4 && column.Size != (column.GetHasNullByte() ? 3 : 2))
             RaiseUnsupported(fileName, u"Time precision");
+        // The header has no place for a column's collation: the column would reopen under the
+        // plain built-in one, and its indexes would no longer be in the order they were built.
+        const TTdbCollation& collation = TTdbCollation::Get(column.GetCollation());
+        if (!collation.IsBuiltIn() || collation.Options() != TTdbCollation::BuiltIn().Options())
+            RaiseUnsupported(fileName, u"Column collation");
         if (type == ctEnum) {
             const auto count = static_cast<const TTdbEnumColumnDef&>(column).FEnumNames.size();
             if (count >

@@ -65,6 +65,22 @@ bool TdwFileSystem::ForcePath(std::u16string_view) {
     return true;
 }
 
+bool TdwFileSystem::GetFileId(std::u16string_view, platform::FileId&) {
+    return false;
+}
+
+bool TdwFileSystem::GetFileId(int32_t, platform::FileId&) {
+    return false;
+}
+
+bool TdwFileSystem::SyncFile(int32_t, std::u16string_view) {
+    return true;
+}
+
+bool TdwFileSystem::RelaxShareMode(int32_t, int32_t) {
+    return true;
+}
+
 std::u16string TdwFileSystem::GetErrorMessage(int32_t error_code) const {
     if (error_code == kNoLockingSupport) {
         return u"No locking support";

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "platform/directory.h"
+#include "platform/file.h"
 
 namespace tdb {
 
@@ -84,6 +85,18 @@ public:
     virtual bool RenameFile(std::u16string_view old_name, std::u16string_view new_name) = 0;
     virtual std::u16string ExpandFileName(std::u16string_view file_name) const = 0;
     virtual bool ForcePath(std::u16string_view dir_path);  // base class: true, nothing done
+
+    // What the page cache tells files apart by: equal for two names of one file. False where
+    // the file does not exist or the file system cannot tell (base class); files are then told
+    // apart by their expanded names.
+    virtual bool GetFileId(std::u16string_view file_path, platform::FileId& id);
+    virtual bool GetFileId(int32_t handle, platform::FileId& id);
+    // Makes the file's contents, its size and its directory entry durable, without closing
+    // anything. Base class: true, nothing to do; false with the reason in GetLastError().
+    virtual bool SyncFile(int32_t handle, std::u16string_view file_path);
+    // Lets other handles in as far as the share bits of mode allow, without closing the handle
+    // (a file is created exclusive). Base class: true, nothing to do.
+    virtual bool RelaxShareMode(int32_t handle, int32_t mode);
 
     // Properties.
     std::u16string BaseDirectory() const { return GetBaseDirectory(); }

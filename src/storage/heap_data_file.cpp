@@ -117,10 +117,23 @@ void TTdbHeapDataFile::Clear() {
         RaiseWriteError();
 }
 
+void TTdbHeapDataFile::Undo() {
+    TTdbDataFile::Undo();
+    FPage->UnloadPage();
+    ReadRecordCount();
+}
+
 void TTdbHeapDataFile::Invalidate() {
     FStorage->Invalidate();
     FPage->UnloadPage();
-    FFileSize = ReadInt32At(GetRecordCountOffset());
+    ReadRecordCount();
+}
+
+// The file decides, as it does when the table opens: a count written ahead of its records is
+// lowered to the records there are.
+void TTdbHeapDataFile::ReadRecordCount() {
+    FFileSize =
+        FittedRecordCount(ReadInt32At(GetRecordCountOffset()), FFileOffset, ExactFileSize());
 }
 
 bool TTdbHeapDataFile::CanAppend() const {

@@ -40,7 +40,8 @@ public:
     void Close() override;
     // Raises engine error 3 when the count cannot be written.
     void Clear() override;
-    // Forgets the cached pages and reads the record count again.
+    // Both forget cached pages and read the record count again, checked against the file.
+    void Undo() override;
     void Invalidate() override;
     bool CanAppend() const override;
 
@@ -66,6 +67,7 @@ public:
     void SetValueRanges(std::vector<TTdbValueRange> ranges) { FBerList = std::move(ranges); }
 
 private:
+    void ReadRecordCount();
     // Writes the count and sizes the storage to the slots; false when either fails.
     bool CountChanged();
 

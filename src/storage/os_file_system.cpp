@@ -52,7 +52,6 @@ bool SkipExcluded(TdwFindFileRec& rec) {
     return true;
 }
 
-
 // A transfer the file system refuses before touching the file: a position before the start
 // positions nowhere (0 bytes, as a failed seek does), a count beyond 32 bits cannot be reported.
 std::optional<int32_t> RefusedTransfer(int64_t pos, size_t count) {
@@ -177,6 +176,23 @@ void TdwOSFileSystem::SetFileSize(int32_t handle, int64_t size) {
 
 bool TdwOSFileSystem::EndOfFile(int32_t handle, int64_t pos) {
     return pos >= GetFileSize(handle);
+}
+
+bool TdwOSFileSystem::GetFileId(std::u16string_view file_path, platform::FileId& id) {
+    return platform::GetFileId(ExpandFileName(file_path), id);
+}
+
+bool TdwOSFileSystem::GetFileId(int32_t handle, platform::FileId& id) {
+    return platform::GetFileId(handle, id);
+}
+
+bool TdwOSFileSystem::SyncFile(int32_t handle, std::u16string_view file_path) {
+    return platform::SyncFile(handle) && platform::SyncParentDirectory(ExpandFileName(file_path));
+}
+
+bool TdwOSFileSystem::RelaxShareMode(int32_t handle, int32_t mode) {
+    // A physically exclusive database keeps every file to itself.
+    return FPhysicallyExclusive || platform::RelaxShareMode(handle, mode);
 }
 
 void TdwOSFileSystem::CloseFile(int32_t handle) {

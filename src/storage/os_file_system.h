@@ -44,6 +44,10 @@ public:
     bool RenameFile(std::u16string_view old_name, std::u16string_view new_name) override;
     std::u16string ExpandFileName(std::u16string_view file_name) const override;
     bool ForcePath(std::u16string_view dir_path) override;
+    bool GetFileId(std::u16string_view file_path, platform::FileId& id) override;
+    bool GetFileId(int32_t handle, platform::FileId& id) override;
+    bool SyncFile(int32_t handle, std::u16string_view file_path) override;
+    bool RelaxShareMode(int32_t handle, int32_t mode) override;
 
 private:
     std::u16string FBaseDirectory;  // without a trailing delimiter, except the root itself

@@ -24,7 +24,16 @@
 //  6. Tiles at or beyond a storage's tile count are not read: their bytes are zeros until written.
 //     Bytes the file lacks inside a tile that is read are zeros too.
 //  7. A flush that fails leaves the buffer it could not write, and every one after it, modified
-//     and on the list; the cache's copies are never encrypted in place.
+//     and on the list; the cache's copies are never encrypted in place. The buffer of tile 0,
+//     where every file kind keeps the header that counts and points at the rest, is written
+//     last, so that a reader never meets a header ahead of what it describes. A flush cuts the
+//     file only where this storage shortened it: the file may have grown in another process.
+//  8. A storage is found by the identity of its file (device and inode) where the file system
+//     can tell it, else by the exact expanded name: two names of one file share one cache, and
+//     two files never do, whatever their names look like.
+//  9. A stale buffer is read again in place only by its one pinning site; while other sites pin
+//     it too, they may be reading it without the lock, so a fresh copy is taken instead and they
+//     switch to it on their next access.
 //
 // Buffer states:
 //
@@ -127,7 +136,9 @@ ETdbPageManager::ETdbPageManager(std::u16string context, std::u16string reason)
 
 struct TTdbStorage {
     std::u16string FName;          // as the first client named it
-    std::u16string FExpandedName;  // what clients are matched by
+    std::u16string FExpandedName;  // what clients are matched by without a file id
+    bool FHasFileId = false;
+    platform::FileId FFileId;
     TdwFileSystem* FFileSystem = nullptr;
     bool FReadOnly = false;
     bool FExclusive = false;
@@ -137,6 +148,7 @@ struct TTdbStorage {
     int32_t FTileCount = 0;
     int32_t FPageSize = 0;
     int32_t FRefCounter = 0;
+    bool FShortened = false;  // the tile count was lowered since the last flush
     std::vector<std::unique_ptr<TTdbStoragePage>> FCachedPages;
     size_t FCachedCount = 0;
     TTdbStoragePage* FFirstModifiedPage = nullptr;
@@ -242,6 +254,24 @@ struct TTdbStorage {
         page.FNextModified = FFirstModifiedPage;
         page.FOnModifiedList = true;
         FFirstModifiedPage = &page;
+    }
+
+    // Moves the listed buffer of the tile, if there is one, to the end of the list.
+    void MoveToEndOfModified(int32_t tileNo) {
+        TTdbStoragePage** link = &FFirstModifiedPage;
+        while (*link != nullptr && (*link)->FTileNo != tileNo) {
+            link = &(*link)->FNextModified;
+        }
+        TTdbStoragePage* page = *link;
+        if (page == nullptr || page->FNextModified == nullptr) {
+            return;
+        }
+        *link = page->FNextModified;
+        page->FNextModified = nullptr;
+        while (*link != nullptr) {
+            link = &(*link)->FNextModified;
+        }
+        *link = page;
     }
 
     // Unlinks every listed buffer for which pred holds; their state is left to the caller.
@@ -392,11 +422,18 @@ TTdbStorage* TTdbPageManager::Storage(int32_t storageHdl) const {
 }
 
 int32_t TTdbPageManager::FindStorage(const TdwFileSystem& fileSystem,
-                                     std::u16string_view expandedName) const {
+                                     std::u16string_view expandedName,
+                                     const platform::FileId* fileId) const {
     for (size_t i = 0; i < FStorages.size(); ++i) {
         const TTdbStorage* storage = FStorages[i].get();
-        if (storage != nullptr && storage->FFileSystem == &fileSystem &&
-            SameName(storage->FExpandedName, expandedName)) {
+        if (storage == nullptr || storage->FFileSystem != &fileSystem) {
+            continue;
+        }
+        const bool same =
+            storage->FHasFileId || fileId != nullptr
+                ? storage->FHasFileId && fileId != nullptr && storage->FFileId == *fileId
+                : storage->FExpandedName == expandedName;
+        if (same) {
             return static_cast<int32_t>(i + 1);
         }
     }
@@ -524,8 +561,14 @@ void TTdbPageManager::Recount() {
 }
 
 void TTdbPageManager::Log(int level, std::u16string_view message) {
+    LogMessage(level, kSubSystem, message);
+}
+
+void TTdbPageManager::LogMessage(int level, std::u16string_view subSystem,
+                                 std::u16string_view message) {
+    std::lock_guard lock(FCriticalSection);
     if (FLog != nullptr) {
-        FLog->LogMessage(level, kSubSystem, message);
+        FLog->LogMessage(level, subSystem, message);
     }
 }
 
@@ -641,7 +684,7 @@ void TTdbClientStorage::NewStorage() {
     }
     const std::u16string expanded = FFileSystem.ExpandFileName(FName);
     // Emptying a file that this process has open would pull the bytes from under its cache.
-    if (FPageManager.FindStorage(FFileSystem, expanded) != 0) {
+    if (FindOpenStorage(expanded) != 0) {
         FPageManager.Raise<ETdbPMStorageAccessDenied>(
             context, u"May not be opened twice if one is exclusive");
     }
@@ -654,6 +697,7 @@ void TTdbClientStorage::NewStorage() {
     auto storage = std::make_unique<TTdbStorage>();
     storage->FName = FName;
     storage->FExpandedName = expanded;
+    storage->FHasFileId = FFileSystem.GetFileId(handle, storage->FFileId);
     storage->FFileSystem = &FFileSystem;
     storage->FFileHdl = handle;
     storage->FEncryption = std::move(encryption);
@@ -680,7 +724,7 @@ void TTdbClientStorage::Open(bool readOnly, bool exclusive) {
                                             u"Page size " + NumberText(FPageSize) + u" is invalid");
     }
     const std::u16string expanded = FFileSystem.ExpandFileName(FName);
-    int32_t storageHdl = FPageManager.FindStorage(FFileSystem, expanded);
+    int32_t storageHdl = FindOpenStorage(expanded);
     if (storageHdl == 0) {
         if (!FFileSystem.FileExists(FName)) {
             FPageManager.Raise<ETdbPMStorageNotFound>(u"Storage " + QuotedText(FName) + u" not found",
@@ -696,6 +740,7 @@ void TTdbClientStorage::Open(bool readOnly, bool exclusive) {
         storage->FEncryption = std::move(encryption);
         storage->FName = FName;
         storage->FExpandedName = expanded;
+        storage->FHasFileId = FFileSystem.GetFileId(handle, storage->FFileId);
         storage->FFileSystem = &FFileSystem;
         storage->FFileHdl = handle;
         storage->FReadOnly = readOnly;
@@ -759,6 +804,12 @@ void TTdbClientStorage::Open(bool readOnly, bool exclusive) {
     AttachOpened();
 }
 
+int32_t TTdbClientStorage::FindOpenStorage(const std::u16string& expandedName) const {
+    platform::FileId id;
+    const bool known = FFileSystem.GetFileId(FName, id);
+    return FPageManager.FindStorage(FFileSystem, expandedName, known ? &id : nullptr);
+}
+
 void TTdbClientStorage::AttachOpened() {
     FWorkPage = std::make_unique<TTdbStoragePageSite>(*this);
 }
@@ -783,21 +834,23 @@ void TTdbClientStorage::Flush() {
     std::lock_guard lock(FPageManager.FCriticalSection);
     TTdbStorage& storage = OpenStorage(u"Saving tile");
     const int32_t tileSize = storage.FTileSize;
-    if (!storage.FReadOnly) {
-        // A page read over the end of a short file covers tiles the count lacks; writing it
-        // must not be cut away again by the next flush.
-        for (TTdbStoragePage* page = storage.FFirstModifiedPage; page != nullptr;
-             page = page->FNextModified) {
-            storage.FTileCount =
-                std::max(storage.FTileCount, page->FTileNo + page->FMemorySize / tileSize);
-        }
+    // A page read over the end of a short file covers tiles the count lacks; writing it must not
+    // be cut away again by a later flush.
+    for (TTdbStoragePage* page = storage.FFirstModifiedPage; page != nullptr;
+         page = page->FNextModified) {
+        storage.FTileCount =
+            std::max(storage.FTileCount, page->FTileNo + page->FMemorySize / tileSize);
+    }
+    if (!storage.FReadOnly && storage.FShortened) {
         try {
             storage.FFileSystem->SetFileSize(storage.FFileHdl,
                                              int64_t{storage.FTileCount} * tileSize);
         } catch (const Exception& e) {
             FPageManager.Raise<ETdbPageManager>(u"Saving tile", e.Message());
         }
+        storage.FShortened = false;
     }
+    storage.MoveToEndOfModified(0);
     while (TTdbStoragePage* page = storage.FFirstModifiedPage) {
         if (page->FClientHdl.load(std::memory_order_relaxed) > 0) {
             std::span<const std::byte> data(page->FMemory.get(),
@@ -855,13 +908,15 @@ void TTdbClientStorage::RecountTiles(TTdbStorage& storage) {
                                             e.Message());
     }
     storage.FTileCount = static_cast<int32_t>((size + storage.FTileSize - 1) / storage.FTileSize);
+    storage.FShortened = false;
 }
 
 void TTdbClientStorage::Undo() {
     std::lock_guard lock(FPageManager.FCriticalSection);
     TTdbStorage& storage = OpenStorage(u"Undoing changes of storage");
-    storage.UnlinkModified([](const TTdbStoragePage&) { return true; });
+    // The recount can fail; until it has succeeded, the changes stay listed for a later flush.
     RecountTiles(storage);
+    storage.UnlinkModified([](const TTdbStoragePage&) { return true; });
     // Besides the changed buffers, fresh pages made beyond the end that the file never got
     // are gone as well.
     const int32_t tileSize = storage.FTileSize;
@@ -875,24 +930,22 @@ void TTdbClientStorage::Undo() {
 void TTdbClientStorage::Invalidate() {
     std::lock_guard lock(FPageManager.FCriticalSection);
     TTdbStorage& storage = OpenStorage(u"Invalidating storage");
-    storage.UnlinkModified([](const TTdbStoragePage&) { return true; });
     RecountTiles(storage);
+    storage.UnlinkModified([](const TTdbStoragePage&) { return true; });
     FPageManager.DropWhere(storage, [](const TTdbStoragePage&) { return true; });
 }
 
 void TTdbClientStorage::UpdateDir() {
     std::lock_guard lock(FPageManager.FCriticalSection);
     TTdbStorage& storage = OpenStorage(u"Updating directory of storage");
-    FFileSystem.CloseFile(storage.FFileHdl);
-    storage.FFileHdl = -1;
-    int32_t handle =
-        FFileSystem.OpenFile(storage.FName, OpenMode(storage.FReadOnly, storage.FExclusive));
-    if (!TdwFileSystem::IsValidHandle(handle)) {
-        FPageManager.Raise<ETdbPMStorageAccessDenied>(
-            u"Cannot open storage " + QuotedText(storage.FName),
+    // A created file is open exclusively until here; from now on it is shared as the storage is.
+    if (!FFileSystem.SyncFile(storage.FFileHdl, storage.FName) ||
+        !FFileSystem.RelaxShareMode(storage.FFileHdl,
+                                    OpenMode(storage.FReadOnly, storage.FExclusive))) {
+        FPageManager.Raise<ETdbPageManager>(
+            u"Updating directory of storage " + QuotedText(storage.FName),
             FFileSystem.GetErrorMessage(FFileSystem.GetLastError()));
     }
-    storage.FFileHdl = handle;
 }
 
 void TTdbClientStorage::SetPageCount(int32_t pageCount) {
@@ -913,6 +966,7 @@ void TTdbClientStorage::SetPageCount(int32_t pageCount) {
         FWorkPage->UnloadPage();
     }
     if (newCount < storage.FTileCount) {
+        storage.FShortened = true;
         storage.UnlinkModified(
             [newCount](const TTdbStoragePage& page) { return page.FTileNo >= newCount; });
         FPageManager.DropWhere(
@@ -1162,8 +1216,9 @@ void TTdbStoragePageSite::Load(int32_t pageNo, bool init) {
         page = storage.Find(tile);
     }
     if (page == nullptr && held != nullptr && held->FTileNo == tile &&
-        held->FMemorySize == bufferSize) {
-        // The site's own stale copy is the only one: read it again where it is.
+        held->FMemorySize == bufferSize && held->FLocks == 1) {
+        // The site's own stale copy is the only one and nobody else pins it: read it again
+        // where it is.
         if (!ReadBuffer(storage, *held, client.FReadCount)) {
             pageManager.Raise<ETdbPageManager>(u"Reloading tile", u"Cannot read tile from storage");
         }

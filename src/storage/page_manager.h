@@ -103,6 +103,8 @@ public:
 
     // Null (the default) writes no messages. The log is not owned and must outlive its use here.
     void SetLog(TTdbLog* log);
+    // Writes to the log set here, if any: the files the cache serves report through it too.
+    void LogMessage(int level, std::u16string_view subSystem, std::u16string_view message);
 
     // Observations for statistics and tests.
     int64_t CacheSize() const;   // bytes of buffers allocated, in use or pooled
@@ -121,7 +123,9 @@ private:
     struct Pool;
 
     TTdbStorage* Storage(int32_t storageHdl) const;
-    int32_t FindStorage(const TdwFileSystem& fileSystem, std::u16string_view expandedName) const;
+    // The open storage of a file: by its id where it has one, else by its expanded name.
+    int32_t FindStorage(const TdwFileSystem& fileSystem, std::u16string_view expandedName,
+                        const platform::FileId* fileId) const;
     int32_t AddStorage(std::unique_ptr<TTdbStorage> storage);
     void CloseStorage(int32_t storageHdl);
 
@@ -184,7 +188,8 @@ public:
     void Undo();
     // Forgets everything cached of the file, after another process may have changed it.
     void Invalidate();
-    // Reopens the file handle so that other processes see the current size.
+    // Makes the file's contents, size and directory entry durable, and lets other processes
+    // open a file this client created, without closing its handle.
     void UpdateDir();
     void SetPageCount(int32_t pageCount);
     void SetPageSize(int32_t pageSize);
@@ -217,6 +222,7 @@ private:
 
     TTdbStorage& OpenStorage(std::u16string_view operation) const;
     std::unique_ptr<TTdbEncryption> MakeEncryption(const std::u16string& context) const;
+    int32_t FindOpenStorage(const std::u16string& expandedName) const;
     void AttachOpened();
     void RecountTiles(TTdbStorage& storage);
 

@@ -10,14 +10,18 @@
 #include "../types/table_def_fakes.h"
 #include "base/engine_error.h"
 #include "platform/text.h"
+#include "base/byte_image.h"
+#include "fault_file_system.h"
 #include "storage/os_file_system.h"
 #include "test_support.h"
 
 namespace tdb {
 namespace {
 
+using testing::FaultFileSystem;
 using testing::ReadBytes;
 using testing::TempDir;
+using testing::WriteBytes;
 
 class HeapDataFileTest : public ::testing::Test {
 protected:
@@ -55,7 +59,7 @@ protected:
     }
 
     TempDir dir_;
-    TdwOSFileSystem fs_{dir_.Name()};
+    FaultFileSystem fs_{dir_.Name()};
     TTdbPageManager pm_;
     TdwCryptor cryptor_;
     deftest::RecordingFactory factory_;
@@ -159,31 +163,106 @@ TEST_F(HeapDataFileTest, OldLevelsPutRecordsRightAfterTheHeader) {
     EXPECT_EQ(bytes[10], 1) << "record count at offset 10 of a level-3 header";
 }
 
-TEST_F(HeapDataFileTest, AFailedFlushNamesTheFile) {
+TEST_F(HeapDataFileTest, AFailedFlushNamesTheFileAndKeepsTheChanges) {
     auto file = CreateTable(u"F.tdbt");
+    ASSERT_EQ(file->InsertRecord(Record(100, 7)), 1);
+    fs_.writesLeft = 0;
+    try {
+        file->Flush();
+        ADD_FAILURE() << "a failing write flushed";
+    } catch (const ETdbEngine& e) {
+        EXPECT_EQ(e.Code(), 3);
+        EXPECT_NE(ToUtf8(e.Message()).find("F.tdbt"), std::string::npos) << ToUtf8(e.Message());
+    }
+    fs_.writesLeft = -1;
     file->Flush();
     file->Close();
-    auto readOnly = std::make_unique<TTdbHeapDataFile>(pm_, fs_, 1, u"F.tdbt");
-    std::int32_t capacity = 0;
-    std::u16string collation;
-    TTdbTypeDefs types;
-    TTdbColumnDefs columns;
-    TTdbCheckDefs checks;
-    TTdbCandidateKeyDefs keys;
-    TTdbForeignKeyDefs foreignKeys;
-    readOnly->Open(true, false, cryptor_, factory_, capacity, collation, types, columns, checks,
-                   keys, foreignKeys);
-    const std::int32_t result = readOnly->InsertRecord(Record(100, 1));
-    if (result > 0) {
-        try {
-            readOnly->Flush();
-            FAIL() << "a read-only file took a flush";
-        } catch (const ETdbEngine& e) {
-            EXPECT_EQ(e.Code(), 3);
-            EXPECT_NE(ToUtf8(e.Message()).find("F.tdbt"), std::string::npos);
+    auto reopened = OpenTable(u"F.tdbt");
+    ASSERT_EQ(reopened->GetRecordCount(), 1);
+    std::vector<std::byte> buffer(100);
+    reopened->ReadRecord(1, buffer);
+    EXPECT_EQ(buffer, Record(100, 7));
+}
+
+TEST_F(HeapDataFileTest, UndoBringsBackTheFlushedRecordCount) {
+    auto file = CreateTable(u"U.tdbt");
+    ASSERT_EQ(file->InsertRecord(Record(100, 1)), 1);
+    file->Flush();
+    ASSERT_EQ(file->InsertRecord(Record(100, 2)), 2);
+    file->Undo();
+    EXPECT_EQ(file->GetRecordCount(), 1);
+    ASSERT_EQ(file->InsertRecord(Record(100, 3)), 2) << "the number the undone record had";
+    file->Flush();
+    file->Close();
+    auto reopened = OpenTable(u"U.tdbt");
+    ASSERT_EQ(reopened->GetRecordCount(), 2);
+    std::vector<std::byte> buffer(100);
+    reopened->ReadRecord(2, buffer);
+    EXPECT_EQ(buffer, Record(100, 3));
+}
+
+// Invalidate reads the count another process wrote; it must meet the same checks as an open.
+TEST_F(HeapDataFileTest, InvalidateLowersACountTheFileCannotHold) {
+    auto file = CreateTable(u"I.tdbt");
+    ASSERT_EQ(file->InsertRecord(Record(100, 1)), 1);
+    file->Flush();
+    file->UpdateDir();
+    const std::int32_t slots = static_cast<std::int32_t>(
+        (static_cast<std::int64_t>(ReadBytes(dir_.Path() / "I.tdbt").size()) -
+         file->GetFileOffset()) /
+        100);
+    for (const std::int32_t impossible : {slots + 1, -5, 2000000000}) {
+        std::string bytes = ReadBytes(dir_.Path() / "I.tdbt");
+        StoreLE<std::int32_t>(bytes.data() + 7, impossible);
+        WriteBytes(dir_.Path() / "I.tdbt", bytes);
+        file->Invalidate();
+        EXPECT_EQ(file->GetRecordCount(), slots) << impossible;
+    }
+}
+
+// A flush cut short after any of its writes - a process killed in the middle - leaves a table
+// that the next process opens, with every record it counts readable as it was written.
+TEST_F(HeapDataFileTest, AFlushCutShortLeavesATableThatOpens) {
+    constexpr int kRecords = 300;  // 100-byte records over several tiles
+    for (int writes = 0;; ++writes) {
+        const std::u16string name = u"C" + FromUtf8(std::to_string(writes)) + u".tdbt";
+        auto file = CreateTable(name);
+        file->UpdateDir();
+        for (int i = 1; i <= kRecords; ++i) {
+            ASSERT_EQ(file->InsertRecord(Record(100, i % 200 + 1)), i);
         }
-    } else {
-        EXPECT_EQ(result, -3);
+        fs_.writesLeft = writes;
+        bool complete = true;
+        try {
+            file->Flush();
+        } catch (const ETdbEngine&) {
+            complete = false;
+        }
+        fs_.writesLeft = -1;
+
+        TTdbPageManager other;  // another process's cache
+        other.RegisterClient(1, 8192);
+        TdwOSFileSystem otherFs{dir_.Name()};
+        TTdbHeapDataFile reader(other, otherFs, 1, name);
+        std::int32_t capacity = 0;
+        std::u16string collation;
+        TTdbTypeDefs types;
+        TTdbColumnDefs columns;
+        TTdbCheckDefs checks;
+        TTdbCandidateKeyDefs keys;
+        TTdbForeignKeyDefs foreignKeys;
+        reader.Open(true, false, cryptor_, factory_, capacity, collation, types, columns, checks,
+                    keys, foreignKeys);
+        const std::int32_t count = reader.GetRecordCount();
+        EXPECT_EQ(count, complete ? kRecords : 0) << writes << " writes";
+        std::vector<std::byte> buffer(100);
+        for (std::int32_t i = 1; i <= count; ++i) {
+            reader.ReadRecord(i, buffer);
+            ASSERT_EQ(buffer, Record(100, i % 200 + 1)) << writes << " writes, record " << i;
+        }
+        if (complete) {
+            break;
+        }
     }
 }
 

@@ -18,6 +18,8 @@
 #include "platform/error.h"
 #include "platform/text.h"
 #include "storage/os_file_system.h"
+#include "fault_file_system.h"
+#include "recording_log.h"
 #include "test_support.h"
 
 extern char** environ;
@@ -25,67 +27,14 @@ extern char** environ;
 namespace tdb {
 namespace {
 
+using tdb::testing::FaultFileSystem;
 using tdb::testing::ProbeProcess;
 using tdb::testing::ReadBytes;
+using tdb::testing::RecordingLog;
 using tdb::testing::TempDir;
 using tdb::testing::WriteBytes;
 
 constexpr int32_t kTile = 8192;
-
-// The operating system's file system with reads and writes that fail on demand: after
-// readsLeft / writesLeft more successful calls (negative: never).
-class FaultFileSystem : public TdwOSFileSystem {
-public:
-    using TdwOSFileSystem::TdwOSFileSystem;
-
-    int readsLeft = -1;
-    int writesLeft = -1;
-
-    int32_t FileRead(int32_t handle, int64_t pos, std::span<std::byte> data) override {
-        if (readsLeft == 0) {
-            platform::SetLastError(5);
-            return -1;
-        }
-        if (readsLeft > 0) {
-            --readsLeft;
-        }
-        return TdwOSFileSystem::FileRead(handle, pos, data);
-    }
-
-    int32_t FileWrite(int32_t handle, int64_t pos, std::span<const std::byte> data) override {
-        if (writesLeft == 0) {
-            platform::SetLastError(5);
-            return -1;
-        }
-        if (writesLeft > 0) {
-            --writesLeft;
-        }
-        return TdwOSFileSystem::FileWrite(handle, pos, data);
-    }
-};
-
-struct LogEntry {
-    int level;
-    std::u16string subSystem;
-    std::u16string text;
-};
-
-class RecordingLog : public TTdbLog {
-public:
-    void LogMessage(int level, std::u16string_view subSystem,
-                    std::u16string_view msgText) override {
-        entries.push_back({level, std::u16string(subSystem), std::u16string(msgText)});
-    }
-    bool Has(int level, std::u16string_view text) const {
-        for (const auto& e : entries) {
-            if (e.level == level && e.text == text && e.subSystem == u"Page Manager") {
-                return true;
-            }
-        }
-        return false;
-    }
-    std::vector<LogEntry> entries;
-};
 
 // A length-preserving test cipher, so encrypted tiles are easy to recognise on disk.
 class XorEncryption : public TTdbEncryption {
@@ -162,8 +111,9 @@ protected:
 
 TEST_F(PageManagerTest, ClientsOfOneFileShareOneStorageAndItsPageSize) {
     MakeFile("data.bin", 4 * kTile);
+    std::filesystem::create_hard_link(Path("data.bin"), Path("link.bin"));
     auto first = Opened("data.bin", 4096);
-    auto second = Client("DATA.BIN", 0, 2);  // names match whatever their case
+    auto second = Client("link.bin", 0, 2);  // another name of the same file
     second->Open(false, false);
     EXPECT_EQ(pm_.OpenStorageCount(), 1);
     EXPECT_EQ(second->GetPageSize(), 4096);
@@ -192,6 +142,20 @@ TEST_F(PageManagerTest, ClientsOfOneFileShareOneStorageAndItsPageSize) {
     created->NewStorage();
     EXPECT_EQ(pm_.StorageSlotCount(), 1);
     EXPECT_EQ(created->StorageHdl(), 1);
+}
+
+TEST_F(PageManagerTest, FilesWhoseNamesDifferOnlyInCaseAreTwoStorages) {
+    WriteBytes(Path("a.bin"), std::string(kTile, 'a'));
+    WriteBytes(Path("A.bin"), std::string(kTile, 'A'));
+    auto lower = Opened("a.bin");
+    auto upper = Opened("A.bin");
+    EXPECT_EQ(pm_.OpenStorageCount(), 2);
+    EXPECT_EQ(lower->ReadPage(0)->ReadInt8(0), 'a');
+    EXPECT_EQ(upper->ReadPage(0)->ReadInt8(0), 'A');
+    upper->ReadPage(0)->WriteInt8(1, 'B');
+    upper->Flush();
+    EXPECT_EQ(ReadBytes(Path("A.bin")).substr(0, 3), "ABA");
+    EXPECT_EQ(ReadBytes(Path("a.bin")), std::string(kTile, 'a'));
 }
 
 TEST_F(PageManagerTest, AnExclusiveClientKeepsOthersOut) {
@@ -536,7 +500,7 @@ TEST_F(PageManagerTest, AFailedTileReadLeavesTheCacheUsable) {
 TEST_F(PageManagerTest, AFlushThatFailsHalfwayKeepsTheRestModified) {
     MakeFile("data.bin", 4 * kTile);
     auto client = Opened("data.bin");
-    for (int32_t page = 0; page < 3; ++page) {
+    for (int32_t page = 2; page >= 0; --page) {
         client->ReadPage(page)->WriteInt32(0, 1000 + page);
     }
     fs_.writesLeft = 1;
@@ -552,12 +516,56 @@ TEST_F(PageManagerTest, AFlushThatFailsHalfwayKeepsTheRestModified) {
         written += IntAt(bytes, page * kTile) == 1000 + page ? 1 : 0;
     }
     EXPECT_EQ(written, 1);
+    EXPECT_EQ(IntAt(bytes, 0), 0) << "the first tile, where headers live, is written last";
     fs_.writesLeft = -1;
     client->Flush();
     bytes = ReadBytes(Path("data.bin"));
     for (int32_t page = 0; page < 3; ++page) {
         EXPECT_EQ(IntAt(bytes, page * kTile), 1000 + page);
     }
+}
+
+// Until the file's size is known again, the changes must stay where a flush finds them.
+TEST_F(PageManagerTest, AFailedUndoOrInvalidateKeepsTheChangesForTheNextFlush) {
+    MakeFile("data.bin", 2 * kTile);
+    auto client = Opened("data.bin");
+    for (const bool invalidate : {false, true}) {
+        const int32_t value = invalidate ? 77 : 66;
+        client->ReadPage(1)->WriteInt32(0, value);
+        fs_.sizesLeft = 0;
+        try {
+            invalidate ? client->Invalidate() : client->Undo();
+            ADD_FAILURE() << "a failing recount went through";
+        } catch (const ETdbPageManager& e) {
+            EXPECT_NE(Message(e).find("Counting tiles"), std::string::npos) << Message(e);
+        }
+        fs_.sizesLeft = -1;
+        client->Flush();
+        EXPECT_EQ(IntAt(ReadBytes(Path("data.bin")), kTile), value) << invalidate;
+    }
+}
+
+// Another process may have grown the file since this one last looked; a flush that has nothing
+// to cut must leave its tiles alone.
+TEST_F(PageManagerTest, AFlushCutsOnlyWhatThisStorageShortened) {
+    MakeFile("data.bin", 2 * kTile);
+    auto client = Opened("data.bin");
+    EXPECT_EQ(client->ReadPage(0)->ReadInt32(4), 4);
+    WriteBytes(Path("data.bin"), PatternBytes(5 * kTile));  // the other process
+    client->Flush();
+    EXPECT_EQ(ReadBytes(Path("data.bin")).size(), 5u * kTile);
+    client->ReadPage(1)->WriteInt32(0, 9);
+    client->Flush();
+    EXPECT_EQ(ReadBytes(Path("data.bin")).size(), 5u * kTile);
+
+    // What this storage cut itself goes at the next flush, and only once.
+    client->Invalidate();
+    client->SetPageCount(3);
+    client->Flush();
+    EXPECT_EQ(ReadBytes(Path("data.bin")).size(), 3u * kTile);
+    WriteBytes(Path("data.bin"), PatternBytes(4 * kTile));
+    client->Flush();
+    EXPECT_EQ(ReadBytes(Path("data.bin")).size(), 4u * kTile);
 }
 
 TEST_F(PageManagerTest, SitesAndStoragesCleanUpInAnyOrder) {
@@ -705,10 +713,27 @@ TEST_F(PageManagerTest, UpdateDirKeepsTheStorageWorking) {
     client->NewStorage();
     client->NewPage(0)->WriteInt32(0, 3);
     client->Flush();
+    ProbeProcess early({"open", ToUtf8(dir_.Name("data.bin")), "66"});
+    EXPECT_EQ(early.Answers().at(0), "open error 32") << "a file is created exclusive";
+    const int closes = fs_.closes;
+    const int opens = fs_.opens;
     client->UpdateDir();
-    // After the reopen another process may open the file too.
+    EXPECT_EQ(fs_.syncs, 1);
+    EXPECT_EQ(fs_.closes, closes) << "the handle, its locks and markers stay";
+    EXPECT_EQ(fs_.opens, opens);
+    // From now on another process may open the file too.
     ProbeProcess other({"open", ToUtf8(dir_.Name("data.bin")), "66"});
     EXPECT_EQ(other.Answers().at(0), "open ok");
+
+    // A sync that fails says so and leaves the storage as it was.
+    fs_.syncsLeft = 0;
+    try {
+        client->UpdateDir();
+        ADD_FAILURE() << "a failed sync went unreported";
+    } catch (const ETdbPageManager& e) {
+        EXPECT_NE(Message(e).find("Updating directory of storage"), std::string::npos);
+    }
+    fs_.syncsLeft = -1;
     client->NewPage(1)->WriteInt32(0, 4);
     client->Flush();
     EXPECT_EQ(ReadBytes(Path("data.bin")).size(), 2u * kTile);

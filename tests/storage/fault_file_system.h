@@ -1,0 +1,79 @@
+// The operating system's file system with calls that fail on demand, for tests of what the
+// storage layer does when the disk lets it down.
+#pragma once
+
+#include <span>
+
+#include "platform/error.h"
+#include "platform/exception.h"
+#include "storage/os_file_system.h"
+
+namespace tdb::testing {
+
+class FaultFileSystem : public TdwOSFileSystem {
+public:
+    using TdwOSFileSystem::TdwOSFileSystem;
+
+    // After this many more successful calls the next ones fail (negative: never).
+    int readsLeft = -1;
+    int writesLeft = -1;
+    int sizesLeft = -1;
+    int syncsLeft = -1;
+    // What was asked of the files, for tests that care how a result came about.
+    int closes = 0;
+    int opens = 0;
+    int syncs = 0;
+
+    int32_t FileRead(int32_t handle, int64_t pos, std::span<std::byte> data) override {
+        if (Fails(readsLeft)) {
+            return -1;
+        }
+        return TdwOSFileSystem::FileRead(handle, pos, data);
+    }
+
+    int32_t FileWrite(int32_t handle, int64_t pos, std::span<const std::byte> data) override {
+        if (Fails(writesLeft)) {
+            return -1;
+        }
+        return TdwOSFileSystem::FileWrite(handle, pos, data);
+    }
+
+    int64_t GetFileSize(int32_t handle) override {
+        if (Fails(sizesLeft)) {
+            throw Exception(u"The size cannot be read");
+        }
+        return TdwOSFileSystem::GetFileSize(handle);
+    }
+
+    bool SyncFile(int32_t handle, std::u16string_view filePath) override {
+        ++syncs;
+        if (Fails(syncsLeft)) {
+            return false;
+        }
+        return TdwOSFileSystem::SyncFile(handle, filePath);
+    }
+
+    int32_t OpenFile(std::u16string_view filePath, int32_t mode) override {
+        ++opens;
+        return TdwOSFileSystem::OpenFile(filePath, mode);
+    }
+
+    void CloseFile(int32_t handle) override {
+        ++closes;
+        TdwOSFileSystem::CloseFile(handle);
+    }
+
+private:
+    static bool Fails(int& left) {
+        if (left == 0) {
+            platform::SetLastError(5);
+            return true;
+        }
+        if (left > 0) {
+            --left;
+        }
+        return false;
+    }
+};
+
+}  // namespace tdb::testing
