@@ -10,9 +10,11 @@ deps:
 build/%/build.ninja:
 	cmake --preset $*
 
-test: deps build/ci/build.ninja
+test: deps build/ci/build.ninja build/tsan/build.ninja
 	cmake --build --preset ci
 	ctest --preset ci
+	cmake --build --preset tsan
+	ctest --preset tsan
 
 run: deps build/release/build.ninja
 	cmake --build --preset release

@@ -6,8 +6,10 @@
 
 #include <array>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/text.h"
@@ -74,7 +76,10 @@ TEST_F(FileTest, FailuresMapToThePlatformCodes) {
     EXPECT_NE(ErrorText(kErrorSharingViolation), ErrorText(kErrorLockViolation));
 }
 
-TEST_F(FileTest, EachThreadKeepsItsOwnLastError) {
+// Suites named "...Threads" also run under ThreadSanitizer.
+using FileThreads = FileTest;
+
+TEST_F(FileThreads, EachThreadKeepsItsOwnLastError) {
     EXPECT_EQ(OpenFile(dir_.Name("missing.bin"), kAccessRead | kShareDenyNone), -1);
     int32_t other_thread = -1;
     std::thread([&] {
@@ -83,6 +88,35 @@ TEST_F(FileTest, EachThreadKeepsItsOwnLastError) {
     }).join();
     EXPECT_EQ(other_thread, kErrorSuccess);
     EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+}
+
+// Sessions in several threads share handles: transfers, locks and closes of other handles go on
+// at the same time.
+TEST_F(FileThreads, HandlesAreSharedBetweenThreads) {
+    Handle shared(OpenFile(path_, kAccessReadWrite | kShareDenyNone));
+    ASSERT_GE(shared, 0);
+    std::vector<std::thread> threads;
+    std::array<int, 4> failures{};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                std::array<std::byte, 10> buffer{};
+                const auto at = static_cast<uint64_t>(100 + t);
+                if (ReadFile(shared, 0, buffer) != 10 || LockRange(shared, at, 1) != 1 ||
+                    !UnlockRange(shared, at, 1)) {
+                    ++failures[static_cast<size_t>(t)];
+                }
+                const FileHandle own = OpenFile(path_, kAccessRead | kShareDenyNone);
+                if (own < 0 || !CloseFile(own)) {
+                    ++failures[static_cast<size_t>(t)];
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures, (std::array<int, 4>{}));
 }
 
 TEST_F(FileTest, ReadsAndWritesAtAbsolutePositions) {
@@ -289,6 +323,43 @@ TEST_F(FileTest, ShareModesHoldBetweenProcesses) {
     holder.Kill();
     Handle after(OpenFile(path_, 0x40));
     EXPECT_GE(after, 0);
+}
+
+TEST_F(FileTest, FilesAreKnownByTheirIdWhateverTheirName) {
+    FileId id, again, linked, other;
+    ASSERT_TRUE(GetFileId(path_, id));
+    std::filesystem::create_hard_link(dir_.Path() / "data.bin", dir_.Path() / "link.bin");
+    ASSERT_TRUE(GetFileId(dir_.Name("link.bin"), linked));
+    EXPECT_EQ(linked, id);
+    WriteBytes(dir_.Path() / "DATA.BIN", "0123456789");
+    ASSERT_TRUE(GetFileId(dir_.Name("DATA.BIN"), other));
+    EXPECT_NE(other, id) << "names that differ in case are two files";
+    Handle h(OpenFile(path_, kAccessRead | kShareDenyNone));
+    ASSERT_TRUE(GetFileId(h, again));
+    EXPECT_EQ(again, id);
+
+    EXPECT_FALSE(GetFileId(dir_.Name("missing.bin"), other));
+    EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+    EXPECT_FALSE(GetFileId(FileHandle{12345}, other));
+    EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
+}
+
+TEST_F(FileTest, ACreatedFileIsSyncedAndSharedWithoutClosingIt) {
+    Handle created(CreateFile(dir_.Name("new.bin")));
+    ASSERT_GE(created, 0);
+    ASSERT_EQ(WriteFile(created, 0, Bytes("abc")), 3);
+    EXPECT_TRUE(SyncFile(created));
+    EXPECT_TRUE(SyncParentDirectory(dir_.Name("new.bin")));
+    EXPECT_EQ(OpenFile(dir_.Name("new.bin"), kAccessReadWrite | kShareDenyNone), -1);
+    ASSERT_TRUE(LockRange(created, 0, 1));
+
+    ASSERT_TRUE(RelaxShareMode(created, kAccessReadWrite | kShareDenyNone));
+    Handle second(OpenFile(dir_.Name("new.bin"), kAccessReadWrite | kShareDenyNone));
+    EXPECT_GE(second, 0);
+    EXPECT_EQ(LockRange(second, 0, 1), 0) << "the first handle's lock outlived the change";
+    EXPECT_EQ(ReadBytes(dir_.Path() / "new.bin"), "abc");
+    EXPECT_FALSE(SyncFile(FileHandle{12345}));
+    EXPECT_EQ(GetLastError(), kErrorInvalidHandle);
 }
 
 }  // namespace

@@ -10,8 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <random>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -759,6 +761,44 @@ TEST_F(PageManagerTest, NewStorageRefusesAFileThatIsOpen) {
     }
     // The list grows only when no slot is free, and says so.
     EXPECT_TRUE(log_.Has(2, u"There are 1 open storages"));
+}
+
+// Suites named "...Threads" also run under ThreadSanitizer.
+using PageManagerThreads = PageManagerTest;
+
+// Sessions that hold read locks read shared buffers without the manager's lock while another
+// session invalidates them (another process changed the file): nobody may write those bytes in
+// place under a reader, and every read sees the file's bytes.
+TEST_F(PageManagerThreads, ReadersKeepReadingWhileAnotherSessionInvalidates) {
+    MakeFile("data.bin", 4 * kTile);
+    auto invalidating = Opened("data.bin", 0, 1);
+    auto reading = Opened("data.bin", 0, 2);
+    auto own = invalidating->ReadPage(1);
+    auto shared = reading->ReadPage(1);
+    std::atomic<bool> done{false};
+    std::atomic<int> wrong{0};
+    std::thread reader([&] {
+        int32_t other = 0;
+        while (!done.load()) {
+            for (int32_t at = 0; at < kTile; at += 512) {
+                if (shared->ReadInt32(at) != kTile + at) {
+                    ++wrong;
+                }
+            }
+            other = (other + 1) % 4;
+            shared->LoadPage(other);
+            shared->LoadPage(1);
+        }
+    });
+    for (int round = 0; round < 300; ++round) {
+        invalidating->Invalidate();
+        if (own->ReadInt32(8) != kTile + 8) {
+            ++wrong;
+        }
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(PageManagerFileSystemsTest, FileSystemsAreNamedAndCounted) {
