@@ -1,7 +1,7 @@
 // What one key comparison costs: TTdbDataType::Compare on reference values over column images
-// (8-bit and UTF-16 strings under the built-in collation, UTF-16 under the Hungarian locale,
-// 32-bit integers) beside the raw comparisons they build on. A counting operator new reports
-// heap allocations per comparison, which must stay at zero.
+// (8-bit and UTF-16 strings under the built-in collation, UTF-16 under the Hungarian locale, also
+// against prefix bounds, 32-bit integers) beside the raw comparisons they build on. A counting
+// operator new reports heap allocations per comparison, which must stay at zero.
 #include <benchmark/benchmark.h>
 #include <unicode/ucol.h>
 
@@ -132,6 +132,62 @@ void RunCompare(benchmark::State& state, const TTdbDataType* type) {
 void BM_Compare_AnsiBuiltIn(benchmark::State& state) {
     RunCompare(state, TTdbDataType::GetStringType(tdb::ctString, true, kLength, u"", 6));
 }
+// A prefix search: each bound meets every name in turn, as the descents of one range search
+// meet it again and again, before the next bound takes over. Among the bounds are prefixes
+// that end inside or at a Hungarian digraph, whose bounds reach past their contractions.
+const std::u16string_view kBoundPrefixes[] = {
+    u"Aba", u"Ács", u"Bonn", u"Buda", u"C", u"Gy", u"Hossz", u"Megy", u"N", u"Sely", u"Sz", u"Zs",
+};
+constexpr std::size_t kBoundCount = std::size(kBoundPrefixes);
+
+void BM_Compare_WideHungarianToBound(benchmark::State& state) {
+    const auto* type = static_cast<const tdb::TTdbStringType*>(
+        TTdbDataType::GetStringType(tdb::ctWideString, true, kLength, u"Hungarian", 6));
+    Column column(type);
+    std::vector<std::vector<std::uint8_t>> boundImages(kBoundCount);
+    std::vector<TTdbDataValue> bounds(kBoundCount);
+    for (std::size_t b = 0; b < kBoundCount; ++b) {
+        TTdbDataValue owned;
+        type->SetWideString(owned, kBoundPrefixes[b]);
+        type->GetMaximumFill(owned);
+        boundImages[b].assign(static_cast<std::size_t>(type->GetDataSize()), 0);
+        type->CopyTo(owned, boundImages[b].data());
+        type->SetReference(bounds[b], boundImages[b].data());
+    }
+    std::size_t i = 0;
+    std::size_t b = 0;
+    const std::size_t before = gAllocations.load();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(TTdbDataType::Compare(column.refs[i], bounds[b], type, type));
+        if (++i == kCount) {
+            i = 0;
+            b = b + 1 == kBoundCount ? 0 : b + 1;
+        }
+    }
+    state.counters["allocs/cmp"] = benchmark::Counter(
+        static_cast<double>(gAllocations.load() - before), benchmark::Counter::kAvgIterations);
+}
+// The same through the collation alone.
+void BM_Collation_WideHungarianToBound(benchmark::State& state) {
+    const tdb::TTdbCollation& collation = tdb::TTdbCollation::Get(u"Hungarian");
+    std::vector<std::u16string> bounds;
+    for (std::u16string_view prefix : kBoundPrefixes) {
+        bounds.emplace_back(prefix).push_back(u'\0');
+    }
+    std::size_t i = 0;
+    std::size_t b = 0;
+    const std::size_t before = gAllocations.load();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(collation.Compare(kNames[i], bounds[b], collation.Options()));
+        if (++i == kCount) {
+            i = 0;
+            b = b + 1 == kBoundCount ? 0 : b + 1;
+        }
+    }
+    state.counters["allocs/cmp"] = benchmark::Counter(
+        static_cast<double>(gAllocations.load() - before), benchmark::Counter::kAvgIterations);
+}
+
 void BM_Compare_WideBuiltIn(benchmark::State& state) {
     RunCompare(state, TTdbDataType::GetStringType(tdb::ctWideString, true, kLength, u"", 6));
 }
@@ -209,6 +265,8 @@ BENCHMARK(BM_Raw_U16ViewCompare);
 BENCHMARK(BM_Compare_WideHungarian);
 BENCHMARK(BM_Collation_WideHungarian);
 BENCHMARK(BM_Raw_UcolStrcollHungarian);
+BENCHMARK(BM_Compare_WideHungarianToBound);
+BENCHMARK(BM_Collation_WideHungarianToBound);
 BENCHMARK(BM_Compare_Integer);
 BENCHMARK(BM_Raw_Int32);
 
