@@ -9,18 +9,24 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <span>
 
 #include "platform/exception.h"
+#include "types/collation_bounds.h"
 
 namespace tdb {
 
 namespace {
 
+thread_local std::uint64_t tSortKeysComputed = 0;
+thread_local int tBoundCacheBypasses = 0;
+
 // A sort key on the stack; only keys of very long strings go to the heap.
 class TSortKey {
 public:
     TSortKey(const UCollator& collator, std::u16string_view text) {
+        ++tSortKeysComputed;
         const auto* chars = reinterpret_cast<const UChar*>(text.data());
         const auto length = static_cast<std::int32_t>(text.size());
         std::int32_t size = ucol_getSortKey(&collator, chars, length, stack_.data(),
@@ -132,6 +138,114 @@ bool VisitBoundStems(const TTdbCollation::TLocale& locale, const UCollator& coll
         }
     }
     return false;
+}
+
+// Keeps the highest of the upper points it is offered; the first of equal ones stays.
+class THighestUpper {
+public:
+    void Offer(std::span<const std::uint8_t> stem) {
+        if (best_.data() != nullptr && CompareUppers(stem, best_) <= 0) {
+            return;
+        }
+        std::uint8_t* out = stack_.data();
+        if (stem.size() > stack_.size()) {
+            heap_.assign(stem.begin(), stem.end());
+            out = heap_.data();
+        } else {
+            std::copy(stem.begin(), stem.end(), out);
+        }
+        best_ = {out, stem.size()};
+    }
+    std::span<const std::uint8_t> Best() const noexcept { return best_; }
+
+private:
+    std::array<std::uint8_t, 1536> stack_;
+    std::vector<std::uint8_t> heap_;
+    std::span<const std::uint8_t> best_;
+};
+
+// The point a bound stands for: the highest upper point among its stems.
+void FindHighestUpper(const TTdbCollation::TLocale& locale, const UCollator& collator,
+                      std::u16string_view boundChars, THighestUpper& highest) {
+    VisitBoundStems(locale, collator, boundChars, [&](std::span<const std::uint8_t> stem) {
+        highest.Offer(stem);
+        return false;
+    });
+}
+
+// The upper points of the bounds this thread met last. A range search compares one
+// bound with many keys, and working a bound out costs a sort key for the bound, one for
+// each tail that begins a contraction and one for each completion; kept here, the bound
+// costs a lookup. The storage is fixed, so the comparison path never allocates and the
+// cache has nothing to destroy when the thread ends (collations stay in use while other
+// objects are destroyed at exit). Bounds too long for an entry are worked out each time.
+class TBoundCache {
+public:
+    static constexpr std::size_t kEntries = 8;
+    static constexpr std::size_t kMaxChars = 64;
+    // Room for the primary key of the longest bound kept: at most a few bytes a character.
+    static constexpr std::size_t kMaxUpper = 320;
+
+    // The upper point of the bound of BoundChars, worked out on a miss; empty when the
+    // bound is too long to keep.
+    std::optional<std::span<const std::uint8_t>> Upper(const TTdbCollation::TLocale& locale,
+                                                       const UCollator& collator,
+                                                       std::u16string_view boundChars) {
+        if (boundChars.size() > kMaxChars) {
+            return std::nullopt;
+        }
+        ++clock_;
+        for (TEntry& entry : entries_) {
+            if (entry.locale == &locale && entry.charCount == boundChars.size() &&
+                std::equal(boundChars.begin(), boundChars.end(), entry.chars.begin())) {
+                entry.lastUse = clock_;
+                return entry.Upper();
+            }
+        }
+        THighestUpper highest;
+        FindHighestUpper(locale, collator, boundChars, highest);
+        const std::span<const std::uint8_t> upper = highest.Best();
+        if (upper.size() > kMaxUpper) {
+            return std::nullopt;
+        }
+        TEntry& entry = *std::min_element(
+            entries_.begin(), entries_.end(),
+            [](const TEntry& a, const TEntry& b) { return a.lastUse < b.lastUse; });
+        entry.locale = &locale;
+        entry.lastUse = clock_;
+        entry.charCount = static_cast<std::uint16_t>(boundChars.size());
+        std::copy(boundChars.begin(), boundChars.end(), entry.chars.begin());
+        entry.upperSize = static_cast<std::uint16_t>(upper.size());
+        std::copy(upper.begin(), upper.end(), entry.upper.begin());
+        return entry.Upper();
+    }
+
+private:
+    struct TEntry {
+        const TTdbCollation::TLocale* locale;  // locales are never freed
+        std::uint64_t lastUse;
+        std::uint16_t charCount;
+        std::uint16_t upperSize;
+        std::array<char16_t, kMaxChars> chars;
+        std::array<std::uint8_t, kMaxUpper> upper;
+
+        std::span<const std::uint8_t> Upper() const noexcept { return {upper.data(), upperSize}; }
+    };
+
+    std::array<TEntry, kEntries> entries_;
+    std::uint64_t clock_;
+};
+
+// Zero-initialised and trivially destructible: no guard on the way in, nothing at exit.
+constinit thread_local TBoundCache tBoundCache{};
+
+std::optional<std::span<const std::uint8_t>> CachedUpper(const TTdbCollation::TLocale& locale,
+                                                         const UCollator& collator,
+                                                         std::u16string_view boundChars) {
+    if (tBoundCacheBypasses != 0) {
+        return std::nullopt;
+    }
+    return tBoundCache.Upper(locale, collator, boundChars);
 }
 
 // Ligatures a comparison may read as their letters, with how many letters they stand
@@ -300,6 +414,17 @@ const UCollator& TTdbCollation::TLocale::Collator(TStrCmpOptions options) const 
 
 namespace collation_detail {
 
+std::uint64_t SortKeysComputed() noexcept {
+    return tSortKeysComputed;
+}
+
+TBoundCacheBypass::TBoundCacheBypass() noexcept {
+    ++tBoundCacheBypasses;
+}
+TBoundCacheBypass::~TBoundCacheBypass() {
+    --tBoundCacheBypasses;
+}
+
 int LocaleCompare(const TTdbCollation::TLocale& locale, std::u16string_view a,
                   std::u16string_view b, TStrCmpOptions options) {
     const UCollationResult result =
@@ -325,10 +450,18 @@ int LocaleCompare(const TTdbCollation::TLocale& locale, std::u16string_view a,
 // contraction («Bonn» completed to «Bonnny» covers «Bonnya»). A range [P, bound of P)
 // therefore holds every string that begins with P, and a few that only sort among
 // them (here «Bonyhád»); the wildcard match, which compares characters, rejects those.
+//
+// A string lies below the bound when it lies below any of those upper points, that is
+// below the highest of them: once a bound is known, one sort key of the string decides.
 int LocaleCompareToBound(const TTdbCollation::TLocale& locale, std::u16string_view plain,
                          std::u16string_view boundChars, TStrCmpOptions /*options*/) {
     const UCollator& collator = locale.Collator(0);
+    const auto upper = CachedUpper(locale, collator, boundChars);
     const TSortKey plainKey(collator, plain);
+    if (upper) {
+        return BelowUpperOf(plainKey.Whole(), *upper) ? -1 : 1;
+    }
+    // Visiting the stems one by one can stop at the first one the string lies below.
     const bool below = VisitBoundStems(locale, collator, boundChars, [&](auto stem) {
         return BelowUpperOf(plainKey.Whole(), stem);
     });
@@ -338,31 +471,19 @@ int LocaleCompareToBound(const TTdbCollation::TLocale& locale, std::u16string_vi
 int LocaleCompareBounds(const TTdbCollation::TLocale& locale, std::u16string_view a,
                         std::u16string_view b, TStrCmpOptions /*options*/) {
     const UCollator& collator = locale.Collator(0);
-    // The highest of the upper points stands for the bound.
-    auto highest = [&](std::u16string_view chars, std::vector<std::uint8_t>& heap,
-                       std::array<std::uint8_t, 1536>& stack) {
-        std::span<const std::uint8_t> best;
-        VisitBoundStems(locale, collator, chars, [&](std::span<const std::uint8_t> stem) {
-            if (best.data() == nullptr || CompareUppers(stem, best) > 0) {
-                std::uint8_t* out = stack.data();
-                if (stem.size() > stack.size()) {
-                    heap.assign(stem.begin(), stem.end());
-                    out = heap.data();
-                } else {
-                    std::copy(stem.begin(), stem.end(), out);
-                }
-                best = {out, stem.size()};
-            }
-            return false;
-        });
-        return best;
+    THighestUpper highestA;
+    THighestUpper highestB;
+    // Both from the cache when they fit: it keeps more entries than two, so looking up
+    // the second bound never evicts the first.
+    auto upper = [&](std::u16string_view chars, THighestUpper& highest) {
+        if (const auto cached = CachedUpper(locale, collator, chars)) {
+            return *cached;
+        }
+        FindHighestUpper(locale, collator, chars, highest);
+        return highest.Best();
     };
-    std::array<std::uint8_t, 1536> stackA;
-    std::array<std::uint8_t, 1536> stackB;
-    std::vector<std::uint8_t> heapA;
-    std::vector<std::uint8_t> heapB;
-    const auto upperA = highest(a, heapA, stackA);
-    const auto upperB = highest(b, heapB, stackB);
+    const std::span<const std::uint8_t> upperA = upper(a, highestA);
+    const std::span<const std::uint8_t> upperB = upper(b, highestB);
     return CompareUppers(upperA, upperB);
 }
 

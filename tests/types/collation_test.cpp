@@ -13,6 +13,7 @@
 
 #include "base/engine_error.h"
 #include "platform/text.h"
+#include "types/collation_bounds.h"
 
 namespace tdb {
 namespace {
@@ -632,6 +633,102 @@ TEST(CollationSettlements, PrefixRangesHoldEveryNameWithThePrefix) {
     std::cout << prefixes.size() << " prefixes; " << extraRanges << " ranges hold " << extraNames
               << " names that do not begin with the prefix; " << accentMisses
               << " names below a prefix that differs only by accents\n";
+}
+
+// ---------------------------------------------------------------- bounds met again
+
+TEST(CollationBoundCache, ABoundMetAgainCostsOneSortKeyPerComparison) {
+    const TTdbCollation& hu = Hungarian();
+    const TStrCmpOptions o = hu.Options();
+    const std::u16string names[] = {u"Szeged",       u"Bonnya",  u"Bonyhád",
+                                    u"Hosszúhetény", u"Zsámbék", u"Aba"};
+    const std::u16string known = Bound(u"Sz");
+    // Bounds whose tails begin contractions, whose completions cost keys of their own.
+    for (std::u16string_view prefix : {u"Sz", u"Bonn", u"Hossz", u"Dz", u"N", u""}) {
+        SCOPED_TRACE(ToUtf8(prefix));
+        const std::u16string bound = Bound(prefix);
+        const std::string ansiBound = hu.ToAnsi(bound);
+        (void)hu.Compare(names[0], bound, o);  // the first meeting works the bound out
+        const std::uint64_t before = collation_detail::SortKeysComputed();
+        for (const std::u16string& name : names) {
+            (void)hu.Compare(name, bound, o);
+            (void)hu.Compare(bound, name, o);
+            (void)hu.Compare(hu.ToAnsi(name), ansiBound, o);
+        }
+        EXPECT_EQ(collation_detail::SortKeysComputed() - before, 3 * std::size(names));
+        // Two bounds met before need no sort key at all.
+        const std::uint64_t beforeBounds = collation_detail::SortKeysComputed();
+        (void)hu.Compare(bound, known, o);
+        (void)TTdbCollation::Get(u"Hungarian_CS_AI").Compare(known, bound, scoCaseSensitive);
+        EXPECT_EQ(collation_detail::SortKeysComputed() - beforeBounds, 0u);
+    }
+}
+
+// Every comparison through the cache gives what working the bound out afresh gives: for
+// names and bounds that end inside, at and after (doubled) digraphs, in two locales that
+// share bound characters, while the cache keeps its bounds and while it keeps losing them.
+TEST(CollationBoundCache, AgreesWithWorkingEveryBoundOutAfresh) {
+    const std::vector<std::u16string> settlements = SettlementNames();
+    ASSERT_GT(settlements.size(), 3000u);
+    std::vector<std::u16string> names;
+    for (std::size_t i = 0; i < settlements.size(); i += 5) {
+        names.push_back(settlements[i]);
+    }
+    std::vector<std::u16string> prefixes = {u""};
+    for (std::u16string_view tail :
+         {u"c",  u"cs",  u"cc", u"ccs", u"d",  u"dz",  u"dzs", u"dd", u"ddz", u"ddzs", u"g", u"gy",
+          u"gg", u"ggy", u"l",  u"ly",  u"ll", u"lly", u"n",   u"ny", u"nn",  u"nny",  u"s", u"sz",
+          u"ss", u"ssz", u"t",  u"ty",  u"tt", u"tty", u"z",   u"zs", u"zz",  u"zzs",  u"ch"}) {
+        std::u16string capital(tail);
+        capital[0] = static_cast<char16_t>(capital[0] - u'a' + u'A');
+        for (std::u16string_view head : {u"Bo", u"Ho", u"Me", u"Ö"}) {
+            prefixes.push_back(std::u16string(head) + std::u16string(tail));
+        }
+        prefixes.push_back(capital);
+    }
+    for (std::size_t i = 0; i < settlements.size(); i += 97) {
+        for (std::size_t length = 1; length <= settlements[i].size(); length += 2) {
+            prefixes.push_back(settlements[i].substr(0, length));
+        }
+    }
+    std::u16string longPrefix;
+    for (int i = 0; i < 150; ++i) {
+        longPrefix += u"Sz";
+    }
+    prefixes.push_back(longPrefix);
+
+    // Hungarian in two option sets shares one locale; Czech reads other contractions.
+    const TTdbCollation* collations[] = {&Hungarian(), &TTdbCollation::Get(u"Hungarian_CS_AI"),
+                                         &TTdbCollation::Get(u"Czech")};
+    auto fresh = [](const TTdbCollation& c, std::u16string_view a, std::u16string_view b) {
+        const collation_detail::TBoundCacheBypass bypass;
+        return c.Compare(a, b, c.Options());
+    };
+    auto check = [&](const TTdbCollation& c, std::u16string_view a, std::u16string_view b) {
+        ASSERT_EQ(c.Compare(a, b, c.Options()), fresh(c, a, b))
+            << ToUtf8(c.Name()) << ": " << ToUtf8(a) << " / " << ToUtf8(b);
+    };
+    // Bound after bound, each against every name, as range searches meet them.
+    for (std::size_t p = 0; p < prefixes.size(); ++p) {
+        const std::u16string bound = Bound(prefixes[p]);
+        const std::u16string other = Bound(prefixes[(p * 7 + 3) % prefixes.size()]);
+        for (const TTdbCollation* c : collations) {
+            for (const std::u16string& name : names) {
+                check(*c, name, bound);
+            }
+            check(*c, bound, other);
+            check(*c, other, bound);
+            check(*c, bound, prefixes[p]);
+        }
+    }
+    // Name after name against every bound: more bounds than the cache keeps.
+    for (std::size_t n = 0; n < names.size(); n += 7) {
+        for (const std::u16string& prefix : prefixes) {
+            for (const TTdbCollation* c : collations) {
+                check(*c, Bound(prefix), names[n]);
+            }
+        }
+    }
 }
 
 // ---------------------------------------------------------------- case and code pages
