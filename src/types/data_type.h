@@ -108,7 +108,7 @@ public:
     }
 
     // Where the value's image lies: the referenced image, the owned buffer, or
-    // the inline bytes. Null for a string or blob cell without a buffer yet.
+    // the inline bytes. Null for a string cell without a buffer yet.
     std::uint8_t* Image() noexcept;
     const std::uint8_t* Image() const noexcept;
 
@@ -360,7 +360,7 @@ protected:
     // Where the value's image starts and where its indicator byte is (-1: none).
     std::int32_t NullByteOffset() const noexcept;
     std::int32_t ValueOffset() const noexcept;
-    // The image to read; null when a string or blob cell has none yet.
+    // The image to read; null when a string cell has none yet.
     const std::uint8_t* ReadImage(const TTdbDataValue& value) const noexcept;
     // The image to write, with the tag set on first use and the indicator
     // byte set to "present".

@@ -57,9 +57,10 @@ std::uint8_t* TTdbDataValue::Image() noexcept {
         case ctMemo:
         case ctWideString:
         case ctWideMemo:
-        case ctBlob:
             return nullptr;  // no buffer yet: an empty or NULL value
         default:
+            // Code 11 is also the Blob's 4-byte block reference, which lives
+            // inline; the Blob value itself reads its bytes only from a buffer.
             return FInline;
     }
 }

@@ -302,6 +302,39 @@ TEST(DataTypeImageTest, ZeroValuesReadAsNull) {
     EXPECT_FALSE(c->IsNull(v));
 }
 
+// The record keeps a Blob column as a 4-byte block number; a cell holds it
+// inline like any other fixed-size image, not in the blob's byte buffer.
+TEST(DataTypeImageTest, BlobBlockReferenceLivesInline) {
+    for (bool nullable : {false, true}) {
+        const TTdbDataType* ref = TTdbDataType::GetIntegerType(ctBlob, nullable, 6);
+        TTdbDataValue v;
+        ref->GetDefault(v);
+        EXPECT_EQ(ref->GetInteger(v), 0);
+        EXPECT_TRUE(ref->IsNull(v));  // block 0 is no blob
+        ref->SetInteger(v, 0x01020304);
+        EXPECT_EQ(ref->GetInteger(v), 0x01020304);
+        EXPECT_FALSE(ref->IsNull(v));
+        std::uint8_t image[4] = {};
+        ref->CopyTo(v, image);
+        EXPECT_EQ(std::vector<std::uint8_t>(image, image + 4),
+                  (std::vector<std::uint8_t>{4, 3, 2, 1}));
+        EXPECT_EQ(EngineCode([&] { ref->SetInteger(v, -1); }), 81);
+        EXPECT_EQ(ref->GetInteger(v), 0x01020304);
+        if (nullable) {
+            ref->SetNull(v);
+            EXPECT_TRUE(ref->IsNull(v));
+        }
+        // The Blob value type still keeps its bytes in a buffer of their own.
+        const TTdbDataType* blob = TTdbDataType::GetDataType(ctBlob, nullable, 6);
+        const std::uint8_t bytes[] = {9, 8, 7};
+        blob->SetBytes(v, bytes);
+        EXPECT_EQ(blob->GetSize(v), 3);
+        ref->SetInteger(v, 5);
+        EXPECT_EQ(ref->GetInteger(v), 5);
+        EXPECT_TRUE(blob->GetBytes(v).empty());
+    }
+}
+
 TEST(DataTypeImageTest, SetNullOnNotNullableRaises47) {
     TTdbDataValue v;
     std::u16string message;
