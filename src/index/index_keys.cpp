@@ -110,9 +110,16 @@ void StorePrefix(std::byte* p, std::int32_t prefixSize, std::int32_t length) noe
 }
 
 double LoadKeyDouble(const std::byte* p, std::int32_t avail) noexcept {
-    const double value = std::bit_cast<double>(LoadClamped<std::uint64_t>(p, avail));
-    // NaN would make the order intransitive; it sorts with +infinity, which key bounds use.
-    return std::isnan(value) ? std::numeric_limits<double>::infinity() : value;
+    return std::bit_cast<double>(LoadClamped<std::uint64_t>(p, avail));
+}
+
+// NaN answers false to every comparison and would make the order intransitive; like the data
+// types, keys take every NaN as one value above +infinity, which is also the open upper bound.
+int CompareKeyDoubles(double a, double b) noexcept {
+    if (std::isnan(a) || std::isnan(b)) {
+        return std::isnan(a) ? (std::isnan(b) ? 0 : 1) : -1;
+    }
+    return ThreeWay(a, b);
 }
 
 // Room for the longer UTF-16 strings of keys, one per side and thread: only a thread's first
@@ -186,7 +193,7 @@ int CompareValues(const std::byte* p1, const std::byte* p2, std::int32_t n1, std
         case ctSmallInt:
             return ThreeWay(LoadClamped<std::int16_t>(p1, n1), LoadClamped<std::int16_t>(p2, n2));
         case ctFloat:
-            return ThreeWay(LoadKeyDouble(p1, n1), LoadKeyDouble(p2, n2));
+            return CompareKeyDoubles(LoadKeyDouble(p1, n1), LoadKeyDouble(p2, n2));
         case ctTime:
             if (fieldSize - (hasNullByte ? 1 : 0) == 2) {
                 return ThreeWay(LoadClamped<std::int16_t>(p1, n1),
@@ -329,7 +336,7 @@ void SetKeyBound(const TTdbDataType* type, std::byte* image, std::int32_t imageS
         case ctFloat:
             type->SetReference(value, ImageOf(image));
             if (maximum) {
-                type->SetDouble(value, std::numeric_limits<double>::infinity());
+                type->SetDouble(value, std::numeric_limits<double>::quiet_NaN());
             } else if (type->GetNullable() && level >= kLevelKeyIndicator) {
                 type->SetNull(value);
             } else {

@@ -575,6 +575,11 @@ int TTdbFloatType::CompareTo(const TTdbDataValue& v1, const TTdbDataValue& v2,
     }
     double a = GetDouble(v1);
     double b = t2->GetDouble(v2);
+    // NaN answers false to every comparison, which would make it equal to
+    // everything; it is one value above +infinity instead, as in index keys.
+    if (std::isnan(a) || std::isnan(b)) {
+        return std::isnan(a) ? (std::isnan(b) ? kCompareEqual : kCompareGreater) : kCompareLess;
+    }
     // Equal within FPrecision significant digits.
     double sum = std::fabs(a) + std::fabs(b);
     double tolerance = FPrecision == 15 ? 1e-15 : std::pow(10.0, -FPrecision);

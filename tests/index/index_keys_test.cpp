@@ -254,6 +254,28 @@ TEST(IndexKeysOrder, EveryTypeAtEveryLevel) {
     }
 }
 
+// Keys order floats as the data types compare them: NaN equals NaN whatever its bits, and lies
+// above +infinity, so an open upper bound still covers it.
+TEST(IndexKeysOrder, FloatKeysPutNaNAboveInfinity) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    KeyTable t(6);
+    const std::int16_t col = t.Add(TTdbDataType::GetFloatType(true, 0, 6));
+    const TTdbSortDef def = t.Index({col});
+    const TBytes big = t.Entry(def, {Dbl(1e308)}, 5);
+    const TBytes infinity = t.Entry(def, {Dbl(inf)}, 5);
+    const TBytes quiet = t.Entry(def, {Dbl(nan)}, 2);
+    const TBytes negative = t.Entry(def, {Dbl(-nan)}, 3);
+    EXPECT_TRUE(t.Less(def, big, infinity));
+    EXPECT_TRUE(t.Less(def, infinity, quiet));
+    EXPECT_FALSE(t.Less(def, quiet, infinity));
+    bool unique = true;
+    EXPECT_TRUE(t.Less(def, quiet, negative, &unique));
+    EXPECT_FALSE(unique) << "every NaN is the same key";
+    const TBytes upper = t.Completed(def, 0, true, t.Record({Dbl(0)}), kMaxRecordNo);
+    EXPECT_TRUE(t.Less(def, negative, upper));
+}
+
 TEST(IndexKeysOrder, TrailingIndicatorDecidesOnlyForNullAtLevelsFourAndFive) {
     for (std::int16_t level : {4, 5}) {
         KeyTable t(level);

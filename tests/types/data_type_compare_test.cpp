@@ -2,6 +2,8 @@
 // mirroring, NULLs, collations, prefix bounds and wildcard matching.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "platform/exception.h"
 #include "types/data_type.h"
 
@@ -45,6 +47,45 @@ TEST(DataTypeCompareTest, NumbersAcrossKinds) {
     T(ctInteger)->SetNull(i);
     EXPECT_EQ(TTdbDataType::Compare(b, i, T(ctBigInt), T(ctInteger)), kCompareUndetermined);
     EXPECT_EQ(TTdbDataType::Compare(i, b, T(ctInteger), T(ctBigInt)), kCompareUndetermined);
+}
+
+// Sorting and filtering need one order: NaN equals NaN and lies above +infinity.
+TEST(DataTypeCompareTest, FloatsFormOneTotalOrderWithNaNOnTop) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Ranked {
+        double value;
+        int rank;
+    };
+    const Ranked values[] = {{-inf, 0},
+                             {-1e308, 1},
+                             {-1, 2},
+                             {-0.0, 3},
+                             {0.0, 3},
+                             {5, 4},
+                             {1e308, 5},
+                             {inf, 6},
+                             {nan, 7},
+                             {-nan, 7},
+                             {std::numeric_limits<double>::signaling_NaN(), 7}};
+    const TTdbDataType* f = T(ctFloat);
+    for (const Ranked& a : values) {
+        for (const Ranked& b : values) {
+            TTdbDataValue va, vb;
+            f->SetDouble(va, a.value);
+            f->SetDouble(vb, b.value);
+            const int expected = a.rank < b.rank   ? kCompareLess
+                                 : a.rank > b.rank ? kCompareGreater
+                                                   : kCompareEqual;
+            EXPECT_EQ(TTdbDataType::Compare(va, vb, f, f), expected) << a.value << " " << b.value;
+        }
+    }
+    // An integer meets NaN through the Float side, mirrored.
+    TTdbDataValue i, n;
+    T(ctInteger)->SetInteger(i, 5);
+    f->SetDouble(n, nan);
+    EXPECT_EQ(TTdbDataType::Compare(i, n, T(ctInteger), f), kCompareLess);
+    EXPECT_EQ(TTdbDataType::Compare(n, i, f, T(ctInteger)), kCompareGreater);
 }
 
 TEST(DataTypeCompareTest, EnumsWithIntegers) {
