@@ -82,6 +82,11 @@ std::int32_t DateToDayNumber(std::int32_t packed) noexcept {
     return static_cast<std::int32_t>(days + day);
 }
 
+std::int32_t MinDayNumber() noexcept {
+    static const std::int32_t min = DateToDayNumber(kMinPackedDate);
+    return min;
+}
+
 std::int32_t MaxDayNumber() noexcept {
     static const std::int32_t max = DateToDayNumber(kMaxPackedDate);
     return max;

@@ -53,7 +53,8 @@ std::int32_t DateToDayNumber(std::int32_t packed) noexcept;
 // The inverse of DateToDayNumber; day numbers below 1 or beyond 31 December
 // 9999 give the empty date 0.
 std::int32_t DayNumberToDate(std::int32_t dayNumber) noexcept;
-// The day number of kMaxPackedDate.
+// The day numbers of kMinPackedDate and kMaxPackedDate.
+std::int32_t MinDayNumber() noexcept;
 std::int32_t MaxDayNumber() noexcept;
 
 // Date first, then milliseconds; -1, 0 or 1. Raises tdb::Exception

@@ -21,6 +21,10 @@ inline int FromSign(int sign) noexcept {
     return sign < 0 ? kCompareLess : (sign > 0 ? kCompareGreater : kCompareEqual);
 }
 
+// Exact results of 64-bit arithmetic that overflowed, for naming them in messages.
+__extension__ typedef __int128 TWideInteger;
+std::u16string WideIntegerText(TWideInteger value);
+
 // Nearest integer, ties to even. Raises ETdbEngine 81 for values that no
 // 64-bit integer holds (named by TypeName).
 std::int64_t RoundToInt64(double v, const TTdbDataType* target);

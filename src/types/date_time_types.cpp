@@ -22,6 +22,12 @@ std::int64_t TotalMilliseconds(const TTdbTimeStamp& ts) {
     return static_cast<std::int64_t>(DateToDayNumber(ts.Date)) * kMsPerDay + ts.Time;
 }
 
+// A day number outside the calendar, named by Value.
+[[noreturn]] void RaiseDayRange(std::u16string value, const TTdbDataType* resultType) {
+    RaiseEngineError(81, {std::move(value), resultType->GetSqlName(), IntegerToText(MinDayNumber()),
+                          IntegerToText(MaxDayNumber())});
+}
+
 bool IsPlainDate(const TTdbDataType* t) {
     return t->GetColumnType() == ctDate;
 }
@@ -457,27 +463,30 @@ void TTdbDateTimeType::CalculateWith(TTdbDataBinaryOperator op, const TTdbDataVa
         resultType->SetTime(result, ticks);
         return;
     }
+    const std::int32_t base = DateToDayNumber(when->GetDate(whenValue));
     if (resultType->GetColumnType() == ctDate) {
-        std::int64_t days = number->GetInteger(numberValue);
-        std::int64_t day = DateToDayNumber(when->GetDate(whenValue)) + sign * days;
-        if (day < 1 || day > MaxDayNumber()) {
-            RaiseEngineError(81, {IntegerToText(day), resultType->GetSqlName(),
-                                  IntegerToText(DateToDayNumber(kMinPackedDate)),
-                                  IntegerToText(MaxDayNumber())});
+        // In 128 bits no day count, however large, overflows before the range check.
+        const detail::TWideInteger days = number->GetInteger(numberValue);
+        const detail::TWideInteger day = base + sign * days;
+        if (day < MinDayNumber() || day > MaxDayNumber()) {
+            RaiseDayRange(detail::WideIntegerText(day), resultType);
         }
         resultType->SetDate(result, DayNumberToDate(static_cast<std::int32_t>(day)));
         return;
     }
-    // Date or TimeStamp with a Float number of days, applied in milliseconds.
-    std::int64_t deltaMs = detail::RoundToInt64(
-        number->GetDouble(numberValue) * static_cast<double>(kMsPerDay), resultType);
-    std::int64_t total = TotalMilliseconds(when->GetTimeStamp(whenValue)) + sign * deltaMs;
+    // Date or TimeStamp with a Float number of days, applied in milliseconds. A count
+    // beyond the whole calendar is out of range before it is scaled, so that the
+    // milliseconds below stay far inside 64 bits.
+    const double days = sign * number->GetDouble(numberValue);
+    if (!(std::fabs(days) <= static_cast<double>(MaxDayNumber()))) {
+        RaiseDayRange(FloatToText(base + days), resultType);
+    }
+    std::int64_t deltaMs = detail::RoundToInt64(days * static_cast<double>(kMsPerDay), resultType);
+    std::int64_t total = TotalMilliseconds(when->GetTimeStamp(whenValue)) + deltaMs;
     std::int64_t day = total >= 0 ? total / kMsPerDay : -((-total + kMsPerDay - 1) / kMsPerDay);
     std::int64_t ms = total - day * kMsPerDay;
-    if (day < 1 || day > MaxDayNumber()) {
-        RaiseEngineError(
-            81, {IntegerToText(day), resultType->GetSqlName(),
-                 IntegerToText(DateToDayNumber(kMinPackedDate)), IntegerToText(MaxDayNumber())});
+    if (day < MinDayNumber() || day > MaxDayNumber()) {
+        RaiseDayRange(IntegerToText(day), resultType);
     }
     resultType->SetTimeStamp(
         result, {DayNumberToDate(static_cast<std::int32_t>(day)), static_cast<std::int32_t>(ms)});
@@ -490,9 +499,7 @@ void TTdbDateTimeType::CalculateWith(TTdbDataUnaryOperator op, const TTdbDataVal
     }
     std::int32_t day = DateToDayNumber(GetDate(v)) + 1;
     if (day > MaxDayNumber()) {
-        RaiseEngineError(
-            81, {IntegerToText(day), resultType->GetSqlName(),
-                 IntegerToText(DateToDayNumber(kMinPackedDate)), IntegerToText(MaxDayNumber())});
+        RaiseDayRange(IntegerToText(day), resultType);
     }
     resultType->SetDate(result, DayNumberToDate(day));
 }

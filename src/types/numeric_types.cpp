@@ -415,11 +415,17 @@ const TTdbDataType* TTdbIntegerType::GetResultDataTypeWith(TTdbDataBinaryOperato
 
 namespace {
 
-[[noreturn]] void RaiseResultRange(const TTdbDataType* resultType) {
-    // The exact result left the 64-bit range: report it against the result type.
-    RaiseEngineError(81, {u"?", resultType->GetSqlName(),
-                          IntegerToText(std::numeric_limits<std::int64_t>::min()),
-                          IntegerToText(std::numeric_limits<std::int64_t>::max())});
+// The exact result left the 64-bit range: report it against the result type.
+[[noreturn]] void RaiseResultRange(const TTdbDataType* resultType, detail::TWideInteger exact) {
+    std::int64_t lo = std::numeric_limits<std::int64_t>::min();
+    std::int64_t hi = std::numeric_limits<std::int64_t>::max();
+    if (resultType->IsIntegerFamily()) {
+        auto* integer = static_cast<const TTdbIntegerType*>(resultType);
+        lo = integer->GetRangeMin();
+        hi = integer->GetRangeMax();
+    }
+    RaiseEngineError(81, {detail::WideIntegerText(exact), resultType->GetSqlName(),
+                          IntegerToText(lo), IntegerToText(hi)});
 }
 
 }  // namespace
@@ -437,17 +443,17 @@ void TTdbIntegerType::CalculateWith(TTdbDataBinaryOperator op, const TTdbDataVal
     switch (op) {
         case TTdbDataBinaryOperator::Add:
             if (__builtin_add_overflow(a, b, &r)) {
-                RaiseResultRange(resultType);
+                RaiseResultRange(resultType, detail::TWideInteger{a} + b);
             }
             break;
         case TTdbDataBinaryOperator::Subtract:
             if (__builtin_sub_overflow(a, b, &r)) {
-                RaiseResultRange(resultType);
+                RaiseResultRange(resultType, detail::TWideInteger{a} - b);
             }
             break;
         case TTdbDataBinaryOperator::Multiply:
             if (__builtin_mul_overflow(a, b, &r)) {
-                RaiseResultRange(resultType);
+                RaiseResultRange(resultType, detail::TWideInteger{a} * b);
             }
             break;
         case TTdbDataBinaryOperator::Divide:
@@ -466,7 +472,7 @@ void TTdbIntegerType::CalculateWith(TTdbDataBinaryOperator op, const TTdbDataVal
                     r = 0;
                     break;
                 }
-                RaiseResultRange(resultType);
+                RaiseResultRange(resultType, -detail::TWideInteger{a});
             }
             r = op == TTdbDataBinaryOperator::IntDivide ? a / b : a % b;
             break;
@@ -486,13 +492,13 @@ void TTdbIntegerType::CalculateWith(TTdbDataUnaryOperator op, const TTdbDataValu
     switch (op) {
         case TTdbDataUnaryOperator::Negate:
             if (a == std::numeric_limits<std::int64_t>::min()) {
-                RaiseResultRange(resultType);
+                RaiseResultRange(resultType, -detail::TWideInteger{a});
             }
             resultType->SetInteger(result, -a);
             return;
         case TTdbDataUnaryOperator::Successor:
             if (a == std::numeric_limits<std::int64_t>::max()) {
-                RaiseResultRange(resultType);
+                RaiseResultRange(resultType, detail::TWideInteger{a} + 1);
             }
             resultType->SetInteger(result, a + 1);
             return;

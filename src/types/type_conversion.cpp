@@ -111,6 +111,22 @@ double DoubleOf(const TTdbDataValue& fromValue, const TTdbDataType* from) {
 
 }  // namespace
 
+std::u16string WideIntegerText(TWideInteger value) {
+    // Negating in unsigned arithmetic keeps the smallest value well defined.
+    __extension__ typedef unsigned __int128 TMagnitude;
+    TMagnitude magnitude =
+        value < 0 ? TMagnitude{0} - static_cast<TMagnitude>(value) : static_cast<TMagnitude>(value);
+    std::u16string text;
+    do {
+        text.insert(text.begin(), static_cast<char16_t>(u'0' + static_cast<int>(magnitude % 10)));
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) {
+        text.insert(text.begin(), u'-');
+    }
+    return text;
+}
+
 std::int64_t RoundToInt64(double v, const TTdbDataType* target) {
     if (!std::isfinite(v) || v >= kTwoTo63 || v < -kTwoTo63) {
         RaiseOutOfRange(FloatToText(v), target,

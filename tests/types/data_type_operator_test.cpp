@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 
 #include "base/engine_error.h"
 #include "platform/exception.h"
@@ -141,6 +142,100 @@ TEST(DataTypeOperatorTest, FloatAndDateArithmetic) {
     EXPECT_EQ(T(ctTime)->GetTime(r), 30 * kTicksPerMinute);
     TTdbDataType::Calculate(Op::Subtract, r, a, d2, T(ctTime), T(ctTime));
     EXPECT_EQ(T(ctFloat)->GetDouble(d2), -1350.0);
+}
+
+std::u16string EngineMessage(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const ETdbEngine& e) {
+        return e.Message();
+    }
+    return {};
+}
+
+// A 64-bit result that overflows names its exact value, which no 64-bit integer holds.
+TEST(DataTypeOperatorTest, OverflowMessagesNameTheExactResult) {
+    const TTdbDataType* big = T(ctBigInt);
+    TTdbDataValue max, min, two, minusOne, r;
+    big->SetInteger(max, INT64_MAX);
+    big->SetInteger(min, INT64_MIN);
+    big->SetInteger(two, 2);
+    big->SetInteger(minusOne, -1);
+    const std::u16string range =
+        u" of type BigInt exceeds the allowed range from -9223372036854775808 to "
+        u"9223372036854775807";
+    struct Case {
+        const char* what;
+        std::function<void()> action;
+        std::u16string value;
+    };
+    const Case cases[] = {
+        {"max + 1", [&] { TTdbDataType::Calculate(Op::Add, max, two, r, big, big); },
+         u"9223372036854775809"},
+        {"min - 2", [&] { TTdbDataType::Calculate(Op::Subtract, min, two, r, big, big); },
+         u"-9223372036854775810"},
+        {"max * max", [&] { TTdbDataType::Calculate(Op::Multiply, max, max, r, big, big); },
+         u"85070591730234615847396907784232501249"},
+        {"min div -1", [&] { TTdbDataType::Calculate(Op::IntDivide, min, minusOne, r, big, big); },
+         u"9223372036854775808"},
+        {"-min", [&] { TTdbDataType::Calculate(Unary::Negate, min, r, big); },
+         u"9223372036854775808"},
+        {"succ max", [&] { TTdbDataType::Calculate(Unary::Successor, max, r, big); },
+         u"9223372036854775808"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(EngineMessage(c.action), u"Value " + c.value + range) << c.what;
+    }
+}
+
+// Day arithmetic checks its operands before computing, so that no operand is
+// large enough to overflow on the way to the range check.
+TEST(DataTypeOperatorTest, DateArithmeticWithHugeOperandsIsOutOfRange) {
+    const TTdbDataType* date = T(ctDate);
+    const TTdbDataType* stamp = T(ctTimeStamp);
+    TTdbDataValue d, ts, n, r;
+    date->SetDate(d, PackDate(2015, 3, 2));
+    stamp->SetTimeStamp(ts, {PackDate(2015, 3, 2), 1000});
+    struct Case {
+        const char* what;
+        const TTdbDataType* when;
+        const TTdbDataValue* value;
+        const TTdbDataType* number;
+        std::function<void()> setNumber;
+        Op op;
+    };
+    const Case cases[] = {
+        {"date + bigint max", date, &d, T(ctBigInt), [&] { T(ctBigInt)->SetInteger(n, INT64_MAX); },
+         Op::Add},
+        {"date - bigint min", date, &d, T(ctBigInt), [&] { T(ctBigInt)->SetInteger(n, INT64_MIN); },
+         Op::Subtract},
+        {"date + bigint min", date, &d, T(ctBigInt), [&] { T(ctBigInt)->SetInteger(n, INT64_MIN); },
+         Op::Add},
+        {"stamp + 1.07e11 days", stamp, &ts, T(ctFloat), [&] { T(ctFloat)->SetDouble(n, 1.07e11); },
+         Op::Add},
+        {"stamp - 1.06e11 days", stamp, &ts, T(ctFloat), [&] { T(ctFloat)->SetDouble(n, 1.06e11); },
+         Op::Subtract},
+        {"date + 1.06e11 days", date, &d, T(ctFloat), [&] { T(ctFloat)->SetDouble(n, 1.06e11); },
+         Op::Add},
+        {"date + NaN days", date, &d, T(ctFloat),
+         [&] { T(ctFloat)->SetDouble(n, std::numeric_limits<double>::quiet_NaN()); }, Op::Add},
+        {"date + 3652060 days", date, &d, T(ctInteger),
+         [&] { T(ctInteger)->SetInteger(n, 3652060); }, Op::Add},
+        {"date - 736000 days", date, &d, T(ctInteger), [&] { T(ctInteger)->SetInteger(n, 736000); },
+         Op::Subtract},
+    };
+    for (const Case& c : cases) {
+        c.setNumber();
+        EXPECT_EQ(
+            EngineCode([&] { TTdbDataType::Calculate(c.op, *c.value, n, r, c.when, c.number); }),
+            81)
+            << c.what;
+    }
+    // Within range the same arithmetic still works.
+    T(ctFloat)->SetDouble(n, -0.5);
+    TTdbDataType::Calculate(Op::Add, ts, n, r, stamp, T(ctFloat));
+    EXPECT_EQ(stamp->GetTimeStamp(r).Date, PackDate(2015, 3, 1));
+    EXPECT_EQ(stamp->GetTimeStamp(r).Time, 43201000);
 }
 
 TEST(DataTypeOperatorTest, StringConcatenationAndCase) {
