@@ -43,7 +43,8 @@ int DaysInMonth(int year, int month) noexcept {
 }
 
 bool IsValidDate(int year, int month, int day) noexcept {
-    return year >= 0 && year <= kMaxYear && day >= 1 && day <= DaysInMonth(year, month);
+    // Year 0 takes part in day numbers but is no date of its own.
+    return year >= 1 && year <= kMaxYear && day >= 1 && day <= DaysInMonth(year, month);
 }
 
 bool IsValidPackedDate(std::int32_t packed) noexcept {

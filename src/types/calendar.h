@@ -40,7 +40,7 @@ inline constexpr std::size_t kGuidImageSize = 16;
 bool IsLeapYear(int year) noexcept;
 // 0 outside months 1..12.
 int DaysInMonth(int year, int month) noexcept;
-// Year 0..9999, month 1..12, day within the month.
+// Year 1..9999, month 1..12, day within the month.
 bool IsValidDate(int year, int month, int day) noexcept;
 bool IsValidPackedDate(std::int32_t packed) noexcept;
 

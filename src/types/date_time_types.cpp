@@ -168,8 +168,9 @@ void TTdbDateTimeType::SetTime(TTdbDataValue& value, std::int64_t ticks) const {
     if (FColumnType != ctTime) {
         TTdbDataType::SetTime(value, ticks);
     }
-    // 24:00 itself is a valid time of day in texts, so it may be stored too.
-    if (ticks < 0 || ticks > kTicksPerDay) {
+    // Texts may say 24:00, but a time of day ends before it: the end of the day
+    // is the next day's start, which only a time stamp can hold.
+    if (ticks < 0 || ticks > kMaxTimeTicks) {
         RaiseRange(ticks, 0, kMaxTimeTicks);
     }
     std::uint8_t* image = WriteImage(value) + ValueOffset();
@@ -224,6 +225,10 @@ void TTdbDateTimeType::SetTimeStamp(TTdbDataValue& value, const TTdbTimeStamp& v
     }
     if (v.Time < 0 || v.Time >= kMillisecondsPerDay) {
         RaiseRange(v.Time, 0, kMillisecondsPerDay - 1);
+    }
+    // The empty date is NULL; a time on it would be neither NULL nor a moment.
+    if (v.Date == 0 && v.Time != 0) {
+        RaiseRange(v.Time, 0, 0);
     }
     std::uint8_t* image = WriteImage(value);
     StoreLE<std::int32_t>(image, v.Date);

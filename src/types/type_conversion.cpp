@@ -33,8 +33,8 @@ std::int64_t CheckedMultiply(std::int64_t a, std::int64_t b, const TTdbDataType*
 // A day number turned into a packed date; outside the calendar is an error,
 // not silently the empty date.
 std::int32_t DayToDate(std::int64_t day, const TTdbDataType* target) {
-    if (day < 1 || day > MaxDayNumber()) {
-        RaiseOutOfRange(IntegerToText(day), target, IntegerToText(DateToDayNumber(kMinPackedDate)),
+    if (day < MinDayNumber() || day > MaxDayNumber()) {
+        RaiseOutOfRange(IntegerToText(day), target, IntegerToText(MinDayNumber()),
                         IntegerToText(MaxDayNumber()));
     }
     return DayNumberToDate(static_cast<std::int32_t>(day));

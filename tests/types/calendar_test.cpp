@@ -45,6 +45,8 @@ TEST(CalendarTest, LeapYearsAndMonthLengths) {
     EXPECT_FALSE(IsValidDate(2020, 1, 0));
     EXPECT_FALSE(IsValidDate(10000, 1, 1));
     EXPECT_FALSE(IsValidDate(-1, 1, 1));
+    EXPECT_FALSE(IsValidDate(0, 1, 1));  // year 0 only counts days
+    EXPECT_TRUE(IsValidDate(1, 1, 1));
 }
 
 TEST(CalendarTest, PacksYearMonthAndDayIntoBitFields) {

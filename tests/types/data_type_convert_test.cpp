@@ -170,6 +170,77 @@ TEST(DataTypeConvertTest, DatesTimesAndNumbers) {
     EXPECT_EQ(T(ctDate)->GetDate(d), PackDate(2020, 5, 6));
 }
 
+// The calendar starts on 1 January of year 1, a time of day ends before 24:00,
+// and the empty date carries no time. Whatever would leave those ranges is
+// refused with 81 and the cell keeps what it held.
+TEST(DataTypeConvertTest, ValuesOutsideTheCalendarAndTheDayAreRefused) {
+    const TTdbDataType* date = T(ctDate);
+    const TTdbDataType* stamp = T(ctTimeStamp);
+    const TTdbDataType* minutes = TTdbDataType::GetDateTimeType(ctTime, true, 2, 6);
+    const TTdbDataType* millis = T(ctTime);
+    TTdbDataValue d, ts, tm, tms, source;
+    date->SetDate(d, PackDate(2020, 5, 6));
+    stamp->SetTimeStamp(ts, {PackDate(2020, 5, 6), 7});
+    minutes->SetTime(tm, kTicksPerHour);
+    millis->SetTime(tms, kTicksPerHour);
+    struct Case {
+        const char* what;
+        std::function<void()> action;
+    };
+    const Case cases[] = {
+        {"year 0 date", [&] { date->SetDate(d, PackDate(0, 12, 31)); }},
+        {"year 0 stamp",
+         [&] {
+             stamp->SetTimeStamp(ts, {PackDate(0, 6, 1), 0});
+         }},
+        {"time on the empty date",
+         [&] {
+             stamp->SetTimeStamp(ts, {0, 5});
+         }},
+        {"24:00 in minutes", [&] { minutes->SetTime(tm, kTicksPerDay); }},
+        {"24:00 in milliseconds", [&] { millis->SetTime(tms, kTicksPerDay); }},
+        {"24:00 as text", [&] { millis->ConvertFromString(tms, u"24:00"); }},
+        {"day 366 into a date",
+         [&] {
+             T(ctInteger)->SetInteger(source, 366);
+             TTdbDataType::Convert(source, d, T(ctInteger), date, true);
+         }},
+        {"day 1.5 into a stamp",
+         [&] {
+             T(ctFloat)->SetDouble(source, 1.5);
+             TTdbDataType::Convert(source, ts, T(ctFloat), stamp, true);
+         }},
+        {"1440 minutes into a time",
+         [&] {
+             T(ctInteger)->SetInteger(source, 1440);
+             TTdbDataType::Convert(source, tm, T(ctInteger), minutes, true);
+         }},
+    };
+    for (const Case& c : cases) {
+        std::int16_t code = 0;
+        EngineMessage(c.action, &code);
+        EXPECT_EQ(code, 81) << c.what;
+    }
+    EXPECT_EQ(date->GetDate(d), PackDate(2020, 5, 6));
+    EXPECT_EQ(stamp->GetTimeStamp(ts).Date, PackDate(2020, 5, 6));
+    EXPECT_EQ(stamp->GetTimeStamp(ts).Time, 7);
+    EXPECT_EQ(minutes->GetTime(tm), kTicksPerHour);
+    EXPECT_EQ(millis->GetTime(tms), kTicksPerHour);
+    // A year written as 0000 is no date.
+    EXPECT_EQ(FailureText<EConvertError>([&] { date->ConvertFromString(d, u"1.1.0000"); }),
+              u"\"1.1.0000\" is not a valid date");
+
+    // The edges themselves stay valid.
+    date->SetDate(d, kMinPackedDate);
+    stamp->SetTimeStamp(ts, {0, 0});
+    EXPECT_TRUE(stamp->IsNull(ts));
+    millis->SetTime(tms, kMaxTimeTicks);
+    EXPECT_EQ(millis->GetTime(tms), kTicksPerDay - kTicksPerMillisecond);
+    T(ctInteger)->SetInteger(source, 367);
+    TTdbDataType::Convert(source, d, T(ctInteger), date, true);
+    EXPECT_EQ(date->GetDate(d), kMinPackedDate);
+}
+
 TEST(DataTypeConvertTest, StringsAreCutAndRecoded) {
     const TTdbDataType* s5 = TTdbDataType::GetStringType(ctString, false, 5, u"", 6);
     const TTdbDataType* s10 = TTdbDataType::GetStringType(ctString, false, 10, u"", 6);
