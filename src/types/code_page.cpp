@@ -4,6 +4,7 @@
 
 #include <unicode/ucnv.h>
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -82,6 +83,33 @@ std::uint16_t DefaultAnsiCodePage(std::string_view language, std::string_view sc
         }
     }
     return 1252;
+}
+
+std::size_t CharacterPrefixLength(std::uint16_t codePage, std::string_view ansi,
+                                  std::size_t limit) {
+    if (ansi.size() <= limit) {
+        return ansi.size();
+    }
+    UConverter& converter = ThreadConverter(codePage);
+    if (ucnv_getMaxCharSize(&converter) == 1) {
+        return limit;
+    }
+    // Characters are stepped over one by one: whether a byte starts a character depends on
+    // the bytes before it. No character of a code page is longer than four bytes.
+    const char* const start = ansi.data();
+    const char* const end = start + std::min(ansi.size(), limit + 4);
+    const char* next = start;
+    std::size_t boundary = 0;
+    while (next < end) {
+        UErrorCode status = U_ZERO_ERROR;
+        ucnv_getNextUChar(&converter, &next, end, &status);
+        const auto after = static_cast<std::size_t>(next - start);
+        if (U_FAILURE(status) || after > limit) {
+            break;
+        }
+        boundary = after;
+    }
+    return boundary;
 }
 
 TCodePage::TCodePage(std::uint16_t number) : number_(number) {

@@ -16,6 +16,10 @@ namespace tdb {
 // their own get 1252, the code page of the built-in collation.
 std::uint16_t DefaultAnsiCodePage(std::string_view language, std::string_view script);
 
+// The length of the longest start of Ansi, at most Limit bytes, that ends between two
+// characters of the code page: a double-byte character is kept whole or not at all.
+std::size_t CharacterPrefixLength(std::uint16_t codePage, std::string_view ansi, std::size_t limit);
+
 // One ANSI code page. Immutable after construction and safe to share between threads:
 // single-byte code pages widen through a table, the others through a converter that
 // each thread opens for itself.

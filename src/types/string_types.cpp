@@ -7,6 +7,7 @@
 
 #include "base/byte_image.h"
 #include "base/engine_error.h"
+#include "types/code_page.h"
 #include "types/data_type.h"
 #include "types/data_type_internal.h"
 
@@ -555,7 +556,10 @@ std::u16string TTdbAnsiStringType::GetSqlName() const {
 
 void TTdbAnsiStringType::SetAnsiString(TTdbDataValue& value, std::string_view v) const {
     if (v.size() > static_cast<std::size_t>(FMaxLength)) {
-        v = v.substr(0, static_cast<std::size_t>(FMaxLength));  // cut silently
+        // Cut silently, but in a double-byte code page never inside a character.
+        const auto limit = static_cast<std::size_t>(FMaxLength);
+        v = v.substr(
+            0, FHasWideTable ? limit : CharacterPrefixLength(FCollation->AnsiCodePage(), v, limit));
     }
     std::string copy;
     if (!value.IsReference() && Overlaps(v.data(), v.size(), value.Image(), value.Capacity())) {

@@ -272,6 +272,36 @@ TEST(DataTypeConvertTest, StringsAreCutAndRecoded) {
     EXPECT_EQ(T(ctDate)->GetDate(n), PackDate(2015, 3, 2));
 }
 
+// In a double-byte code page the maximum length counts bytes; text is cut
+// before a character that no longer fits, never between its two bytes.
+TEST(DataTypeConvertTest, DoubleByteTextIsCutAtCharacterBoundaries) {
+    struct Case {
+        std::int32_t length;
+        std::u16string text;
+        std::u16string kept;
+    };
+    const Case cases[] = {
+        {3, u"\u65E5\u672C\u8A9E", u"\u65E5"},
+        {4, u"\u65E5\u672C\u8A9E", u"\u65E5\u672C"},
+        {3, u"a\u65E5\u672C", u"a\u65E5"},
+        {2, u"ab\u65E5", u"ab"},
+        {1, u"\u65E5", u""},
+        // Half-width katakana take one byte each.
+        {3, u"\uFF76\uFF85\u65E5", u"\uFF76\uFF85"},
+    };
+    for (const Case& c : cases) {
+        const TTdbDataType* s =
+            TTdbDataType::GetStringType(ctString, true, c.length, u"Japanese", 6);
+        TTdbDataValue v;
+        s->SetWideString(v, c.text);
+        EXPECT_EQ(s->GetWideString(v), c.kept) << c.length;
+        // The same bytes given directly are cut alike.
+        const std::string bytes = s->GetAnsiString(v);
+        s->SetAnsiString(v, TTdbCollation::Get(u"Japanese").ToAnsi(c.text));
+        EXPECT_EQ(s->GetAnsiString(v), bytes) << c.length;
+    }
+}
+
 TEST(DataTypeConvertTest, TextFormsOfTypes) {
     TTdbDataValue v;
     const TTdbDataType* b = T(ctBoolean);
