@@ -705,7 +705,8 @@ public:
     // Of a column image of this type.
     std::int32_t GetLength(const void* image) const noexcept;
     // Turns the value into its prefix bound by appending one NUL, when there
-    // is room below the maximum length.
+    // is room below the maximum length; an empty cell becomes the bound of the
+    // empty string. Raises tdb::Exception for a cell of another kind.
     void GetMaximumFill(TTdbDataValue& value) const;
     // Wildcard match of Value against Pattern (of OtherType, a string type);
     // false when either is NULL.

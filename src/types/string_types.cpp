@@ -338,6 +338,15 @@ std::int32_t TTdbStringType::GetLength(const void* image) const noexcept {
 }
 
 void TTdbStringType::GetMaximumFill(TTdbDataValue& value) const {
+    if (value.IsEmpty()) {
+        std::uint8_t* chars = PrepareChars(value, 1);
+        std::memset(chars, 0, static_cast<std::size_t>(FCharSize));
+        return;
+    }
+    // Only the kind that wrote an image knows where its prefix and characters lie.
+    if (value.ColumnType() != FColumnType) {
+        RaisePlain(FCharSize == 2 ? u"Is not a wide string." : u"Is not an ANSI string.");
+    }
     if (IsNull(value)) {
         return;
     }
@@ -345,18 +354,13 @@ void TTdbStringType::GetMaximumFill(TTdbDataValue& value) const {
     if (length >= FMaxLength) {
         return;
     }
-    if (value.IsReference() || value.ColumnType() == FColumnType) {
-        if (!value.IsReference()) {
-            value.ReserveBuffer(BufferBytes(length + 1));
-        }
-        std::uint8_t* image = value.Image();
-        StorePrefix(image + PrefixOffset(), FPrefixSize, length + 1);
-        std::memset(image + PrefixOffset() + FPrefixSize + length * FCharSize, 0,
-                    static_cast<std::size_t>(FCharSize));
-        return;
+    if (!value.IsReference()) {
+        value.ReserveBuffer(BufferBytes(length + 1));
     }
-    std::uint8_t* chars = PrepareChars(value, 1);
-    std::memset(chars, 0, static_cast<std::size_t>(FCharSize));
+    std::uint8_t* image = value.Image();
+    StorePrefix(image + PrefixOffset(), FPrefixSize, length + 1);
+    std::memset(image + PrefixOffset() + FPrefixSize + length * FCharSize, 0,
+                static_cast<std::size_t>(FCharSize));
 }
 
 bool TTdbStringType::Matches(const TTdbDataValue& value, const TTdbDataValue& pattern,

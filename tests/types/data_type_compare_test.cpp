@@ -189,6 +189,42 @@ TEST(DataTypeCompareTest, PrefixBounds) {
     EXPECT_EQ(two->GetLength(plain), 2);
 }
 
+// A cell's image can be read only through the kind that wrote it; a cell of
+// another kind is refused and keeps its value instead of becoming the empty bound.
+TEST(DataTypeCompareTest, PrefixBoundOfAnotherKindIsRefused) {
+    const TTdbStringType* ansi = Str(ctString);
+    const TTdbStringType* wide = Str(ctWideString);
+    const TTdbStringType* memo = static_cast<const TTdbStringType*>(T(ctMemo));
+    struct Case {
+        const TTdbStringType* holder;
+        const TTdbStringType* filler;
+        const char16_t* failure;
+    };
+    for (const Case& c :
+         {Case{wide, ansi, u"Is not an ANSI string."}, Case{ansi, wide, u"Is not a wide string."},
+          Case{memo, ansi, u"Is not an ANSI string."}}) {
+        TTdbDataValue v;
+        c.holder->SetWideString(v, u"Buda");
+        std::u16string failure;
+        try {
+            c.filler->GetMaximumFill(v);
+        } catch (const Exception& e) {
+            failure = e.Message();
+        }
+        EXPECT_EQ(failure, c.failure);
+        EXPECT_EQ(c.holder->GetWideString(v), u"Buda");
+    }
+    TTdbDataValue i;
+    T(ctInteger)->SetInteger(i, 7);
+    EXPECT_THROW(ansi->GetMaximumFill(i), Exception);
+    EXPECT_EQ(T(ctInteger)->GetInteger(i), 7);
+    // An empty cell becomes the bound of the empty string, as a value of the kind would.
+    TTdbDataValue empty, plain;
+    wide->GetMaximumFill(empty);
+    wide->SetWideString(plain, u"\uFFFF");
+    EXPECT_EQ(TTdbDataType::Compare(empty, plain, wide, wide), kCompareGreater);
+}
+
 TEST(DataTypeCompareTest, WildcardMatching) {
     const TTdbStringType* s = Str(ctString);
     const TTdbStringType* w = Str(ctWideString);
