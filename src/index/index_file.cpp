@@ -27,6 +27,7 @@ constexpr std::int16_t kErrUnknown = 52;
 constexpr std::int16_t kErrTooManyLevels = 61;
 constexpr std::int16_t kErrWriting = 90;
 constexpr std::int16_t kErrReading = 91;
+constexpr std::int16_t kErrCorrupt = 95;
 
 constexpr std::int32_t kMagicSize = 6;  // magic and version in front of the tree header
 constexpr std::int32_t kOldHeaderSize = 14;
@@ -139,6 +140,8 @@ std::int16_t TTdbIndexFile::SetIndexDefinition(const TTdbSortDef& indexDef) {
     for (int i = 0; i < FIndexDef.LevelCount; ++i)
         stringKey = stringKey || IsStringType(FIndexDef.Items[static_cast<std::size_t>(i)].ColumnType);
     FIndexDef.IsVarSize = FVersion >= 6 && stringKey;
+    // Known from here on: a table sizes the pages of an index before it creates the file.
+    UpdateEntrySize(FVersion);
     Succeed();
     return 0;
 }
@@ -179,6 +182,14 @@ std::span<std::byte> TTdbIndexFile::GetWorkInfo(int index) {
 
 std::int32_t TTdbIndexFile::CalcPageSizeForCapacity(std::int64_t capacity) const {
     return TTdbBTree::CalcPageSizeFor(Version(), IndSize(), capacity);
+}
+
+void TTdbIndexFile::UpdateEntrySize(std::int16_t version) {
+    const bool bPlusTree = version >= 6 && FIndexDef.IsVarSize;
+    if (FIndexDef.IsCalculated && !bPlusTree)
+        FIndexDef.SetSize(kTdbIndexRecordRefSize + FIndexDef.GetKeySize(version));
+    else if (!FIndexDef.IsCalculated)
+        FIndexDef.UpdateSize(version);
 }
 
 // ---- The header page ----
@@ -351,7 +362,10 @@ void TTdbIndexFile::OpenFile() {
             RaiseInconsistent(Name());
         FTree = MakeTree(bPlusTree, storedVersion, kMagicSize);
     } else {
-        FTree = MakeTree(false, 1, 0);
+        // Files without a magic carry no version either: the table's level tells whether the
+        // tree keeps a free list (level 3) or none (levels 1 and 2).
+        const std::int16_t version = FTableLevel >= 1 && FTableLevel <= 3 ? FTableLevel : 1;
+        FTree = MakeTree(false, version, 0);
     }
     FTree->Open(&FIndexDef);
     FHeaderPage = FStorage->CreatePageSite();
@@ -391,10 +405,7 @@ std::int16_t TTdbIndexFile::NewStorage(std::int16_t version, std::int32_t pageSi
     try {
         FStorage->NewStorage();
         const bool bPlusTree = version >= 6 && FIndexDef.IsVarSize;
-        if (FIndexDef.IsCalculated && !bPlusTree)
-            FIndexDef.SetSize(kTdbIndexRecordRefSize + FIndexDef.GetKeySize(version));
-        else if (!FIndexDef.IsCalculated)
-            FIndexDef.UpdateSize(version);
+        UpdateEntrySize(version);
         FTree = MakeTree(bPlusTree, version, version >= 4 ? kMagicSize : 0);
         if (auto* bTree = dynamic_cast<TTdbBTree*>(FTree.get()))
             bTree->SetItemSize(IndSize());
@@ -411,6 +422,9 @@ std::int16_t TTdbIndexFile::NewStorage(std::int16_t version, std::int32_t pageSi
         WriteDefinition();
         FItemCount = 0;
         WriteItemCount();
+        // An Undo before the first flush of the caller must find the header on disk: rolled
+        // back, page 0 would lose its magic and definition and the file never open again.
+        FStorage->Flush();
     } catch (...) {
         const std::int16_t result = FailFromException(kErrCannotInsert, Name());
         CloseFile();
@@ -519,6 +533,19 @@ int TTdbIndexFile::Suche_Index(std::span<std::byte> key) {
 
 std::int32_t TTdbIndexFile::CalcItemSequenceNo(std::span<const std::byte> key) {
     return std::max(Run(kErrReading, [&] { return FTree->CalcItemSequenceNo(key); }), 0);
+}
+
+std::int16_t TTdbIndexFile::Check(std::int32_t& itemCount, std::int32_t& wrongSortCount) {
+    itemCount = 0;
+    wrongSortCount = 0;
+    return static_cast<std::int16_t>(Run(kErrCorrupt, [&] {
+        FTree->Check(itemCount, wrongSortCount);
+        // A tree that lost entries (a page written short) still walks in order; only the count
+        // kept beside it tells.
+        if (itemCount != FHeaderPage->ReadInt32(ItemCountOffset()))
+            RaiseEngineError(kErrCorrupt, {Name()});
+        return 0;
+    }));
 }
 
 std::int16_t TTdbIndexFile::Add_Index(std::span<const std::byte> item) {

@@ -80,6 +80,10 @@ public:
     // 0 after a failure.
     std::int32_t CalcItemSequenceNo(std::span<const std::byte> key);
 
+    // Walks the whole tree: how many entries it holds and how many neighbours are out of order;
+    // -95 when the tree is damaged or holds another number of entries than the stored count.
+    std::int16_t Check(std::int32_t& itemCount, std::int32_t& wrongSortCount);
+
     std::int16_t Add_Index(std::span<const std::byte> item);
     std::int16_t Loesche_Index(std::span<const std::byte> key);
     std::int16_t BulkInsert(std::int32_t count, const TGetIndexItem& getIndexItem,
@@ -123,6 +127,8 @@ private:
     std::unique_ptr<TTdbTreeBase> MakeTree(bool bPlusTree, std::int16_t version,
                                            std::int32_t offset) const;
     std::int32_t BPlusPageSize(std::int32_t pageSize) const;
+    // The entry size of the definition for a file of that version.
+    void UpdateEntrySize(std::int16_t version);
     // Where the index file's own fields start on page 0.
     std::int32_t UserOffset() const;
     std::int32_t ItemCountOffset() const;

@@ -275,7 +275,7 @@ TEST_F(IndexFileTest, ManyEntriesSurviveReopeningWithTheirCount) {
     EXPECT_EQ(wrong, 0);
 }
 
-TEST_F(IndexFileTest, OldLevelFilesHaveNoMagicAndReadBackAsVersionOne) {
+TEST_F(IndexFileTest, OldLevelFilesHaveNoMagicAndReadBackAtTheirTableLevel) {
     MakeTable(3);
     {
         auto file = CreateIntegerIndex(u"OLD.IND");
@@ -290,7 +290,7 @@ TEST_F(IndexFileTest, OldLevelFilesHaveNoMagicAndReadBackAsVersionOne) {
     EXPECT_EQ(LoadLE<std::int32_t>(bytes.data() + 14 + 51), 300);  // item count
 
     auto file = OpenIndex(u"OLD.IND");
-    EXPECT_EQ(file->Version(), 1);
+    EXPECT_EQ(file->Version(), 3);
     EXPECT_EQ(file->ItemCount(), 300);
     const std::vector<std::int32_t> walked = Walk(*file);
     ASSERT_EQ(walked.size(), 300u);
@@ -300,6 +300,142 @@ TEST_F(IndexFileTest, OldLevelFilesHaveNoMagicAndReadBackAsVersionOne) {
     for (std::int32_t recNo = 601; recNo <= 900; ++recNo)
         ASSERT_EQ(file->Add_Index(Entry(*file, recNo, recNo)), 0);
     EXPECT_EQ(Walk(*file).size(), 600u);
+}
+
+// Pages freed in a reopened level-3 file go on its free list and are taken again, so that the
+// same entries taken out and put back need no more pages than they had.
+TEST_F(IndexFileTest, ReopenedLevelThreeFilesReuseTheirFreedPages) {
+    MakeTable(3);
+    const auto fill = [&](TTdbIndexFile& file) {
+        for (std::int32_t recNo = 1; recNo <= 2000; ++recNo)
+            ASSERT_EQ(file.Add_Index(Entry(file, recNo % 700, recNo)), 0);
+    };
+    {
+        auto file = CreateIntegerIndex(u"REUSE.IND");
+        fill(*file);
+        ASSERT_EQ(file->Close(), 0);
+    }
+    const std::size_t filled = FileBytes(u"REUSE.IND").size();
+    const std::int32_t treePages = LoadLE<std::int16_t>(FileBytes(u"REUSE.IND").data() + 8);
+    {
+        auto file = OpenIndex(u"REUSE.IND");
+        for (std::int32_t recNo = 1; recNo <= 2000; ++recNo)
+            ASSERT_EQ(file->Loesche_Index(Entry(*file, recNo % 700, recNo)), 0);
+        ASSERT_EQ(file->ItemCount(), 0);
+        ASSERT_EQ(file->Close(), 0);
+    }
+    auto file = OpenIndex(u"REUSE.IND");
+    fill(*file);
+    ASSERT_EQ(file->Close(), 0);
+    const std::vector<std::byte> bytes = FileBytes(u"REUSE.IND");
+    EXPECT_EQ(LoadLE<std::int16_t>(bytes.data() + 8), treePages);
+    EXPECT_EQ(bytes.size(), filled);
+}
+
+// The entry size is known as soon as the definition is: a table sizes the pages of an index
+// before it creates the file.
+TEST_F(IndexFileTest, PageSizeForACapacityIsKnownBeforeTheFileIsCreated) {
+    for (const std::int16_t level : {5, 6}) {
+        SCOPED_TRACE(level);
+        MakeTable(level);
+        columns_.Clear();
+        columns_.Add(TTdbColumnDef::CreateStringColumnDef(
+            u"L", TTdbDataType::GetStringType(ctString, false, 1000, u"", level), 0, u""));
+        keys_ = std::make_unique<TTdbIndexKeys>(columns_, level);
+        TTdbSortDef def(u"ByL");
+        def.AddItem(1, static_cast<std::uint8_t>(ctString), columns_.GetColumnDef(0)->Size);
+        auto file = MakeIndexFile(u"Wide.ind");
+        ASSERT_EQ(file->SetIndexDefinition(def), 0);
+        EXPECT_GT(file->IndSize(), 1000);
+        const std::int32_t pageSize = file->CalcPageSizeForCapacity(1000);
+        EXPECT_EQ(pageSize, 65536);
+        ASSERT_EQ(file->NewStorage(level, pageSize), 0);
+        EXPECT_EQ(file->CalcPageSizeForCapacity(1000), pageSize);
+        ASSERT_EQ(file->Close(), 0);
+    }
+}
+
+// A new file that is undone before its first flush is still the empty index it was made as:
+// its header is on disk from the start.
+TEST_F(IndexFileTest, UndoBeforeTheFirstFlushKeepsTheNewFile) {
+    MakeTable(6);
+    for (const bool text : {false, true}) {
+        SCOPED_TRACE(text ? "String" : "Integer");
+        const std::u16string fileName = text ? u"FreshS.tdbi" : u"FreshN.tdbi";
+        TTdbSortDef def(u"ByN");
+        if (text)
+            def.AddItem(2, static_cast<std::uint8_t>(ctString), 21);
+        else
+            def.AddItem(1, static_cast<std::uint8_t>(ctInteger), 4);
+        const auto add = [&](TTdbIndexFile& file, std::int32_t n) {
+            const std::string s = "n" + std::to_string(n);
+            std::vector<std::byte> entry = Entry(file, n, n, s);
+            entry.resize(static_cast<std::size_t>(
+                keys_->CalcIndexInfo(file.IndexDef(), Record(n, s), n, entry)));
+            return file.Add_Index(entry);
+        };
+        {
+            auto file = MakeIndexFile(fileName);
+            ASSERT_EQ(file->SetIndexDefinition(def), 0);
+            ASSERT_EQ(file->NewStorage(6, 4096), 0);
+            for (std::int32_t n = 1; n <= 50; ++n)
+                ASSERT_EQ(add(*file, n), 0);
+            ASSERT_EQ(file->Undo(), 0);
+            EXPECT_EQ(file->ItemCount(), 0);
+            EXPECT_TRUE(Walk(*file).empty());
+            ASSERT_EQ(add(*file, 7), 0);
+            ASSERT_EQ(file->Close(), 0);
+        }
+        EXPECT_EQ(LoadLE<std::uint32_t>(FileBytes(fileName).data()),
+                  text ? kBPlusTreeIndexMagic : kBTreeIndexMagic);
+        auto file = MakeIndexFile(fileName);
+        file->SetName(u"ByN");
+        ASSERT_EQ(file->Open(), 0);
+        EXPECT_EQ(file->IsVarSize(), text);
+        EXPECT_EQ(file->ItemCount(), 1);
+        EXPECT_EQ(Walk(*file), (std::vector<std::int32_t>{7}));
+    }
+}
+
+// The check walks the tree and holds what it met against the stored count: a tree that lost
+// entries (a leaf written short) is damage, though every entry left is in order.
+TEST_F(IndexFileTest, CheckHoldsTheWalkAgainstTheStoredCount) {
+    MakeTable(6);
+    {
+        auto file = CreateIntegerIndex(u"Torn.tdbi");
+        for (std::int32_t recNo = 1; recNo <= 1000; ++recNo)
+            ASSERT_EQ(file->Add_Index(Entry(*file, recNo % 300, recNo)), 0);
+        std::int32_t items = 0, wrong = 0;
+        EXPECT_EQ(file->Check(items, wrong), 0);
+        EXPECT_EQ(items, 1000);
+        EXPECT_EQ(wrong, 0);
+        ASSERT_EQ(file->Close(), 0);
+    }
+    const std::vector<std::byte> good = FileBytes(u"Torn.tdbi");
+    const std::size_t page = 4096;
+    ASSERT_GE(LoadLE<std::int16_t>(good.data() + 6 + 8), 2);  // height: page 1 is an inner page
+    const auto leaf = static_cast<std::size_t>(LoadLE<std::int32_t>(good.data() + page));
+    const auto damaged = [&](auto change) {
+        std::vector<std::byte> bytes = good;
+        change(bytes);
+        PutBytes(u"Torn.tdbi", bytes);
+        auto file = OpenIndex(u"Torn.tdbi");
+        std::int32_t items = 0, wrong = 0;
+        const std::int16_t result = file->Check(items, wrong);
+        EXPECT_EQ(wrong, 0);
+        return result;
+    };
+    EXPECT_EQ(damaged([&](auto& b) {
+                  const auto m = LoadLE<std::uint16_t>(b.data() + leaf * page + 4);
+                  StoreLE<std::uint16_t>(b.data() + leaf * page + 4,
+                                         static_cast<std::uint16_t>(m - 1));
+              }),
+              -95);
+    ASSERT_FALSE(reports_.empty());
+    EXPECT_EQ(reports_.back().code, 95);
+    EXPECT_EQ(reports_.back().message, u"Index \"ByN\" is corrupt and must be deleted");
+    EXPECT_EQ(damaged([](auto& b) { StoreLE<std::int32_t>(b.data() + 6 + 24, 1001); }), -95);
+    EXPECT_EQ(damaged([](auto&) {}), 0);
 }
 
 // Settlement names under the Hungarian collation with a descending number behind them, through
