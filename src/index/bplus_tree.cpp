@@ -91,6 +91,7 @@ void TTdbBPlusTree::Close() {
         std::vector<std::byte>().swap(separator);
     }
     std::vector<std::byte>().swap(FScratch);
+    std::vector<std::byte>().swap(FLifted);
 }
 
 void TTdbBPlusTree::New(std::int32_t pageSize, const TTdbSortDef* compareParam) {
@@ -176,6 +177,7 @@ void TTdbBPlusTree::Open(const TTdbSortDef* compareParam) {
     for (std::vector<std::byte>& separator : FSeparators) {
         separator.reserve(static_cast<std::size_t>(FPageSize));
     }
+    FLifted.reserve(static_cast<std::size_t>(FPageSize));
     FScratch.assign(static_cast<std::size_t>(FPageSize), std::byte{0});
 }
 
@@ -775,7 +777,11 @@ void TTdbBPlusTree::Check(std::int32_t& itemCount, std::int32_t& wrongSortCount)
     FResumable = false;
     try {
         const Header header = BeginOperation();
+        const std::int32_t storedCount = LoadLE<std::int32_t>(HeaderBytes() + kItemCountField);
         if (header.height == 0) {
+            if (storedCount != 0) {
+                Damaged();
+            }
             return;
         }
         const std::int32_t leafLevel = header.height - 1;
@@ -794,6 +800,10 @@ void TTdbBPlusTree::Check(std::int32_t& itemCount, std::int32_t& wrongSortCount)
             const std::int32_t pageNo = FPages.back().site->PageNo();
             // The chain must lead through the leaves in the order the tree holds them.
             if (pageNo != expectedPage || leaf.PrevLeaf() != previousPage) {
+                Damaged();
+            }
+            // Readers take an item from every page they reach: only the root may be empty.
+            if (leaf.Count() == 0 && leafLevel > 0) {
                 Damaged();
             }
             for (std::int32_t k = 0; k < leaf.Count(); ++k) {
@@ -815,6 +825,9 @@ void TTdbBPlusTree::Check(std::int32_t& itemCount, std::int32_t& wrongSortCount)
                 const std::int32_t pos = FPages[static_cast<std::size_t>(level)].pos;
                 firstUnder = firstUnder && pos == 0;
                 if (firstUnder) {
+                    if (inner.Count() == 0) {
+                        Damaged();
+                    }
                     for (std::int32_t k = 1; k < inner.Count(); ++k) {
                         if (IsLess(inner.Key(k), inner.Key(k - 1))) {
                             ++wrongSortCount;
@@ -837,7 +850,9 @@ void TTdbBPlusTree::Check(std::int32_t& itemCount, std::int32_t& wrongSortCount)
                 break;
             }
         }
-        if (expectedPage != 0) {
+        // A tree that lost items (a page written short) walks in order all the same; only the
+        // count in the header tells.
+        if (expectedPage != 0 || count != storedCount) {
             Damaged();
         }
         itemCount = static_cast<std::int32_t>(std::min<std::int64_t>(count, 2147483647));

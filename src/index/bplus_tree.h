@@ -74,7 +74,9 @@ public:
     void UpdateDir() override;
     void Close() override;
     bool IsOpen() const override;
-    // Also follows the leaf chain: a chain that disagrees with the tree is damage (error 95).
+    // Also follows the leaf chain: a chain that disagrees with the tree is damage (error 95), as
+    // is a walk that meets another number of items than the header counts, an inner page
+    // without a key or a leaf without an item that is not the root.
     // A separator out of order, with its neighbours or with the items under it, counts as a
     // wrong sort like an item out of order.
     void Check(std::int32_t& itemCount, std::int32_t& wrongSortCount) override;
@@ -204,6 +206,9 @@ private:
     bool DoDelete(std::span<const std::byte> item);
     void Rebalance(std::int32_t level);
     bool Merge(std::int32_t level, std::int32_t j);
+    // The inner page of Level, child I of its parent, has no key left and cannot be merged: it
+    // takes one key (and its child) from a neighbour through the parent.
+    void Borrow(std::int32_t level, std::int32_t i);
     std::int32_t PositionInParent(std::int32_t level, const Header& header);
 
     TTdbClientStorage& FStorage;
@@ -224,6 +229,7 @@ private:
     std::vector<std::byte> FSeparators[2];
     int FSeparatorNext = 0;
     std::vector<std::byte> FScratch;
+    std::vector<std::byte> FLifted;  // the key a borrow lifts into the parent
 };
 
 }  // namespace tdb

@@ -141,10 +141,13 @@ void TTdbBPlusTree::Split(std::int32_t& level, std::span<const std::byte>& key,
     if (pos == count - 1) {
         // An item behind all others of a full page is most often one of a rising run (record
         // numbers as records are added): the page keeps what it has and the new one starts
-        // the next, so that such runs fill their pages instead of leaving them half empty.
-        cut = count - 1;
-        leftCost = total - items.Cost(cut);
-        rightCost = leaf ? items.Cost(cut) : 0;
+        // the next, so that such runs fill their pages instead of leaving them half empty. An
+        // inner page passes its own last key up instead of the new one, which starts the new
+        // page: an inner page without a key would leave readers nothing to take from it.
+        // (A full page holds at least three items, none of them costing a third of a page.)
+        cut = leaf ? count - 1 : count - 2;
+        rightCost = items.Cost(count - 1);
+        leftCost = total - rightCost - (leaf ? 0 : items.Cost(cut));
     } else {
         std::int32_t before = 0;
         while (cut < count - 1 && 2 * (before + items.Cost(cut)) < total) {
@@ -165,7 +168,7 @@ void TTdbBPlusTree::Split(std::int32_t& level, std::span<const std::byte>& key,
             rightCost = total - leftCost;
         }
     }
-    if (leftCost > page.Capacity() || rightCost > page.Capacity()) {
+    if (cut < 1 || leftCost > page.Capacity() || rightCost > page.Capacity()) {
         Damaged();  // only items larger than the tree takes can get here
     }
 
@@ -340,13 +343,65 @@ bool TTdbBPlusTree::Merge(std::int32_t level, std::int32_t j) {
     return true;
 }
 
+void TTdbBPlusTree::Borrow(std::int32_t level, std::int32_t i) {
+    const Header header = ReadHeader();
+    const TTdbBPlusPage parent = LevelPage(level - 1, header);
+    const bool fromRight = i < parent.Count();
+    const std::int32_t j = fromRight ? i : i - 1;  // the parent's key between the two
+    const std::int32_t pageNo = FPages[static_cast<std::size_t>(level)].site->PageNo();
+    const std::int32_t siblingNo = CheckedChild(parent, fromRight ? i + 1 : i - 1, header);
+    if (siblingNo == pageNo) {
+        Damaged();
+    }
+    for (std::int32_t above = 0; above < level; ++above) {
+        if (FPages[static_cast<std::size_t>(above)].site->PageNo() == siblingNo) {
+            Damaged();
+        }
+    }
+    const std::int32_t n = LoadInto(*FWorkPageSite, siblingNo, false, header).Count();
+    if (n < 2) {
+        FWorkPageSite->UnloadPage();  // nothing to spare (only in a damaged tree)
+        return;
+    }
+    TTdbBPlusPage sibling = WritableView(*FWorkPageSite, false);
+    TTdbBPlusPage page = WritableView(*FPages[static_cast<std::size_t>(level)].site, false);
+    const std::span<const std::byte> separator = parent.Key(j);
+    if (fromRight) {
+        page.AppendItem(separator, sibling.Child(0));
+        const std::span<const std::byte> first = sibling.Key(0);
+        FLifted.assign(first.begin(), first.end());
+        const std::int32_t second = sibling.Child(1);
+        sibling.DeleteItem(0);
+        sibling.SetChild(0, second);
+    } else {
+        page.InsertItem(0, separator, page.Child(0));
+        page.SetChild(0, sibling.Child(n));
+        const std::span<const std::byte> last = sibling.Key(n - 1);
+        FLifted.assign(last.begin(), last.end());
+        sibling.DeleteItem(n - 1);
+    }
+    FWorkPageSite->UnloadPage();
+    // The lifted key takes the separator's place; it may be longer than the parent has room
+    // for, and then the parent splits as on an insert.
+    const std::int32_t child = parent.Child(j + 1);
+    WritableView(*FPages[static_cast<std::size_t>(level) - 1].site, false).DeleteItem(j);
+    InsertIntoLevel(level - 1, FLifted, child, j);
+}
+
 void TTdbBPlusTree::Rebalance(std::int32_t level) {
     const Header header = ReadHeader();
     if (level > 0) {
+        const std::int32_t pageNo = FPages[static_cast<std::size_t>(level)].site->PageNo();
         const std::int32_t i = PositionInParent(level, header);
-        const bool merged = i < LevelPage(level - 1, header).Count() && Merge(level, i);
-        if (!merged && i > 0) {
-            Merge(level, i - 1);
+        const std::int32_t keys = LevelPage(level - 1, header).Count();
+        if ((i < keys && Merge(level, i)) || (i > 0 && Merge(level, i - 1))) {
+            return;
+        }
+        // A thin page stays as it is, but not an inner page without a key: readers take an
+        // item from every page they reach. (A leaf without items always fits its neighbour.)
+        const bool leaf = level == header.height - 1;
+        if (!leaf && keys > 0 && LoadLevel(level, pageNo, header).Count() == 0) {
+            Borrow(level, i);
         }
         return;
     }

@@ -264,6 +264,11 @@ TEST_F(BPlusDamageTest, HeadersThatMakeNoSense) {
         {"height one too small", Outcome::kDamaged,
          [](std::string& f) { PutU16(f, kHeightAt, 2); }},
         {"height 0 over a tree: an empty tree", Outcome::kHarmless,
+         [](std::string& f) {
+             PutU16(f, kHeightAt, 0);
+             PutI32(f, kItemCountAt, 0);
+         }},
+        {"height 0 with items counted", Outcome::kDamaged,
          [](std::string& f) { PutU16(f, kHeightAt, 0); }},
         {"root 0", Outcome::kRefused, [](std::string& f) { PutI32(f, kRootAt, 0); }},
         {"negative root", Outcome::kRefused, [](std::string& f) { PutI32(f, kRootAt, -1); }},
@@ -290,7 +295,7 @@ TEST_F(BPlusDamageTest, HeadersThatMakeNoSense) {
         // The free list is only ever pushed: a head inside the tree is never followed.
         {"free list head at the root", Outcome::kHarmless,
          [&](std::string& f) { PutI32(f, kFreeHeadAt, layout_.root); }},
-        {"item count that is wrong", Outcome::kHarmless,
+        {"item count that is wrong", Outcome::kDamaged,
          [](std::string& f) { PutI32(f, kItemCountAt, -5); }},
     };
     for (const Case& c : cases) {
@@ -371,6 +376,60 @@ TEST_F(BPlusDamageTest, DamagedPagesFailTheOperationsThatMeetThem) {
         SCOPED_TRACE(c.what);
         ASSERT_EQ(OpenDamaged(c.damage), 0);
         EXPECT_EQ(CheckCode(), 95);
+        Exercise();
+        CloseAll();
+    }
+}
+
+// Pages that are sound one by one and chained as the tree holds them, in a tree that is not
+// what this tree writes: one that lost items (a page written short), and shapes where a reader
+// that takes an item from every page it reaches finds none. The check reports each as damage.
+TEST_F(BPlusDamageTest, TornTreesAndEmptyPagesFailTheCheck) {
+    const auto itemsUpTo = [&](std::size_t leafIndex) {
+        std::int32_t items = 0;
+        for (std::size_t i = 0; i <= leafIndex; ++i) {
+            items += static_cast<std::int32_t>(layout_.numbers[i].size());
+        }
+        return items;
+    };
+    const std::int32_t all = static_cast<std::int32_t>(present_.size());
+    const std::size_t last = layout_.leaves.size() - 1;
+    struct Case {
+        const char* what;
+        std::int32_t itemsLeft;
+        std::function<void(std::string&)> damage;
+    };
+    const Case cases[] = {
+        {"leaf that lost its last item", all - 1,
+         [&](std::string& f) {
+             const std::int32_t leaf = layout_.leaves[2];
+             PutU16(f, CountAt(leaf), U16(f, CountAt(leaf)) - 1);
+         }},
+        {"last leaf without an item", itemsUpTo(last - 1),
+         [&](std::string& f) {
+             PutU16(f, CountAt(layout_.leaves[last]), 0);
+             PutI32(f, kItemCountAt, itemsUpTo(last - 1));
+         }},
+        {"inner page without a key", 0,
+         [&](std::string& f) {
+             // The last inner page keeps only its first child, which ends the chain.
+             const std::int32_t inner = layout_.inner.back();
+             const std::int32_t first = Child(f, inner, 0);
+             const auto at = static_cast<std::size_t>(
+                 std::find(layout_.leaves.begin(), layout_.leaves.end(), first) -
+                 layout_.leaves.begin());
+             PutU16(f, CountAt(inner), 0);
+             PutI32(f, NextAt(first), 0);
+             PutI32(f, kItemCountAt, itemsUpTo(at));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(OpenDamaged(c.damage), 0);
+        EXPECT_EQ(CheckCode(), 95);
+        if (c.itemsLeft > 0) {
+            EXPECT_EQ(static_cast<std::int32_t>(Walk(true, all + 1).size()), c.itemsLeft);
+        }
         Exercise();
         CloseAll();
     }

@@ -106,6 +106,10 @@ struct RawTree {
     // Separators that differ from the first item under them, and ones whose subtrees hold
     // items outside their bounds.
     std::int32_t misplaced = 0;
+    // Shapes the tree never writes, since a reader may take an item from any page it reaches:
+    // inner pages without a key, and leaves without an item other than the root.
+    std::int32_t keylessInner = 0;
+    std::int32_t emptyLeaves = 0;
 };
 
 class RawReader {
@@ -165,6 +169,9 @@ private:
         const TTdbBPlusPage page = Load(pageNo, leaf);
         if (leaf) {
             raw.leaves.push_back(pageNo);
+            if (page.Count() == 0 && level > 0) {
+                ++raw.emptyLeaves;
+            }
             for (std::int32_t k = 0; k < page.Count(); ++k) {
                 Item item(page.Item(k).begin(), page.Item(k).end());
                 if ((lower && item < *lower) || (upper && *upper < item)) {
@@ -175,6 +182,9 @@ private:
             return;
         }
         ++raw.innerPages;
+        if (page.Count() == 0) {
+            ++raw.keylessInner;
+        }
         std::vector<Item> keys;
         std::vector<std::int32_t> children{page.Child(0)};
         for (std::int32_t k = 0; k < page.Count(); ++k) {
