@@ -384,6 +384,10 @@ void TTdbBPlusTree::Borrow(std::int32_t level, std::int32_t i) {
     // The lifted key takes the separator's place; it may be longer than the parent has room
     // for, and then the parent splits as on an insert.
     const std::int32_t child = parent.Child(j + 1);
+    if (level > 1) {
+        // A split of the parent files its new sibling behind it in the grandparent.
+        FPages[static_cast<std::size_t>(level) - 2].pos = PositionInParent(level - 1, header);
+    }
     WritableView(*FPages[static_cast<std::size_t>(level) - 1].site, false).DeleteItem(j);
     InsertIntoLevel(level - 1, FLifted, child, j);
 }
