@@ -611,14 +611,17 @@ std::int32_t TTdbDataFile::FittedRecordCount(std::int32_t count, std::int64_t re
 }
 
 // A count the file cannot hold - the header of a flush that stopped before the records it
-// counts were written - is lowered to the slots there are, and written back.
+// counts were written - is lowered to the slots there are. Levels 1 to 4 write it back, as
+// they always have; from level 5 on the lowered count stays in memory until the next change
+// writes the header under a write lock, since writing at open could overwrite the header of
+// a flush that another process is finishing.
 void TTdbDataFile::RepairRecordCount(bool readOnly, THeaderInfo& info) {
     const std::int32_t fitted =
         FittedRecordCount(info.RecordCount, info.RecordStart, info.FileSize);
     if (fitted == info.RecordCount)
         return;
     info.RecordCount = fitted;
-    if (readOnly)
+    if (readOnly || FLevel >= 5)
         return;
     try {
         WriteInt32At(GetRecordCountOffset(), info.RecordCount);
