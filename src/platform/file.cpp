@@ -248,6 +248,18 @@ bool PermissionRefused(int error_number) {
     return error_number == EACCES || error_number == EPERM || error_number == EROFS;
 }
 
+// The reason a call on a path failed: a missing file in an existing directory (which a create
+// would have made) or a missing directory, told apart as the engine expects.
+void SetPathError(int error_number, const std::string& path, bool creating) {
+    if (error_number == ENOENT && !creating && ParentExists(path)) {
+        SetLastErrorWithErrno(kErrorFileNotFound, error_number);
+    } else if (error_number == ENOENT) {
+        SetLastErrorWithErrno(kErrorPathNotFound, error_number);
+    } else {
+        SetLastErrorFromErrno(error_number);
+    }
+}
+
 // Opens the descriptor, O_RDWR where permitted so that it can carry exclusive locks.
 int OpenDescriptor(const std::string& path, const ShareRequest& request, int extra_flags,
                    bool& kernel_writable) {
@@ -258,14 +270,7 @@ int OpenDescriptor(const std::string& path, const ShareRequest& request, int ext
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     }
     if (fd == -1) {
-        const int error_number = errno;
-        if (error_number == ENOENT && (extra_flags & O_CREAT) == 0 && ParentExists(path)) {
-            SetLastErrorWithErrno(kErrorFileNotFound, error_number);
-        } else if (error_number == ENOENT) {
-            SetLastErrorWithErrno(kErrorPathNotFound, error_number);
-        } else {
-            SetLastErrorFromErrno(error_number);
-        }
+        SetPathError(errno, path, (extra_flags & O_CREAT) != 0);
     }
     return fd;
 }
@@ -639,14 +644,7 @@ bool GetFileId(std::u16string_view path, FileId& id) {
     }
     struct stat st {};
     if (::stat(native.c_str(), &st) == -1) {
-        const int error_number = errno;
-        if (error_number == ENOENT && ParentExists(native)) {
-            SetLastErrorWithErrno(kErrorFileNotFound, error_number);
-        } else if (error_number == ENOENT) {
-            SetLastErrorWithErrno(kErrorPathNotFound, error_number);
-        } else {
-            SetLastErrorFromErrno(error_number);
-        }
+        SetPathError(errno, native, false);
         return false;
     }
     ToFileId(st, id);

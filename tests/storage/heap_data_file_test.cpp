@@ -54,6 +54,15 @@ protected:
         return file;
     }
 
+    // Opens the table afresh and checks its count and the last record.
+    void ExpectStored(const std::u16string& name, std::int32_t count, int lastFill) {
+        auto reopened = OpenTable(name);
+        ASSERT_EQ(reopened->GetRecordCount(), count);
+        std::vector<std::byte> buffer(100);
+        reopened->ReadRecord(count, buffer);
+        EXPECT_EQ(buffer, Record(100, lastFill));
+    }
+
     static std::vector<std::byte> Record(std::size_t size, int fill) {
         return std::vector<std::byte>(size, static_cast<std::byte>(fill));
     }
@@ -177,11 +186,7 @@ TEST_F(HeapDataFileTest, AFailedFlushNamesTheFileAndKeepsTheChanges) {
     fs_.writesLeft = -1;
     file->Flush();
     file->Close();
-    auto reopened = OpenTable(u"F.tdbt");
-    ASSERT_EQ(reopened->GetRecordCount(), 1);
-    std::vector<std::byte> buffer(100);
-    reopened->ReadRecord(1, buffer);
-    EXPECT_EQ(buffer, Record(100, 7));
+    ExpectStored(u"F.tdbt", 1, 7);
 }
 
 TEST_F(HeapDataFileTest, UndoBringsBackTheFlushedRecordCount) {
@@ -194,11 +199,7 @@ TEST_F(HeapDataFileTest, UndoBringsBackTheFlushedRecordCount) {
     ASSERT_EQ(file->InsertRecord(Record(100, 3)), 2) << "the number the undone record had";
     file->Flush();
     file->Close();
-    auto reopened = OpenTable(u"U.tdbt");
-    ASSERT_EQ(reopened->GetRecordCount(), 2);
-    std::vector<std::byte> buffer(100);
-    reopened->ReadRecord(2, buffer);
-    EXPECT_EQ(buffer, Record(100, 3));
+    ExpectStored(u"U.tdbt", 2, 3);
 }
 
 // Invalidate reads the count another process wrote; it must meet the same checks as an open.
