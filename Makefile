@@ -11,10 +11,10 @@ build/%/build.ninja:
 	cmake --preset $*
 
 test: deps build/ci/build.ninja build/tsan/build.ninja
-	cmake --build --preset ci
-	ctest --preset ci
 	cmake --build --preset tsan
 	ctest --preset tsan
+	cmake --build --preset ci
+	ctest --preset ci
 
 run: deps build/release/build.ninja
 	cmake --build --preset release
