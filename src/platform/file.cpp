@@ -380,14 +380,21 @@ bool NativePath(std::u16string_view path, std::string& native) {
     return true;
 }
 
-bool ParentExists(const std::string& path) {
+namespace {
+
+// The directory a native path names its file in: "." for a bare name.
+std::string ParentDirectory(const std::string& path) {
     const auto slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return true;
-    }
-    const std::string parent = slash == 0 ? std::string("/") : path.substr(0, slash);
+    return slash == std::string::npos ? std::string(".")
+           : slash == 0               ? std::string("/")
+                                      : path.substr(0, slash);
+}
+
+}  // namespace
+
+bool ParentExists(const std::string& path) {
     struct stat st {};
-    return ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return ::stat(ParentDirectory(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 FileHandle OpenFile(std::u16string_view path, int32_t mode) {
@@ -686,11 +693,7 @@ bool SyncParentDirectory(std::u16string_view path) {
     if (!NativePath(path, native)) {
         return false;
     }
-    const auto slash = native.rfind('/');
-    const std::string directory = slash == std::string::npos ? std::string(".")
-                                  : slash == 0               ? std::string("/")
-                                                             : native.substr(0, slash);
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(ParentDirectory(native).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd == -1) {
         SetLastErrorFromErrno(errno);
         return false;

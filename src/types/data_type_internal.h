@@ -25,6 +25,9 @@ inline int FromSign(int sign) noexcept {
 __extension__ typedef __int128 TWideInteger;
 std::u16string WideIntegerText(TWideInteger value);
 
+// Raises ETdbEngine 81 for a day number outside the calendar, named by Value.
+[[noreturn]] void RaiseDayRange(std::u16string value, const TTdbDataType* target);
+
 // Nearest integer, ties to even. Raises ETdbEngine 81 for values that no
 // 64-bit integer holds (named by TypeName).
 std::int64_t RoundToInt64(double v, const TTdbDataType* target);

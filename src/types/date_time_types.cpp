@@ -22,12 +22,6 @@ std::int64_t TotalMilliseconds(const TTdbTimeStamp& ts) {
     return static_cast<std::int64_t>(DateToDayNumber(ts.Date)) * kMsPerDay + ts.Time;
 }
 
-// A day number outside the calendar, named by Value.
-[[noreturn]] void RaiseDayRange(std::u16string value, const TTdbDataType* resultType) {
-    RaiseEngineError(81, {std::move(value), resultType->GetSqlName(), IntegerToText(MinDayNumber()),
-                          IntegerToText(MaxDayNumber())});
-}
-
 bool IsPlainDate(const TTdbDataType* t) {
     return t->GetColumnType() == ctDate;
 }
@@ -474,7 +468,7 @@ void TTdbDateTimeType::CalculateWith(TTdbDataBinaryOperator op, const TTdbDataVa
         const detail::TWideInteger days = number->GetInteger(numberValue);
         const detail::TWideInteger day = base + sign * days;
         if (day < MinDayNumber() || day > MaxDayNumber()) {
-            RaiseDayRange(detail::WideIntegerText(day), resultType);
+            detail::RaiseDayRange(detail::WideIntegerText(day), resultType);
         }
         resultType->SetDate(result, DayNumberToDate(static_cast<std::int32_t>(day)));
         return;
@@ -484,14 +478,14 @@ void TTdbDateTimeType::CalculateWith(TTdbDataBinaryOperator op, const TTdbDataVa
     // milliseconds below stay far inside 64 bits.
     const double days = sign * number->GetDouble(numberValue);
     if (!(std::fabs(days) <= static_cast<double>(MaxDayNumber()))) {
-        RaiseDayRange(FloatToText(base + days), resultType);
+        detail::RaiseDayRange(FloatToText(base + days), resultType);
     }
     std::int64_t deltaMs = detail::RoundToInt64(days * static_cast<double>(kMsPerDay), resultType);
     std::int64_t total = TotalMilliseconds(when->GetTimeStamp(whenValue)) + deltaMs;
     std::int64_t day = total >= 0 ? total / kMsPerDay : -((-total + kMsPerDay - 1) / kMsPerDay);
     std::int64_t ms = total - day * kMsPerDay;
     if (day < MinDayNumber() || day > MaxDayNumber()) {
-        RaiseDayRange(IntegerToText(day), resultType);
+        detail::RaiseDayRange(IntegerToText(day), resultType);
     }
     resultType->SetTimeStamp(
         result, {DayNumberToDate(static_cast<std::int32_t>(day)), static_cast<std::int32_t>(ms)});
@@ -504,7 +498,7 @@ void TTdbDateTimeType::CalculateWith(TTdbDataUnaryOperator op, const TTdbDataVal
     }
     std::int32_t day = DateToDayNumber(GetDate(v)) + 1;
     if (day > MaxDayNumber()) {
-        RaiseDayRange(IntegerToText(day), resultType);
+        detail::RaiseDayRange(IntegerToText(day), resultType);
     }
     resultType->SetDate(result, DayNumberToDate(day));
 }

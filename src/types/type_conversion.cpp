@@ -34,8 +34,7 @@ std::int64_t CheckedMultiply(std::int64_t a, std::int64_t b, const TTdbDataType*
 // not silently the empty date.
 std::int32_t DayToDate(std::int64_t day, const TTdbDataType* target) {
     if (day < MinDayNumber() || day > MaxDayNumber()) {
-        RaiseOutOfRange(IntegerToText(day), target, IntegerToText(MinDayNumber()),
-                        IntegerToText(MaxDayNumber()));
+        detail::RaiseDayRange(IntegerToText(day), target);
     }
     return DayNumberToDate(static_cast<std::int32_t>(day));
 }
@@ -110,6 +109,11 @@ double DoubleOf(const TTdbDataValue& fromValue, const TTdbDataType* from) {
 }
 
 }  // namespace
+
+void RaiseDayRange(std::u16string value, const TTdbDataType* target) {
+    RaiseEngineError(81, {std::move(value), target->GetSqlName(), IntegerToText(MinDayNumber()),
+                          IntegerToText(MaxDayNumber())});
+}
 
 std::u16string WideIntegerText(TWideInteger value) {
     // Negating in unsigned arithmetic keeps the smallest value well defined.
