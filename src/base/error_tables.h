@@ -6,16 +6,9 @@
 #include <span>
 #include <string_view>
 
-namespace tdb {
+#include "base/engine_errors.h"
 
-// Engine error numbers other layers test by value.
-inline constexpr std::int16_t kTdbErrRecordNotFound = 19;
-inline constexpr std::int16_t kTdbErrUnknown = 52;
-inline constexpr std::int16_t kTdbErrOutOfMemory = 99;
-inline constexpr std::int16_t kTdbErrException = 123;
-// Raised for control flow once the real error is already recorded; never
-// stored as a last error and never shown to a user.
-inline constexpr std::int16_t kTdbErrNonCritical = 9999;
+namespace tdb {
 
 // Highest engine error number that has a slot in the message table.
 inline constexpr int kTdbEngineMessageSlots = 190;
