@@ -31,6 +31,7 @@ inline constexpr std::int16_t kTdbErrUnknown = 52;
 inline constexpr std::int16_t kTdbErrColumnCount = 57;
 inline constexpr std::int16_t kTdbErrInvalidTableName = 58;
 inline constexpr std::int16_t kTdbErrTooManyColumns = 59;
+inline constexpr std::int16_t kTdbErrExpressionTooLong = 60;
 inline constexpr std::int16_t kTdbErrTooManyLevels = 61;
 inline constexpr std::int16_t kTdbErrNoRecordIdColumn = 64;
 inline constexpr std::int16_t kTdbErrTooManyIndexes = 67;

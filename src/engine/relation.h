@@ -15,12 +15,11 @@
 #include "index/index_file.h"
 #include "index/index_keys.h"
 #include "types/column_def.h"
-#include "types/data_value.h"
+#include "types/data_type.h"
 #include "types/sort_def.h"
 
 namespace tdb {
 
-using TTdbIndexNo = std::int16_t;
 inline constexpr TTdbIndexNo kTdbNoIndex = -1;
 inline constexpr TTdbIndexNo kTdbMaxIndexNo = 50;
 inline constexpr std::uint8_t kTdbNoIndexNo8 = 255;
@@ -55,3 +54,141 @@ public:
     virtual void IndexRemoved(TTdbIndexNo indexNo) = 0;
     virtual bool IsEditing(std::int32_t recNo) = 0;
 };
+
+enum TTdbTableLockType : std::uint8_t { tltNone, tltRead, tltUpgrade, tltWrite, tltExclusive };
+
+class TTdbRelation {
+public:
+    explicit TTdbRelation(TTdbServices& services);
+    virtual ~TTdbRelation();
+    TTdbRelation(const TTdbRelation&) = delete;
+    TTdbRelation& operator=(const TTdbRelation&) = delete;
+
+    // ---- What the relation is ----
+    virtual bool GetActive() const = 0;
+    virtual bool GetReadOnly() const { return (FRights & kRightsWrite) == 0; }
+    virtual bool GetExclusive() const { return (FRights & kRightExclusive) != 0; }
+    virtual std::u16string GetFullName() const = 0;
+    virtual std::u16string GetName() const { return FStdName; }
+    virtual std::int16_t GetLevel() const = 0;
+    virtual std::int32_t GetRecordCount() const = 0;
+    virtual std::int32_t GetCapacity() const { return 0; }
+    virtual bool IsStoredTable() const { return false; }
+    std::int32_t GetRecordSize() const noexcept { return FColumnDefs.GetRecordSize(); }
+
+    // ---- Life cycle: 16-bit results, 0 or the negated engine error (the last error set) ----
+    std::int16_t Open(bool force);
+    virtual std::int16_t Setup(bool force);
+    std::int16_t Close();
+    virtual std::int16_t Flush(bool newFileSize) = 0;
+
+    // ---- Records ----
+    virtual std::int32_t GetFirstRecordNo() = 0;
+    virtual std::int32_t GetNextRecordNo(std::int32_t recNo) = 0;
+    virtual std::int32_t GetPrevRecordNo(std::int32_t recNo) = 0;
+    virtual std::int32_t GetLastRecordNo() = 0;
+    virtual std::int16_t ReadRecord(std::int32_t recNo, std::span<std::byte> recBuffer) = 0;
+    virtual std::int16_t InitRecord(std::span<std::byte> recBuffer, bool preset);
+    // The record number of the entry whose key equals the buffer's, 0 when there is none, or a
+    // negative engine error.
+    virtual std::int32_t LocateRecord(std::span<const std::byte> recBuffer, TTdbIndexNo indexNo);
+
+    // ---- Table locks: nesting counts; a lock file adds the sharing behind them ----
+    virtual std::int16_t BeginRead(bool wait) = 0;
+    virtual std::int16_t BeginUpgrade(bool wait) = 0;
+    virtual std::int16_t BeginWrite(bool wait) = 0;
+    virtual std::int16_t BeginExclusive(bool wait) = 0;
+    virtual void EndRead() = 0;
+    virtual void EndUpgrade() = 0;
+    virtual void EndWrite() = 0;
+    virtual void EndExclusive() = 0;
+    virtual std::int32_t CountReadLocks() const = 0;
+    virtual std::int32_t CountWriteLocks() const = 0;
+
+    // ---- Indexes ----
+    virtual TTdbIndexNo GetFirstIndexNo() const { return 0; }
+    virtual TTdbIndexNo GetLastIndexNo() const { return FLastIndexNo; }
+    int GetIndexCount() const { return FLastIndexNo + 1; }
+    virtual TTdbIndexFile* GetIndexFile(TTdbIndexNo indexNo) const = 0;
+    // The index number of the named index, or -1.
+    virtual TTdbIndexNo FindIndexByName(std::u16string_view name) const;
+    // The index that gives the order Def asks for (-1 for none, or the natural order with
+    // tifoIncludeSpecial); Reverse tells that it is read backwards.
+    virtual TTdbIndexNo FindIndex(const TTdbSortDef& def, std::uint8_t options, bool& reverse);
+    // Whether the index is open, opening (and for automatic ones rebuilding) it on demand.
+    virtual bool CheckIndexOpen(TTdbIndexNo indexNo, bool checkSize) = 0;
+    virtual std::u16string GetRealIndexName(TTdbIndexNo indexNo) const;
+    const TTdbSortDef& GetNativeSortDef() const noexcept { return FNativeSortDef; }
+    TTdbIndexNo InrIndexNo() const noexcept { return ToIndexNo(FInrIndexNo); }
+    TTdbIndexNo IdIndexNo() const noexcept { return ToIndexNo(FIdIndexNo); }
+    TTdbIndexNo PrimIndexNo() const noexcept { return ToIndexNo(FPrimIndexNo); }
+    const TTdbIndexKeys& Keys() const noexcept { return *FKeys; }
+
+    // ---- Columns ----
+    const TTdbColumnDefs& ColumnDefs() const noexcept { return FColumnDefs; }
+    int ColumnCount() const noexcept { return FColumnDefs.GetCount(); }
+    // 1-based column number, 0 when there is none.
+    int FindColumn(std::u16string_view name, bool caseSensitive) const;
+    std::u16string GetFieldName(int fieldNo) const;
+    bool HasRecordId() const noexcept { return FRecordIdFieldNo > 0; }
+    std::int16_t RecordIdFieldNo() const noexcept { return FRecordIdFieldNo; }
+    bool HasMemo() const noexcept { return FHasMemo; }
+    bool HasBlob() const noexcept { return FHasBlob; }
+
+    // ---- Names ----
+    const std::u16string& StdName() const noexcept { return FStdName; }
+    // Standard names equal without case; a directory or extension in Name must match too.
+    virtual bool IsSameTableName(std::u16string_view name) const;
+
+    // ---- Accessors open on the relation ----
+    void AddAccessor(IRelationListener* listener);
+    void RemoveAccessor(IRelationListener* listener);
+    int ClientAccessorCount() const noexcept { return static_cast<int>(FClientAccessors.size()); }
+    void EnableNotifications(bool enable);
+    void NotifyRelationChanged();
+    void NotifyRelationEmptied();
+    void NotifyIndexRemoved(TTdbIndexNo indexNo);
+    bool CanRemoveIndex(TTdbIndexNo indexNo) const;
+
+    TTdbServices& Services() const noexcept { return FServices; }
+    std::uint16_t Rights() const noexcept { return FRights; }
+    void SetRights(std::uint16_t rights) noexcept { FRights = rights; }
+    int RltnIdx() const noexcept { return FRltnIdx; }
+    void SetRltnIdx(int rltnIdx) noexcept { FRltnIdx = rltnIdx; }
+
+    bool IsRelFile = false;
+    bool Temporary = false;
+
+protected:
+    static TTdbIndexNo ToIndexNo(std::uint8_t no) noexcept {
+        return no == kTdbNoIndexNo8 ? kTdbNoIndex : static_cast<TTdbIndexNo>(no);
+    }
+    virtual std::int16_t OpenFiles(bool force) = 0;
+    virtual std::int16_t CloseFiles() = 0;
+    virtual void ClearDefinitions();
+    // Recomputes the record-id column and the memo and blob flags from the columns.
+    void AnalyzeColumns();
+    // Makes the key operations over the current columns and level.
+    void MakeKeys();
+
+    TTdbServices& FServices;
+    std::u16string FStdName;
+    TTdbColumnDefs FColumnDefs;
+    std::unique_ptr<TTdbIndexKeys> FKeys;
+    std::uint16_t FRights = 0;
+    bool FUseEditLocks = true;
+    std::int16_t FRecordIdFieldNo = 0;
+    bool FHasMemo = false;
+    bool FHasBlob = false;
+    std::vector<std::byte> FRecBuffer;
+    std::uint8_t FInrIndexNo = kTdbNoIndexNo8;
+    std::uint8_t FIdIndexNo = kTdbNoIndexNo8;
+    std::uint8_t FPrimIndexNo = kTdbNoIndexNo8;
+    TTdbIndexNo FLastIndexNo = -1;
+    TTdbSortDef FNativeSortDef{u"Table_Default"};
+    std::vector<IRelationListener*> FClientAccessors;
+    std::int32_t FNotificationDisableCount = 0;
+    int FRltnIdx = 0;
+};
+
+}  // namespace tdb

@@ -104,6 +104,8 @@ public:
     TTdbIndexKind Kind() const noexcept { return FKind; }
     bool IsOpen() const noexcept { return FOpen; }
     bool IsLost() const noexcept { return FLost; }
+    // The table marks an index it cannot use; only deleting or rebuilding it clears the mark.
+    void SetLost(bool lost) noexcept { FLost = lost; }
     bool IsPrimary() const noexcept { return FPrimary; }
     std::int32_t ItemCount() const noexcept { return FItemCount; }
     bool MustBeUnique() const noexcept { return FIndexDef.IsUnique || FPrimary; }

@@ -704,6 +704,9 @@ public:
     std::int32_t GetLength(const TTdbDataValue& value) const;
     // Of a column image of this type.
     std::int32_t GetLength(const void* image) const noexcept;
+    // Whether the stored length prefix of a column image lies within the maximum length; a
+    // record decrypted with a wrong key shows itself here.
+    bool HasPlausibleLength(const void* image) const noexcept;
     // Turns the value into its prefix bound by appending one NUL, when there
     // is room below the maximum length; an empty cell becomes the bound of the
     // empty string. Raises tdb::Exception for a cell of another kind.

@@ -337,6 +337,16 @@ std::int32_t TTdbStringType::GetLength(const void* image) const noexcept {
     return std::clamp(LoadPrefix(p + PrefixOffset(), FPrefixSize), 0, FMaxLength);
 }
 
+bool TTdbStringType::HasPlausibleLength(const void* image) const noexcept {
+    if (IsUnbounded() || FPrefixSize == 0)
+        return true;
+    auto* p = static_cast<const std::uint8_t*>(image);
+    if (FNullable && p[IndicatorOffset()] == 0)
+        return true;
+    const std::int32_t length = LoadPrefix(p + PrefixOffset(), FPrefixSize);
+    return length >= 0 && length <= FMaxLength;
+}
+
 void TTdbStringType::GetMaximumFill(TTdbDataValue& value) const {
     if (value.IsEmpty()) {
         std::uint8_t* chars = PrepareChars(value, 1);
