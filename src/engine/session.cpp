@@ -74,12 +74,13 @@ std::u16string DirectoryOf(std::u16string_view path) {
 }
 
 // The compound file of a single-file database begins with its signature. A file that cannot
-// be read at all is taken for one, so that it is not mistaken for a file inside a directory.
+// be read now is judged by its name: a table another user holds exclusively must still lead to
+// its directory, while an unreadable database file must not open the directory around it.
 bool IsCompoundFile(std::u16string_view path) {
     const platform::FileHandle handle =
         platform::OpenFile(path, platform::kAccessRead | platform::kShareDenyNone);
     if (handle == platform::kInvalidFileHandle) {
-        return true;
+        return SameAsciiText(FileExtension(path), TTdbLocalSession::kSingleFileExtension);
     }
     std::array<std::byte, 4> head{};
     const auto read = platform::ReadFile(handle, 0, head);
