@@ -2,9 +2,14 @@
 // any thread.
 #include "engine/session_list.h"
 
+#include "storage/page_manager.h"
+
 namespace tdb {
 
 TSessionList& TSessionList::Instance() {
+    // Sessions left at process end give their file systems back to the page manager when the
+    // list goes; made first, the page manager goes last.
+    TTdbPageManager::Instance();
     static TSessionList list;
     return list;
 }
