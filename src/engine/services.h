@@ -15,8 +15,8 @@
 namespace tdb {
 
 class TdwFileSystem;
-class TdwLog;
 class TTdbPageManager;
+class TTdbSessionLogFile;
 
 enum TTdbDatabaseType : std::int16_t { dbtDbDirectory = 0, dbtSingleFile = 1 };
 
@@ -61,6 +61,9 @@ public:
                     std::u16string_view msgText) override;
     // The log file of the current generation ("TdbLog<station>_01.txt"); empty while closed.
     std::u16string LogFileName() const;
+    // The name of one generation (1 to 5) of this station's log in the private directory.
+    std::u16string LogGenerationName(int generation) const;
+    static constexpr int kLogGenerations = 5;
 
     // ---- Directories and file systems ----
     // Empty means the system's temporary directory; the stored value ends with "/".
@@ -115,7 +118,7 @@ private:
     TdwFileSystem* FDataFileSystem = nullptr;
     std::unique_ptr<TdwFileSystem> FLockFileSystem;
     TdwFileSystem* FOSFileSystem = nullptr;
-    std::unique_ptr<TdwLog> FLogFile;
+    std::unique_ptr<TTdbSessionLogFile> FLogFile;
     int FLogLevel = 0;
     TTdbExpressionFactory* FFactory = nullptr;
 };

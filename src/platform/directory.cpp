@@ -2,10 +2,13 @@
 #include "platform/directory.h"
 
 #include <dirent.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -247,6 +250,74 @@ bool RemoveDirectory(std::u16string_view path) {
         return false;
     }
     return true;
+}
+
+namespace {
+
+// 0 when the name leads nowhere (or to something stat cannot read).
+mode_t ModeOf(std::u16string_view path) {
+    if (path.empty() || path.find(u'\0') != std::u16string_view::npos) {
+        return 0;
+    }
+    struct stat st {};
+    return ::stat(ToUtf8(path).c_str(), &st) == 0 ? st.st_mode : 0;
+}
+
+}  // namespace
+
+bool ForceDirectories(std::u16string_view path) {
+    while (path.size() > 1 && path.back() == u'/') {
+        path.remove_suffix(1);
+    }
+    if (path.empty()) {
+        SetLastError(kErrorInvalidName);
+        return false;
+    }
+    const mode_t mode = ModeOf(path);
+    if (S_ISDIR(mode)) {
+        return true;
+    }
+    if (mode != 0) {
+        SetLastError(kErrorAlreadyExists);
+        return false;
+    }
+    const auto slash = path.rfind(u'/');
+    if (slash != std::u16string_view::npos && slash > 0 &&
+        !ForceDirectories(path.substr(0, slash))) {
+        return false;
+    }
+    // Another process may make the same directory between the test and here.
+    return CreateDirectory(path) ||
+           (GetLastError() == kErrorAlreadyExists && DirectoryExists(path));
+}
+
+bool FileExists(std::u16string_view path) {
+    const mode_t mode = ModeOf(path);
+    return mode != 0 && !S_ISDIR(mode);
+}
+
+bool DirectoryExists(std::u16string_view path) {
+    return S_ISDIR(ModeOf(path));
+}
+
+std::u16string TempDirectory() {
+    const char* tmpdir = std::getenv("TMPDIR");
+    std::u16string dir = tmpdir != nullptr ? FromUtf8(tmpdir) : std::u16string();
+    if (dir.empty() || !DirectoryExists(dir)) {
+        dir = u"/tmp";
+    }
+    while (dir.size() > 1 && dir.back() == u'/') {
+        dir.pop_back();
+    }
+    return dir;
+}
+
+std::u16string CurrentDirectory() {
+    char buffer[PATH_MAX];
+    if (::getcwd(buffer, sizeof buffer) == nullptr) {
+        return {};
+    }
+    return FromUtf8(buffer);
 }
 
 }  // namespace tdb::platform

@@ -61,4 +61,20 @@ int32_t PackDateTime(int64_t unix_seconds);
 bool CreateDirectory(std::u16string_view path);  // 183 when the name exists
 bool RemoveDirectory(std::u16string_view path);  // 145 when it is not empty
 
+// Creates a directory together with every missing directory above it; true also when it exists
+// already. Fails with 183 when the name, or one above it, is a file.
+bool ForceDirectories(std::u16string_view path);
+
+// Whether a name leads (links followed) to an existing file that is not a directory, or to an
+// existing directory. Neither touches the last error.
+bool FileExists(std::u16string_view path);
+bool DirectoryExists(std::u16string_view path);
+
+// The directory for temporary files: TMPDIR when that names a directory, else "/tmp"; without a
+// trailing delimiter.
+std::u16string TempDirectory();
+
+// The process's current directory; empty when it cannot be told (it was removed).
+std::u16string CurrentDirectory();
+
 }  // namespace tdb::platform

@@ -4,10 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/error.h"
+#include "platform/random.h"
+#include "platform/text.h"
 #include "test_support.h"
 
 namespace tdb::platform {
@@ -125,6 +132,94 @@ TEST_F(DirectoryTest, CreatesAndRemovesDirectories) {
     EXPECT_TRUE(RemoveDirectory(dir_.Name("a")));
     EXPECT_FALSE(RemoveDirectory(dir_.Name("a")));
     EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+}
+
+TEST_F(DirectoryTest, ForcesMissingParentsAndRefusesFilesInTheWay) {
+    EXPECT_TRUE(ForceDirectories(dir_.Name("a/b/c/")));
+    EXPECT_TRUE(DirectoryExists(dir_.Name("a/b/c")));
+    EXPECT_TRUE(ForceDirectories(dir_.Name("a/b")));
+
+    WriteBytes(dir_.Path() / "a" / "f", "1");
+    EXPECT_FALSE(ForceDirectories(dir_.Name("a/f")));
+    EXPECT_EQ(GetLastError(), kErrorAlreadyExists);
+    EXPECT_FALSE(ForceDirectories(dir_.Name("a/f/g")));
+    EXPECT_EQ(GetLastError(), kErrorAlreadyExists);
+    EXPECT_FALSE(std::filesystem::exists(dir_.Path() / "a" / "f" / "g"));
+}
+
+TEST_F(DirectoryTest, TellsFilesFromDirectories) {
+    WriteBytes(dir_.Path() / "f", "1");
+    std::filesystem::create_directory(dir_.Path() / "d");
+    std::filesystem::create_symlink(dir_.Path() / "d", dir_.Path() / "link");
+    struct Case {
+        const char* name;
+        bool file;
+        bool directory;
+    };
+    const Case cases[] = {
+        {"f", true, false},  {"d", false, true},        {"link", false, true},
+        {"d/", false, true}, {"missing", false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FileExists(dir_.Name(c.name)), c.file) << c.name;
+        EXPECT_EQ(DirectoryExists(dir_.Name(c.name)), c.directory) << c.name;
+    }
+    EXPECT_FALSE(FileExists(u""));
+    EXPECT_FALSE(DirectoryExists(std::u16string(u"f\0x", 3)));
+}
+
+TEST_F(DirectoryTest, TemporaryDirectoryFollowsTmpdirWhenItIsADirectory) {
+    const char* saved = std::getenv("TMPDIR");
+    const std::string restore = saved != nullptr ? saved : "";
+    ::setenv("TMPDIR", (dir_.Path().string() + "/").c_str(), 1);
+    EXPECT_EQ(TempDirectory(), dir_.Name());
+    ::setenv("TMPDIR", (dir_.Path() / "missing").c_str(), 1);
+    EXPECT_EQ(TempDirectory(), u"/tmp");
+    ::unsetenv("TMPDIR");
+    EXPECT_EQ(TempDirectory(), u"/tmp");
+    if (saved != nullptr) {
+        ::setenv("TMPDIR", restore.c_str(), 1);
+    }
+}
+
+TEST(CurrentDirectoryTest, IsTheProcesssWorkingDirectory) {
+    EXPECT_EQ(CurrentDirectory(), FromUtf8(std::filesystem::current_path().string()));
+}
+
+TEST(RandomTest, StaysInRangeAndVaries) {
+    EXPECT_EQ(Random(0), 0u);
+    EXPECT_EQ(Random(1), 0u);
+    std::set<uint32_t> seen;
+    for (int i = 0; i < 200; ++i) {
+        const uint32_t value = Random(10);
+        EXPECT_LT(value, 10u);
+        seen.insert(value);
+    }
+    EXPECT_GT(seen.size(), 5u);
+    // The full range of station numbers is reached, not just its low part.
+    uint32_t highest = 0;
+    for (int i = 0; i < 100; ++i) {
+        highest = std::max(highest, Random(2147483647u));
+    }
+    EXPECT_GT(highest, 1u << 30);
+}
+
+TEST(RandomTest, IsSafeFromSeveralThreads) {
+    std::vector<std::thread> threads;
+    std::atomic<int> outOfRange{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 1000; ++i) {
+                if (Random(1000) >= 1000) {
+                    ++outOfRange;
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(outOfRange.load(), 0);
 }
 
 TEST(ClockTest, TickCountFollowsSleep) {
