@@ -8,6 +8,7 @@
 #include "base/engine_error.h"
 #include "base/engine_errors.h"
 #include "engine/table_names.h"
+#include "index/index_build.h"
 #include "index/index_check.h"
 #include "index/index_entry.h"
 #include "index/index_names.h"
@@ -64,6 +65,23 @@ bool IsPlausibleColumn(const TTdbColumnDef& column, std::span<std::byte> record)
         return true;
     }
 }
+
+// A build reads the records straight from the data file: the table lock is already held.
+class TDataFileRecords final : public TTdbRecordSource {
+public:
+    explicit TDataFileRecords(TTdbDataFile& dataFile) : FDataFile(dataFile) {}
+    std::int32_t GetFirstRecordNo() const override { return FDataFile.GetFirstRecordNo(); }
+    std::int32_t GetNextRecordNo(std::int32_t recNo) const override {
+        return FDataFile.GetNextRecordNo(recNo);
+    }
+    std::int16_t ReadRecord(std::int32_t recNo, std::span<std::byte> buffer) override {
+        const std::int16_t result = FDataFile.ReadRecord(recNo, buffer);
+        return result < 0 ? static_cast<std::int16_t>(-result) : result;
+    }
+
+private:
+    TTdbDataFile& FDataFile;
+};
 
 }  // namespace
 
@@ -924,15 +942,13 @@ std::int16_t TTdbBaseTable::ErzeugeIndexFile(TTdbIndexNo indexNo, std::int32_t c
         return locked;
     std::int16_t result;
     {
-        TTableRecordSource records(*this);
-        TTdbIndexBuildSource source(*FKeys, index->IndexDef(), index->GetWorkInfo(0), records,
-                                    FStdName);
-        result = index->BulkInsert(
-            FDataFile->GetRecordCount(),
-            [&source](std::span<std::byte> entry, std::int32_t& size) {
-                return source.Next(entry, size);
-            },
-            progFun ? TTdbIndexFile::TProgress(progFun) : TTdbIndexFile::TProgress());
+        TDataFileRecords records(*FDataFile);
+        TBulkInsertInfo info(*FKeys, index->IndexDef(), index->GetWorkInfo(0), records, FStdName);
+        info.IndexNo = indexNo;
+        info.SetKeyFailure([this](const std::exception& reason) { FServices.SetLastError(reason); });
+        result = index->BulkInsert(FDataFile->GetRecordCount(), info.AsGetIndexItem(),
+                                   progFun ? TTdbIndexFile::TProgress(progFun)
+                                           : TTdbIndexFile::TProgress());
     }
     if (result == 0) {
         result = index->Flush();

@@ -76,6 +76,7 @@ public:
     std::int32_t GetPrevRecordNo(std::int32_t recNo) override;
     std::int32_t GetLastRecordNo() override;
     std::int16_t ReadRecord(std::int32_t recNo, std::span<std::byte> recBuffer) override;
+    std::int16_t InitRecord(std::span<std::byte> recBuffer, bool preset) override;
 
     // Records of tables the catalog fills and keeps itself (system tables and views), which
     // have neither indexes nor constraints: the new record number, or a negative engine error.

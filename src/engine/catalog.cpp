@@ -905,7 +905,8 @@ std::int16_t TTdbCatalog::CreateTable(TTdbCreateTableArgs& args) {
 
     TTdbBaseTable::TNewTable table;
     table.Level = level;
-    table.Capacity = args.Capacity;
+    // A table made without a capacity gets one that sizes its index pages sensibly.
+    table.Capacity = args.Capacity < 1 ? kDefaultCapacity : args.Capacity;
     table.Collation = args.Collation;
     table.Key = args.Key.empty() ? FKey : args.Key;
     table.EncryptionMethod =

@@ -48,6 +48,7 @@ public:
     static constexpr int kMaxRelations = 254;
     static constexpr std::int32_t kDefaultCacheSize = 40960;
     static constexpr std::uint16_t kAllWriteRights = 15;
+    static constexpr std::int32_t kDefaultCapacity = 1000;
 
     explicit TTdbCatalog(TTdbServices& services);
     ~TTdbCatalog();

@@ -32,6 +32,7 @@
 
 #include "base/byte_image.h"
 #include "base/engine_error.h"
+#include "base/engine_errors.h"
 #include "platform/text.h"
 #include "types/collation.h"
 
@@ -697,6 +698,9 @@ std::int64_t TTdbDataFile::CreateHeader(std::int16_t level, TdwCryptor& cryptor,
     Close();
     if (level < 1 || level > kTdbMaxTableLevel)
         RaiseEngineError(kErrUnsupportedFeature, {FFileName, std::u16string(u"Table level")});
+    // Opening refuses a capacity below 1: a file made with one could never be read again.
+    if (def.Capacity < 1)
+        RaiseEngineError(kTdbErrInvalidParameter, {std::u16string(u"Capacity")});
     const TdwEncryptionMethod method = cryptor.GetEncryptionMethod();
     if (level <= 3 && method >= emClassic5)
         RaiseEngineError(kErrUnsupportedFeature, {FFileName, std::u16string(u"Strong encryption")});

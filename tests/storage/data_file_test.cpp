@@ -693,6 +693,13 @@ TEST_F(DataFileTest, CreateRefusesAnExistingFileAndWhatTheLevelCannotStore) {
 
     // A directory that does not exist cannot hold the new file.
     EXPECT_EQ(ErrorOf([&] { Create(u"no/such/dir/T.tdbt", 6, def); }), 3);
+
+    // A capacity the header reader refuses is refused before a file is made of it.
+    TTdbTableDefinition noCapacity;
+    noCapacity.Capacity = 0;
+    noCapacity.Columns.Add(u"A", TTdbDataType::GetDataType(ctInteger, false), 0);
+    EXPECT_EQ(ErrorOf([&] { Create(u"NoCapacity.tdbt", 6, noCapacity); }), 49);
+    EXPECT_FALSE(std::filesystem::exists(PathOf(u"NoCapacity.tdbt")));
 }
 
 TEST_F(DataFileTest, PasswordsAreCheckedAtEveryLevel) {

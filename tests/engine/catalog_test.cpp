@@ -1,0 +1,360 @@
+// Tables of a directory database through the catalog: creating them with their indexes,
+// opening them by name, reading their records and definitions, and what the catalog refuses.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../platform/test_support.h"
+#include "../storage/fault_file_system.h"
+#include "base/engine_errors.h"
+#include "engine/base_table.h"
+#include "engine/catalog.h"
+#include "engine/session.h"
+#include "index/index_entry.h"
+#include "index/index_spec.h"
+#include "platform/text.h"
+#include "storage/heap_data_file.h"
+#include "storage/page_manager.h"
+#include "types/data_type.h"
+
+namespace tdb {
+namespace {
+
+using testing::TempDir;
+
+// One column of a test table.
+std::unique_ptr<TTdbColumnDef> Column(std::u16string name, const TTdbDataType* type) {
+    if (type->IsStringType())
+        return TTdbColumnDef::CreateStringColumnDef(std::move(name), type, 0, u"");
+    return TTdbColumnDef::CreateColumnDef(std::move(name), type, 0);
+}
+
+class CatalogTest : public ::testing::Test {
+protected:
+    CatalogTest() { OpenSession(); }
+    ~CatalogTest() override { CloseSession(); }
+
+    void OpenSession(bool exclusive = true) {
+        session_ = std::make_unique<TTdbLocalSession>(&pm_);
+        ASSERT_EQ(session_->Initialize(1), 0);
+        Catalog().SetLocation(dir_.Name());
+        Catalog().SetExclusive(exclusive);
+        ASSERT_EQ(session_->OpenDb(), 0) << LastError();
+    }
+    void CloseSession() {
+        if (session_) {
+            session_->Uninitialize();
+            session_.reset();
+        }
+    }
+    TTdbCatalog& Catalog() { return session_->Catalog(); }
+    TTdbServices& Services() { return session_->Services(); }
+    std::string LastError() { return ToUtf8(Services().LastError().LastErrorMsg()); }
+    std::int16_t LastCode() { return Services().LastError().LastErrorCode(); }
+    TTdbBaseTable& Table(int rltnIdx) {
+        return dynamic_cast<TTdbBaseTable&>(*Catalog().GetRelation(rltnIdx));
+    }
+
+    // Irsz-like: a code and a settlement name under the Hungarian collation.
+    std::int16_t CreateIrsz(std::u16string name = u"Irsz", std::int16_t level = 6,
+                            bool withIndexes = true) {
+        TTdbCreateTableArgs args;
+        args.StoragePath = std::move(name);
+        args.Level = level;
+        args.Capacity = 1000;
+        args.ColumnDefs.Add(Column(u"IRSZ", TTdbDataType::GetStringType(ctWideString, false, 4, u"", level)));
+        args.ColumnDefs.Add(TTdbColumnDef::CreateStringColumnDef(
+            u"TELEP", TTdbDataType::GetStringType(ctWideString, false, 38, u"Hungarian", level), 0,
+            u"Hungarian"));
+        if (withIndexes) {
+            args.IndexDefs.Add(std::make_unique<TTdbSortDef>(
+                ParseIndexSpecification(u"TELEP", u"TELEP", args.ColumnDefs, level, false)));
+            args.IndexDefs.Add(std::make_unique<TTdbSortDef>(
+                ParseIndexSpecification(u"IRSZ", u"IRSZ", args.ColumnDefs, level, false)));
+        }
+        return Catalog().CreateTable(args);
+    }
+
+    int Open(std::u16string_view name, std::uint16_t rights = TTdbCatalog::kAllWriteRights) {
+        return Catalog().OpenTable(name, {}, rights, false, false, false);
+    }
+
+    // Appends records straight into the data file of a closed table.
+    void AppendRows(const std::u16string& fileName,
+                    const std::vector<std::pair<std::u16string, std::u16string>>& rows) {
+        const int rltnIdx = Open(fileName);
+        ASSERT_GT(rltnIdx, 0) << LastError();
+        TTdbBaseTable& table = Table(rltnIdx);
+        std::vector<std::byte> record(static_cast<std::size_t>(table.GetRecordSize()));
+        for (const auto& [code, name] : rows) {
+            ASSERT_EQ(table.InitRecord(record, false), 0);
+            SetText(table, record, 1, code);
+            SetText(table, record, 2, name);
+            const std::int32_t recNo = table.DataFile()->InsertRecord(record);
+            ASSERT_GT(recNo, 0);
+            for (TTdbIndexNo no = 0; no <= table.GetLastIndexNo(); ++no) {
+                ASSERT_TRUE(table.CheckIndexOpen(no, false)) << LastError();
+                TTdbIndexFile& index = *table.GetIndexFile(no);
+                std::span<std::byte> entry = index.GetWorkInfo(3);
+                table.Keys().CalcIndexInfo(index.IndexDef(), record, recNo, entry);
+                ASSERT_EQ(index.Add_Index(entry), 0);
+            }
+        }
+        ASSERT_EQ(table.Flush(false), 0);
+        Catalog().CloseRelation(rltnIdx);
+    }
+
+    static void SetText(TTdbRelation& table, std::span<std::byte> record, int fieldNo,
+                        std::u16string_view text) {
+        const TTdbColumnDef& column = *table.ColumnDefs().GetColumnDef(fieldNo - 1);
+        TTdbDataValue value;
+        column.DataType->SetReference(value, record.data() + column.Position);
+        column.DataType->SetWideString(value, text);
+    }
+    static std::u16string GetText(TTdbRelation& table, std::span<std::byte> record, int fieldNo) {
+        const TTdbColumnDef& column = *table.ColumnDefs().GetColumnDef(fieldNo - 1);
+        TTdbDataValue value;
+        column.DataType->SetReference(value, record.data() + column.Position);
+        return column.DataType->GetWideString(value);
+    }
+
+    // The record numbers of an index in index order.
+    static std::vector<std::int32_t> IndexOrder(TTdbBaseTable& table, TTdbIndexNo no) {
+        std::vector<std::int32_t> order;
+        EXPECT_TRUE(table.CheckIndexOpen(no, false));
+        TTdbIndexFile& index = *table.GetIndexFile(no);
+        std::span<std::byte> entry = index.GetWorkInfo(4);
+        for (int found = index.Erster_Index(entry); found == 0;
+             found = index.Naechster_Index(entry))
+            order.push_back(GetDateiVerweis(entry));
+        return order;
+    }
+
+    TTdbPageManager pm_;
+    TempDir dir_;
+    std::unique_ptr<TTdbLocalSession> session_;
+};
+
+TEST_F(CatalogTest, CreatedTableOpensWithItsIndexesAndReadsItsRecords) {
+    ASSERT_EQ(CreateIrsz(), 0) << LastError();
+    EXPECT_TRUE(std::filesystem::exists(dir_.Path() / "Irsz.tdbt"));
+    EXPECT_TRUE(std::filesystem::exists(dir_.Path() / "Irsz!TELEP.tdbi"));
+    AppendRows(u"Irsz", {{u"7100", u"Szekszárd"}, {u"1011", u"Budapest"}, {u"6720", u"Szeged"}});
+
+    const int rltnIdx = Open(u"irsz");  // names match without case
+    ASSERT_GT(rltnIdx, 0) << LastError();
+    TTdbBaseTable& table = Table(rltnIdx);
+    EXPECT_EQ(table.StdName(), u"Irsz");
+    EXPECT_EQ(table.GetRecordCount(), 3);
+    EXPECT_EQ(table.GetIndexCount(), 2);
+    EXPECT_EQ(table.FindIndexByName(u"telep"), 0);
+    EXPECT_EQ(IndexOrder(table, table.FindIndexByName(u"TELEP")),
+              (std::vector<std::int32_t>{2, 3, 1}));
+    std::vector<std::byte> record(static_cast<std::size_t>(table.GetRecordSize()));
+    ASSERT_EQ(table.ReadRecord(3, record), 0);
+    EXPECT_EQ(GetText(table, record, 2), u"Szeged");
+    EXPECT_EQ(table.ReadRecord(4, record), -kTdbErrRecordNotFound);
+
+    SetText(table, record, 1, u"6720");
+    EXPECT_EQ(table.LocateRecord(record, table.FindIndexByName(u"IRSZ")), 3);
+    SetText(table, record, 1, u"6721");
+    EXPECT_EQ(table.LocateRecord(record, table.FindIndexByName(u"IRSZ")), 0);
+
+    // A second open of the same table in this session is refused.
+    EXPECT_EQ(Open(u"Irsz"), -kTdbErrTableAlreadyOpen);
+    EXPECT_EQ(Catalog().FindRltnIdx(u"IRSZ"), rltnIdx);
+}
+
+TEST_F(CatalogTest, CreateTableRefusals) {
+    ASSERT_EQ(CreateIrsz(), 0);
+    struct Case {
+        std::u16string path;
+        std::int16_t level;
+        std::int16_t code;
+    } cases[] = {
+        {u"Other.dat", 6, -kTdbErrInvalidTableName},
+        {u"Other.tdbt", 5, -kTdbErrInvalidTableName},
+        {u"Other.txt", 6, -kTdbErrInvalidTableName},
+        {u"", 6, -kTdbErrInvalidIdentifier},
+        {u"no name", 3, -kTdbErrInvalidIdentifier},
+        {u"IRSZ", 6, -kTdbErrFileExists},  // differs only in case from an existing table
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.path));
+        EXPECT_EQ(CreateIrsz(c.path, c.level, false), c.code);
+        EXPECT_EQ(LastCode(), -c.code);
+    }
+    TTdbCreateTableArgs noColumns;
+    noColumns.StoragePath = u"Empty";
+    EXPECT_EQ(Catalog().CreateTable(noColumns), -kTdbErrUnsupportedFeature);
+    TTdbCreateTableArgs badCollation;
+    badCollation.StoragePath = u"Bad";
+    badCollation.Collation = u"NoSuchCollation";
+    badCollation.ColumnDefs.Add(Column(u"A", TTdbDataType::GetDataType(ctInteger, true)));
+    EXPECT_EQ(Catalog().CreateTable(badCollation), -kTdbErrCollationNotFound);
+    // Nothing of the refused tables was left behind.
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.Path()))
+        files.push_back(entry.path().filename().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"Irsz!IRSZ.tdbi", "Irsz!TELEP.tdbi", "Irsz.tdbt",
+                                               dir_.Path().filename().string() + ".tdbd"}));
+}
+
+TEST_F(CatalogTest, DatBeatsTdbtOnOpenButNotInExistsTable) {
+    ASSERT_EQ(CreateIrsz(u"Irsz", 5, false), 0);  // Irsz.dat
+    ASSERT_EQ(CreateIrsz(u"Other", 6, false), 0);
+    std::filesystem::rename(dir_.Path() / "Other.tdbt", dir_.Path() / "Irsz.tdbt");
+    const int rltnIdx = Open(u"Irsz");
+    ASSERT_GT(rltnIdx, 0) << LastError();
+    EXPECT_EQ(Table(rltnIdx).GetLevel(), 5);
+    Catalog().CloseRelation(rltnIdx);
+    std::filesystem::remove(dir_.Path() / "Irsz.dat");
+    EXPECT_TRUE(Catalog().ExistsTable(u"Irsz"));
+    EXPECT_TRUE(Catalog().ExistsTable(u"IRSZ"));
+    EXPECT_FALSE(Catalog().ExistsTable(u"Nothing"));
+    EXPECT_EQ(Open(u"Nothing"), -kTdbErrFileNotFound);
+}
+
+TEST_F(CatalogTest, TableNamesOfAnUnmanagedDirectory) {
+    for (const char* name : {"a.dat", "b.tdbt", "c.rel", "sys_x.dat", "d.txt"})
+        testing::WriteBytes(dir_.Path() / name, "x");
+    std::vector<std::u16string> names = Catalog().GetTableNames();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"a", u"b", u"c.rel"}));
+    EXPECT_EQ(Catalog().DbManagementLevel(), tmlUnmanaged);
+}
+
+TEST_F(CatalogTest, ImplausibleFirstRecordIsAWrongKeyButAnEmptyTableOpens) {
+    ASSERT_EQ(CreateIrsz(u"Irsz", 6, false), 0);
+    const int empty = Open(u"Irsz");
+    ASSERT_GT(empty, 0) << LastError();
+    Catalog().CloseRelation(empty);
+    AppendRows(u"Irsz", {{u"7100", u"Szekszárd"}});
+    // What a wrong key decrypts to: a length prefix far beyond the column.
+    const int rltnIdx = Open(u"Irsz");
+    ASSERT_GT(rltnIdx, 0);
+    TTdbBaseTable& table = Table(rltnIdx);
+    const std::int64_t position = table.DataFile()->GetRecordCountOffset();
+    (void)position;
+    std::vector<std::byte> record(static_cast<std::size_t>(table.GetRecordSize()));
+    ASSERT_EQ(table.ReadRecord(1, record), 0);
+    const TTdbColumnDef& code = *table.ColumnDefs().GetColumnDef(0);
+    record[static_cast<std::size_t>(code.Position)] = std::byte{0x7F};
+    ASSERT_EQ(table.DataFile()->WriteRecord(1, record), 0);
+    ASSERT_EQ(table.Flush(false), 0);
+    Catalog().CloseRelation(rltnIdx);
+    EXPECT_EQ(Open(u"Irsz"), -kTdbErrInvalidCredentials);
+    EXPECT_EQ(Catalog().RelationCount(), 0);
+}
+
+TEST_F(CatalogTest, ClearDatEmptiesTableAndIndexesAndRestartsRecordIds) {
+    TTdbCreateTableArgs args;
+    args.StoragePath = u"Ids";
+    args.ColumnDefs.Add(Column(u"Id", TTdbDataType::GetDataType(ctAutoInc, false)));
+    args.ColumnDefs.Add(Column(u"Name", TTdbDataType::GetStringType(ctWideString, false, 10, u"")));
+    ASSERT_EQ(Catalog().CreateTable(args), 0) << LastError();
+    EXPECT_TRUE(std::filesystem::exists(dir_.Path() / "Ids!sys_Inr.tdbi"));
+    const int rltnIdx = Open(u"Ids");
+    ASSERT_GT(rltnIdx, 0) << LastError();
+    TTdbBaseTable& table = Table(rltnIdx);
+    ASSERT_TRUE(table.HasRecordId());
+    EXPECT_EQ(table.InrIndexNo(), table.FindIndexByName(u"sys_Inr"));
+    std::vector<std::byte> record(static_cast<std::size_t>(table.GetRecordSize()));
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(table.InitRecord(record, true), 0) << LastError();
+        const std::int32_t recNo = table.DataFile()->InsertRecord(record);
+        TTdbIndexFile& inr = *table.GetIndexFile(table.InrIndexNo());
+        ASSERT_TRUE(table.CheckIndexOpen(table.InrIndexNo(), false));
+        table.Keys().CalcIndexInfo(inr.IndexDef(), record, recNo, inr.GetWorkInfo(3));
+        ASSERT_EQ(inr.Add_Index(inr.GetWorkInfo(3)), 0);
+    }
+    EXPECT_EQ(table.FindRecordId(2), 2);
+    EXPECT_EQ(table.FindRecordId(0), 0);
+    EXPECT_EQ(table.ReadRecordId(3), 3);
+    EXPECT_EQ(table.ClearDat(), 3);
+    EXPECT_EQ(table.GetRecordCount(), 0);
+    EXPECT_EQ(table.FindRecordId(2), 0);
+    EXPECT_EQ(table.GetIndexFile(table.InrIndexNo())->ItemCount(), 0);
+    ASSERT_EQ(table.InitRecord(record, true), 0);
+    EXPECT_EQ(table.GetRecordIdOf(record), 1);
+}
+
+TEST_F(CatalogTest, RecordIdsNeedARecordIdColumnAndTheAppendRight) {
+    ASSERT_EQ(CreateIrsz(u"Irsz", 6, false), 0);
+    const int rltnIdx = Open(u"Irsz", 0);  // read-only
+    ASSERT_GT(rltnIdx, 0);
+    TTdbBaseTable& table = Table(rltnIdx);
+    EXPECT_TRUE(table.GetReadOnly());
+    EXPECT_EQ(table.ReadRecordId(1), -kTdbErrNoRecordIdColumn);
+    std::vector<std::byte> record(static_cast<std::size_t>(table.GetRecordSize()));
+    EXPECT_EQ(table.SetAutoNum(record), -kTdbErrNoRecordIdColumn);
+}
+
+TEST_F(CatalogTest, LostIndexesAutomaticRebuiltUserReported) {
+    TTdbCreateTableArgs args;
+    args.StoragePath = u"Ids";
+    args.ColumnDefs.Add(Column(u"Id", TTdbDataType::GetDataType(ctAutoInc, false)));
+    args.ColumnDefs.Add(Column(u"Name", TTdbDataType::GetStringType(ctWideString, false, 10, u"")));
+    args.IndexDefs.Add(std::make_unique<TTdbSortDef>(
+        ParseIndexSpecification(u"ByName", u"Name", args.ColumnDefs, 6, false)));
+    ASSERT_EQ(Catalog().CreateTable(args), 0) << LastError();
+    std::filesystem::remove(dir_.Path() / "Ids!sys_Inr.tdbi");
+    std::filesystem::remove(dir_.Path() / "Ids!ByName.tdbi");
+    const int rltnIdx = Open(u"Ids");
+    ASSERT_GT(rltnIdx, 0) << LastError();
+    EXPECT_TRUE(std::filesystem::exists(dir_.Path() / "Ids!sys_Inr.tdbi"));
+    TTdbBaseTable& table = Table(rltnIdx);
+    const TTdbIndexNo byName = table.FindIndexByName(u"ByName");
+    ASSERT_GE(byName, 0);
+    EXPECT_FALSE(table.CheckIndexOpen(byName, false));
+    EXPECT_TRUE(table.GetIndexFile(byName)->IsLost());
+    EXPECT_FALSE(table.CheckIndexOpen(byName, false));
+    EXPECT_EQ(LastCode(), kTdbErrIndexCorrupt);
+}
+
+TEST_F(CatalogTest, SystemViewsOfAnUnmanagedDatabase) {
+    ASSERT_EQ(CreateIrsz(), 0);
+    ASSERT_GT(Open(u"Irsz"), 0);
+    const int view = Catalog().OpenTable(u"sys_UserIndexes", {}, 0, false, false, false);
+    ASSERT_GT(view, 0) << LastError();
+    TTdbRelation& indexes = *Catalog().GetRelation(view);
+    ASSERT_EQ(indexes.GetRecordCount(), 2);
+    std::vector<std::byte> record(static_cast<std::size_t>(indexes.GetRecordSize()));
+    std::vector<std::u16string> names;
+    for (std::int32_t recNo = 1; recNo <= 2; ++recNo) {
+        ASSERT_EQ(indexes.ReadRecord(recNo, record), 0);
+        EXPECT_EQ(GetText(indexes, record, 1), u"Irsz");
+        names.push_back(GetText(indexes, record, 2));
+    }
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"TELEP", u"IRSZ"}));
+    const std::u16string viewFile = Catalog().GetRelation(view)->GetFullName();
+    Catalog().CloseRelation(view);
+    TdwOSFileSystem machine;
+    EXPECT_FALSE(machine.FileExists(viewFile));  // the view goes with its close
+    EXPECT_EQ(Catalog().OpenTable(u"sys_NoSuchView", {}, 0, false, false, false),
+              -kTdbErrFileNotFound);
+}
+
+TEST_F(CatalogTest, DeleteAndRenameTables) {
+    ASSERT_EQ(CreateIrsz(), 0);
+    AppendRows(u"Irsz", {{u"7100", u"Szekszárd"}});
+    ASSERT_EQ(Catalog().RenameTable(u"Irsz", u"Posta", {}), 0) << LastError();
+    EXPECT_FALSE(std::filesystem::exists(dir_.Path() / "Irsz.tdbt"));
+    EXPECT_TRUE(std::filesystem::exists(dir_.Path() / "Posta!TELEP.tdbi"));
+    const int rltnIdx = Open(u"Posta");
+    ASSERT_GT(rltnIdx, 0) << LastError();
+    EXPECT_EQ(Table(rltnIdx).GetRecordCount(), 1);
+    EXPECT_EQ(IndexOrder(Table(rltnIdx), 0), (std::vector<std::int32_t>{1}));
+    ASSERT_EQ(Catalog().DeleteTable(rltnIdx), 0) << LastError();
+    EXPECT_EQ(Catalog().RelationCount(), 0);
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.Path()))
+        EXPECT_EQ(entry.path().extension(), ".tdbd") << entry.path();
+}
+
+}  // namespace
+}  // namespace tdb
