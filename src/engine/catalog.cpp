@@ -513,27 +513,28 @@ void WriteRow(const TTdbColumnDefs& columns, std::span<std::byte> record,
         TTdbDataValue value;
         column.DataType->SetReference(value, record.data() + column.Position);
         const TCell& cell = cells[static_cast<std::size_t>(i)];
-        if (cell.Null)
-            column.DataType->SetNull(value);
-        else if (column.DataType->IsStringType())
+        if (cell.Null) {
+            // A column that takes no null keeps the zero image it was cleared to.
+            if (column.GetNullable())
+                column.DataType->SetNull(value);
+        } else if (column.DataType->IsStringType())
             column.DataType->SetWideString(value, cell.Text);
         else
             column.DataType->SetInteger(value, cell.Number);
     }
 }
 
-constexpr TSysColumn kUserTablesColumns[] = {
-    {u"Name", ctWideString, 44}, {u"FileName", ctWideString, 255},
-    {u"Key", ctWideString, 40, false, {}, 16}};
-constexpr TSysColumn kUserColumnsColumns[] = {
-    {u"Table", ctWideString, 44},          {u"Name", ctWideString, 40},
-    {u"DataType", ctSmallInt},             {u"Param", ctInteger},
-    {u"SelectOfLink", ctWideString, 128},  {u"RangeOrFormula", ctWideString, 128},
-    {u"Default", ctWideString, 128}};
-
 }  // namespace
 
 std::int16_t TTdbCatalog::RegisterTable(int rltnIdx, std::u16string_view key) {
+    try {
+        return DoRegisterTable(rltnIdx, key);
+    } catch (const std::exception& e) {
+        return FServices.SetLastError(e);
+    }
+}
+
+std::int16_t TTdbCatalog::DoRegisterTable(int rltnIdx, std::u16string_view key) {
     auto* table = dynamic_cast<TTdbBaseTable*>(GetRelation(rltnIdx));
     auto* tables = dynamic_cast<TTdbBaseTable*>(FindRelation(kSysUserTables));
     auto* columns = dynamic_cast<TTdbBaseTable*>(FindRelation(kSysUserColumns));
@@ -574,6 +575,14 @@ std::int16_t TTdbCatalog::RegisterTable(int rltnIdx, std::u16string_view key) {
 }
 
 std::int16_t TTdbCatalog::UnregisterTable(std::u16string_view standardName) {
+    try {
+        return DoUnregisterTable(standardName);
+    } catch (const std::exception& e) {
+        return FServices.SetLastError(e);
+    }
+}
+
+std::int16_t TTdbCatalog::DoUnregisterTable(std::u16string_view standardName) {
     for (std::u16string_view systemName : {kSysUserTables, kSysUserColumns}) {
         auto* table = dynamic_cast<TTdbBaseTable*>(FindRelation(systemName));
         if (table == nullptr)

@@ -144,6 +144,8 @@ private:
     // Managed databases: the table and its columns in the system tables.
     std::int16_t RegisterTable(int rltnIdx, std::u16string_view key);
     std::int16_t UnregisterTable(std::u16string_view standardName);
+    std::int16_t DoRegisterTable(int rltnIdx, std::u16string_view key);
+    std::int16_t DoUnregisterTable(std::u16string_view standardName);
     // Unmanaged databases: a "sys_" name without a file is a view of the open relations' schema.
     int OpenSystemView(std::u16string_view name);
 

@@ -356,5 +356,52 @@ TEST_F(CatalogTest, DeleteAndRenameTables) {
         EXPECT_EQ(entry.path().extension(), ".tdbd") << entry.path();
 }
 
+TEST_F(CatalogTest, ManagedDatabaseListsItsTablesInItsSystemTables) {
+    CloseSession();
+    const std::u16string location = dir_.Name("managed");
+    session_ = std::make_unique<TTdbLocalSession>(&pm_);
+    ASSERT_EQ(session_->Initialize(1), 0);
+    ASSERT_EQ(session_->CreateDatabase(dbtDbDirectory, location, tmlManaged, 0, u""), 0)
+        << LastError();
+    const auto reopen = [&] {
+        session_->CloseDb();
+        Catalog().SetLocation(location);
+        Catalog().SetExclusive(true);
+        ASSERT_EQ(session_->OpenDb(), 0) << LastError();
+    };
+    reopen();
+    EXPECT_EQ(Catalog().DbManagementLevel(), tmlManaged);
+    EXPECT_TRUE(Catalog().GetTableNames().empty());
+    ASSERT_EQ(CreateIrsz(), 0) << LastError();
+    ASSERT_EQ(CreateIrsz(u"Other", 6, false), 0) << LastError();
+    EXPECT_EQ(Catalog().GetTableNames(), (std::vector<std::u16string>{u"Irsz", u"Other"}));
+
+    reopen();  // every listed table is opened with the database
+    EXPECT_GT(Catalog().FindRltnIdx(u"Irsz"), 0);
+    EXPECT_GT(Catalog().FindRltnIdx(u"Other"), 0);
+    ASSERT_EQ(Catalog().RenameTable(u"Other", u"Renamed", {}), 0) << LastError();
+    ASSERT_EQ(Catalog().DeleteTable(u"Irsz", {}), 0) << LastError();
+    EXPECT_EQ(Catalog().GetTableNames(), (std::vector<std::u16string>{u"Renamed"}));
+    EXPECT_EQ(Catalog().OpenTable(u"sys_UserIndexes", {}, 0, false, false, false),
+              -kTdbErrFileNotFound);
+    reopen();
+    EXPECT_EQ(Catalog().GetTableNames(), (std::vector<std::u16string>{u"Renamed"}));
+}
+
+// The unlock thread walks the relation list while the session opens and closes tables.
+using CatalogThreads = CatalogTest;
+
+TEST_F(CatalogThreads, TablesOpenAndCloseWhileTheUnlockThreadRuns) {
+    ASSERT_EQ(CreateIrsz(u"Irsz", 6, false), 0);
+    for (int round = 0; round < 50; ++round) {
+        const int rltnIdx = Open(u"Irsz");
+        ASSERT_GT(rltnIdx, 0) << LastError();
+        std::vector<std::byte> record(static_cast<std::size_t>(Table(rltnIdx).GetRecordSize()));
+        EXPECT_EQ(Table(rltnIdx).ReadRecord(1, record), -kTdbErrRecordNotFound);
+        Catalog().CloseRelation(rltnIdx);
+    }
+    EXPECT_EQ(Catalog().RelationCount(), 0);
+}
+
 }  // namespace
 }  // namespace tdb
