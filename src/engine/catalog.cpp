@@ -928,6 +928,9 @@ std::int16_t TTdbCatalog::CreateTable(TTdbCreateTableArgs& args) {
         for (int i = 0; i < args.ColumnDefs.GetCount(); ++i) {
             std::unique_ptr<TTdbColumnDef> column = args.ColumnDefs.GetColumnDef(i)->Clone();
             column->SetTableLevel(level);
+            // The options the header stores must agree with the type, or the file would read
+            // back with other column sizes and never open again.
+            column->SetNullable(column->DataType == column->DataType->GetNullableType(true), level);
             relationColumns += column->GetColumnType() == ctRelation ? 1 : 0;
             hasRecordId = hasRecordId || column->GetColumnType() == ctAutoInc;
             table.Columns.Add(std::move(column));

@@ -388,6 +388,57 @@ TEST_F(CatalogTest, ManagedDatabaseListsItsTablesInItsSystemTables) {
     EXPECT_EQ(Catalog().GetTableNames(), (std::vector<std::u16string>{u"Renamed"}));
 }
 
+TEST_F(CatalogTest, WrongPasswordAsksTheCallbackUntilItGivesUp) {
+    TTdbCreateTableArgs args;
+    args.StoragePath = u"Secret";
+    args.EncryptionMethod = temProtection;
+    args.Key = u"right";
+    args.ColumnDefs.Add(Column(u"A", TTdbDataType::GetDataType(ctInteger, true)));
+    ASSERT_EQ(Catalog().CreateTable(args), 0) << LastError();
+    EXPECT_EQ(Catalog().TryOpenTable(u"Secret", u"wrong", 15, false, false),
+              -kTdbErrInvalidCredentials);
+    std::vector<std::u16string> offered{u"still wrong", u"right"};
+    int asked = 0;
+    Services().FPasswordCallback = [&](std::u16string_view table, std::u16string& key) {
+        EXPECT_EQ(table, u"Secret");
+        if (asked == static_cast<int>(offered.size()))
+            return false;
+        key = offered[static_cast<std::size_t>(asked++)];
+        return true;
+    };
+    const int rltnIdx = Catalog().TryOpenTable(u"Secret", u"wrong", 15, false, false);
+    EXPECT_GT(rltnIdx, 0) << LastError();
+    EXPECT_EQ(asked, 2);
+    Catalog().CloseRelation(rltnIdx);
+    offered = {u"no", u"nope"};
+    asked = 0;
+    EXPECT_EQ(Catalog().TryOpenTable(u"Secret", u"wrong", 15, false, false),
+              -kTdbErrInvalidCredentials);
+    EXPECT_EQ(asked, 2);
+}
+
+TEST(CatalogMediumTest, TableOnAReadOnlyMediumOpensReadOnly) {
+    TempDir dir;
+    TTdbPageManager pm;
+    auto fileSystem = std::make_unique<testing::FaultFileSystem>(dir.Name());
+    testing::FaultFileSystem& medium = *fileSystem;
+    pm.AddFileSystem(dir.Name(), std::move(fileSystem));
+    TTdbLocalSession session(&pm);
+    ASSERT_EQ(session.Initialize(1), 0);
+    session.Catalog().SetLocation(dir.Name());
+    session.Catalog().SetExclusive(true);
+    ASSERT_EQ(session.OpenDb(), 0);
+    TTdbCreateTableArgs args;
+    args.StoragePath = u"T";
+    args.ColumnDefs.Add(Column(u"A", TTdbDataType::GetDataType(ctInteger, true)));
+    ASSERT_EQ(session.Catalog().CreateTable(args), 0);
+    medium.readOnlyMedium = true;
+    const int rltnIdx = session.Catalog().OpenTable(u"T", {}, 15, false, false, false);
+    ASSERT_GT(rltnIdx, 0) << ToUtf8(session.Services().LastError().LastErrorMsg());
+    EXPECT_TRUE(session.Catalog().GetRelation(rltnIdx)->GetReadOnly());
+    session.Uninitialize();
+}
+
 // The unlock thread walks the relation list while the session opens and closes tables.
 using CatalogThreads = CatalogTest;
 

@@ -19,6 +19,8 @@ public:
     int writesLeft = -1;
     int sizesLeft = -1;
     int syncsLeft = -1;
+    // Refuses every open for writing, as a read-only medium does.
+    bool readOnlyMedium = false;
     // What was asked of the files, for tests that care how a result came about.
     int closes = 0;
     int opens = 0;
@@ -55,6 +57,11 @@ public:
 
     int32_t OpenFile(std::u16string_view filePath, int32_t mode) override {
         ++opens;
+        if (readOnlyMedium && (mode & 3) != 0) {
+            platform::SetLastError(5);
+            SetLastError(5);
+            return -1;
+        }
         return TdwOSFileSystem::OpenFile(filePath, mode);
     }
 
