@@ -41,47 +41,37 @@ struct TComparison {
     }
 };
 
-// Sorts the chain that starts at Head and answers its new head. The chain is dealt
-// alternately into two (the first element to A), both are sorted and then merged; B's head
-// goes first only when it sorts strictly before A's.
-TTdbSortElement* MergeSort(TTdbSortElement* head, TComparison& comparison) {
-    if (head == nullptr || head->Rest == nullptr) {
-        return head;
+// Sorts the N elements of Order, using Scratch (N more) on the way. The elements are dealt
+// alternately into two runs (the first element to A), both are sorted and then merged; B's head
+// goes first only when it sorts strictly before A's. Working on an array of the elements rather
+// than chasing their links keeps the dealing and merging in cache: the result and every
+// comparison are those of the same sort on the chain.
+void MergeSort(TTdbSortElement** order, TTdbSortElement** scratch, std::size_t n,
+               TComparison& comparison) {
+    if (n < 2) {
+        return;
     }
-    TTdbSortElement* a = nullptr;
-    TTdbSortElement* b = nullptr;
-    TTdbSortElement** aTail = &a;
-    TTdbSortElement** bTail = &b;
-    bool toA = true;
-    for (TTdbSortElement* e = head; e != nullptr; e = e->Rest) {
-        if (toA) {
-            *aTail = e;
-            aTail = &e->Rest;
+    const std::size_t countA = (n + 1) / 2;
+    for (std::size_t i = 0; i < n; ++i) {
+        scratch[(i % 2 == 0 ? 0 : countA) + i / 2] = order[i];
+    }
+    // The runs now live in Scratch, so Order is free to serve them as scratch space.
+    TTdbSortElement** a = scratch;
+    TTdbSortElement** b = scratch + countA;
+    MergeSort(a, order, countA, comparison);
+    MergeSort(b, order + countA, n - countA, comparison);
+    TTdbSortElement** const aEnd = b;
+    TTdbSortElement** const bEnd = scratch + n;
+    TTdbSortElement** out = order;
+    while (a != aEnd && b != bEnd) {
+        if (comparison.Less(*b, *a)) {
+            *out++ = *b++;
         } else {
-            *bTail = e;
-            bTail = &e->Rest;
+            *out++ = *a++;
         }
-        toA = !toA;
     }
-    *aTail = nullptr;
-    *bTail = nullptr;
-    a = MergeSort(a, comparison);
-    b = MergeSort(b, comparison);
-
-    TTdbSortElement* merged = nullptr;
-    TTdbSortElement** tail = &merged;
-    while (a != nullptr && b != nullptr) {
-        if (comparison.Less(b, a)) {
-            *tail = b;
-            b = b->Rest;
-        } else {
-            *tail = a;
-            a = a->Rest;
-        }
-        tail = &(*tail)->Rest;
-    }
-    *tail = a != nullptr ? a : b;
-    return merged;
+    out = std::copy(a, aEnd, out);
+    std::copy(b, bEnd, out);
 }
 
 [[noreturn]] void RaiseBadSize(std::size_t size) {
@@ -174,12 +164,22 @@ void TTdbSorter::WStrToSort(std::u16string_view wstr) {
 
 void TTdbSorter::SortStart(TTdbSortCompare compare, const void* context, TStrCmpOptions options) {
     TComparison comparison{compare, context, options, FSortVar, true};
-    FList.Anfang = MergeSort(FList.Anfang, comparison);
-    TTdbSortElement* last = FList.Anfang;
-    while (last != nullptr && last->Rest != nullptr) {
-        last = last->Rest;
+    if (FList.Anfang != nullptr && FList.Anfang->Rest != nullptr) {
+        // The elements in reading order, then as much room again for the sort to work in.
+        const auto n = static_cast<std::size_t>(FList.Count);
+        std::vector<TTdbSortElement*> order(2 * n);
+        std::size_t i = 0;
+        for (TTdbSortElement* e = FList.Anfang; e != nullptr && i < n; e = e->Rest) {
+            order[i++] = e;
+        }
+        MergeSort(order.data(), order.data() + n, n, comparison);
+        for (i = 0; i + 1 < n; ++i) {
+            order[i]->Rest = order[i + 1];
+        }
+        order[n - 1]->Rest = nullptr;
+        FList.Anfang = order[0];
+        FList.Ende = order[n - 1];
     }
-    FList.Ende = last;
     FList.Aktuell = FList.Anfang;
 }
 

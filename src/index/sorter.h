@@ -62,7 +62,8 @@ public:
     void WStrToSort(std::u16string_view wstr);
 
     // Orders the elements by Less(a, b, flag, options, sortVar) and makes the first one
-    // current. Equal elements may change their order.
+    // current. Equal elements may change their order. Takes one allocation for its working
+    // array (two pointers an element), whatever the number of elements.
     template <typename Less>
     void SortStart(const Less& less, TStrCmpOptions options) {
         SortStart(&CallLess<Less>, &less, options);

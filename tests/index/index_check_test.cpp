@@ -10,6 +10,7 @@
 #include "base/engine_error.h"
 #include "base/engine_errors.h"
 #include "build_test_support.h"
+#include "index/index_spec.h"
 #include "platform/text.h"
 
 namespace tdb {
@@ -80,6 +81,20 @@ TEST(IndexCheckTest, ComponentsMustMatchIndexableColumns) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Check(c.def, columns, 6), c.expected) << c.what;
+    }
+}
+
+TEST(IndexCheckTest, ParsedSpecificationsAreCheckedAgainstTheirColumns) {
+    for (std::int16_t level : {3, 5, 6}) {
+        const TTdbColumnDefs columns = MakeColumns(level);
+        SCOPED_TRACE(level);
+        EXPECT_EQ(Check(ParseIndexSpecification(u"I", u"IRSZ, -N, S:5", columns, level, true),
+                        columns, level)
+                      .first,
+                  0);
+        EXPECT_EQ(
+            Check(ParseIndexSpecification(u"I", u"N, M", columns, level, false), columns, level),
+            Expected(98, {u"M"}));
     }
 }
 
