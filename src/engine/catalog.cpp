@@ -448,6 +448,25 @@ int TTdbCatalog::AddTable(std::u16string_view tableFileName, std::u16string_view
     return registered < 0 ? registered : rltnIdx;
 }
 
+int TTdbCatalog::OpenVirtualRelation(std::u16string_view name, int baseRltnIdx) {
+    TTdbRelation* base = GetRelation(baseRltnIdx);
+    if (base == nullptr || !base->GetActive())
+        return FServices.SetLastError(kTdbErrTableNotFound, {NumberText(baseRltnIdx)});
+    if (FindRltnIdx(name) != 0)
+        return FServices.SetLastError(kTdbErrTableAlreadyOpen, {std::u16string(name)});
+    auto view = std::make_unique<TTdbVirtualRelation>(FServices, std::u16string(name), *base);
+    TTdbRelation& opened = *view;
+    const int rltnIdx = AddRelation(std::move(view));
+    if (rltnIdx <= 0)
+        return rltnIdx;
+    const std::int16_t result = opened.Open(false);
+    if (result < 0) {
+        FreeRelation(rltnIdx);
+        return result;
+    }
+    return rltnIdx;
+}
+
 void TTdbCatalog::OpenAllTables() {
     for (const std::u16string& name : GetTableNames()) {
         if (FindRltnIdx(name) == 0)

@@ -117,6 +117,9 @@ public:
     // directory database.
     std::int16_t BackupDatabase(TTdbDatabaseType databaseType, std::u16string_view fileName);
 
+    // A view of an open relation under another name; its relation index or a negative error.
+    int OpenVirtualRelation(std::u16string_view name, int baseRltnIdx);
+
     // ---- Relation slots ----
     int AddRelation(std::unique_ptr<TTdbRelation> relation);
     void FreeRelation(int rltnIdx);

@@ -222,5 +222,51 @@ TEST_F(IndexBuildTest, RegenerationRebuildsEveryIndexAndCompactsTrees) {
     EXPECT_LT(std::filesystem::file_size(dir_.Path() / "Places!ByName.tdbi"), sizeBefore);
 }
 
+TEST_F(IndexBuildTest, DeepFlushWritesTheDirectoryEveryTimeOtherwiseEveryThousandth) {
+    TTdbBaseTable& table = CreateAndOpen();
+    ASSERT_EQ(table.NewIndex(u"ByName", Def(table, u"ByName", u"Name"), {}, 0), 0);
+    const int before = fs_->syncs;
+    for (int i = 1; i < TTdbBaseTable::kFlushesPerDirectoryUpdate; ++i)
+        ASSERT_EQ(table.Flush(false), 0);
+    EXPECT_EQ(fs_->syncs, before);
+    ASSERT_EQ(table.Flush(false), 0);
+    const int afterThousand = fs_->syncs;
+    EXPECT_GT(afterThousand, before);
+    table.SetRights(static_cast<std::uint16_t>(table.Rights() | kRightDeepFlush));
+    ASSERT_EQ(table.Flush(false), 0);
+    EXPECT_GT(fs_->syncs, afterThousand);
+
+    // A failing write is reported as error 3 and remembered.
+    Append(table, 0, 10);
+    fs_->writesLeft = 0;
+    EXPECT_EQ(table.Flush(false), -kTdbErrWriteFile);
+    fs_->writesLeft = -1;
+    EXPECT_EQ(table.Flush(false), 0);
+}
+
+TEST_F(IndexBuildTest, FilesOfATableAndItsViews) {
+    TTdbBaseTable& table = CreateAndOpen();
+    ASSERT_EQ(table.NewIndex(u"ByName", Def(table, u"ByName", u"Name"), {}, 0), 0);
+    const std::u16string directory = dir_.Name() + u"/";
+    EXPECT_EQ(table.PhysicalDirectory(), directory);
+    std::vector<std::u16string> names;
+    for (const std::u16string& name : table.GetFileNames())
+        names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"Places.tdbt", u"Places!ByName.tdbi"}));
+
+    Append(table, 0, 5);
+    const int view = Catalog().OpenVirtualRelation(u"Orte", table.RltnIdx());
+    ASSERT_GT(view, 0) << LastError();
+    TTdbRelation& orte = *Catalog().GetRelation(view);
+    EXPECT_EQ(orte.GetName(), u"Orte");
+    EXPECT_EQ(orte.GetRecordCount(), 5);
+    EXPECT_EQ(orte.ColumnCount(), 2);
+    EXPECT_EQ(Catalog().FindRltnIdx(u"orte"), view);
+    EXPECT_EQ(orte.FindIndexByName(u"ByName"), 0);
+    EXPECT_EQ(Catalog().OpenVirtualRelation(u"Orte", table.RltnIdx()), -kTdbErrTableAlreadyOpen);
+    Catalog().CloseRelation(view);
+    EXPECT_EQ(table.GetRecordCount(), 5);
+}
+
 }  // namespace
 }  // namespace tdb
