@@ -40,12 +40,6 @@ namespace tdb {
 
 namespace {
 
-constexpr std::int16_t kErrRead = 2;
-constexpr std::int16_t kErrWrite = 3;
-constexpr std::int16_t kErrFileExists = 72;
-constexpr std::int16_t kErrUnsupportedFeature = 117;
-constexpr std::int16_t kErrInvalidPassword = 186;
-constexpr std::int16_t kErrTooManyIndexes = 67;
 
 constexpr std::int64_t kLevelOffset = 4;
 constexpr std::int64_t kMethodOffset = 6;
@@ -264,11 +258,11 @@ void TTdbDataFile::UpdateDir() {
 }
 
 void TTdbDataFile::RaiseReadError() const {
-    RaiseEngineError(kErrRead, {FFileName});
+    RaiseEngineError(kTdbErrReadFile, {FFileName});
 }
 
 void TTdbDataFile::RaiseWriteError() const {
-    RaiseEngineError(kErrWrite, {FFileName});
+    RaiseEngineError(kTdbErrWriteFile, {FFileName});
 }
 
 bool TTdbDataFile::Encrypts() const noexcept {
@@ -373,7 +367,7 @@ void TTdbDataFile::ReadIndexNames() {
 
 void TTdbDataFile::WriteIndexNames() {
     if (static_cast<int>(FIndexNames.size()) > MaxIndexNames(FLevel))
-        RaiseEngineError(kErrTooManyIndexes);
+        RaiseEngineError(kTdbErrTooManyIndexes);
     THeaderWriter w;
     w.UInt16(static_cast<std::uint16_t>(FIndexNames.size()));
     for (const std::u16string& name : FIndexNames) {
@@ -451,11 +445,11 @@ TTdbDataFile::THeaderInfo TTdbDataFile::OpenHeader(bool readOnly, bool exclusive
 
         std::array<std::byte, 6> start{};
         if (info.FileSize < 4)
-            RaiseEngineError(kErrOldVersion);
+            RaiseEngineError(kTdbErrOldVersion);
         ReadBytes(0, std::span(start).first(static_cast<std::size_t>(std::min<std::int64_t>(
                          info.FileSize, static_cast<std::int64_t>(start.size())))));
         if (LoadLE<std::int32_t>(start.data()) != kTdbDataFileSignature)
-            RaiseEngineError(kErrOldVersion);
+            RaiseEngineError(kTdbErrOldVersion);
         if (info.FileSize < kLevelOffset + 2)
             RaiseCorruptHeader();
         const std::int16_t level = LoadLE<std::int16_t>(start.data() + kLevelOffset);
@@ -499,7 +493,7 @@ void TTdbDataFile::OpenNewLevel(TdwCryptor& cryptor, TTdbExpressionFactory& fact
     cryptor.SetEncryptionMethod(
         MethodFromHeaderCode(static_cast<std::uint8_t>(fixed[kMethodOffset])));
     if (!cryptor.Initialize())
-        RaiseEngineError(kErrInvalidCredentials);
+        RaiseEngineError(kTdbErrInvalidCredentials);
     info.RecordCount = LoadLE<std::int32_t>(fixed.data() + kNewRecordCountOffset);
     FNextRecordId = LoadLE<std::int32_t>(fixed.data() + kNewNextRecordIdOffset);
     ReadIndexNames();
@@ -515,12 +509,12 @@ void TTdbDataFile::OpenNewLevel(TdwCryptor& cryptor, TTdbExpressionFactory& fact
     try {
         password = cryptor.GetPassword();
     } catch (const EdwCryptor&) {
-        RaiseEngineError(kErrInvalidCredentials);
+        RaiseEngineError(kTdbErrInvalidCredentials);
     }
     try {
         ParseDefinition(block, FLevel, factory, password, def, FRecordSize);
     } catch (const ETdbEngine& e) {
-        if (e.Code() == kErrInvalidCredentials || e.Code() == kErrCorruptHeader)
+        if (e.Code() == kTdbErrInvalidCredentials || e.Code() == kTdbErrCorruptHeader)
             throw;
         // Anything else the definition leads to (a collation or type it names that cannot be
         // made) leaves a header this system cannot use.
@@ -539,7 +533,7 @@ void TTdbDataFile::OpenOldLevel(TdwCryptor& cryptor, TTdbExpressionFactory& fact
     try {
         ParseOldHeader(reader, FLevel, *FCollation, factory, header);
     } catch (const ETdbEngine& e) {
-        if (e.Code() == kErrOldVersion || e.Code() == kErrCorruptHeader || e.Code() == kErrRead)
+        if (e.Code() == kTdbErrOldVersion || e.Code() == kTdbErrCorruptHeader || e.Code() == kTdbErrReadFile)
             throw;
         RaiseCorruptHeader();
     }
@@ -565,22 +559,22 @@ void TTdbDataFile::OpenOldLevel(TdwCryptor& cryptor, TTdbExpressionFactory& fact
         try {
             expected = CutPassword(FCollation->ToAnsi(cryptor.GetPassword()));
         } catch (const EdwCryptor&) {
-            RaiseEngineError(kErrInvalidCredentials);
+            RaiseEngineError(kTdbErrInvalidCredentials);
         }
         if (FLevel < 4)
             expected =
                 UpperAscii(FCollation->ToAnsi(FCollation->ToUpper(FCollation->ToWide(expected))));
         if (expected != marker)
-            RaiseEngineError(kErrInvalidCredentials);
+            RaiseEngineError(kTdbErrInvalidCredentials);
     }
     if (!cryptor.Initialize())
-        RaiseEngineError(kErrInvalidCredentials);
+        RaiseEngineError(kTdbErrInvalidCredentials);
     const auto columnCount = static_cast<std::int16_t>(header.Definition.Columns.GetCount());
     if (FLevel == 4) {
         std::array<std::byte, 80> checkText = header.CheckText;
         cryptor.DecryptBlock(checkText);
         if (!IsOldCheckText(checkText, header.RecordSize, columnCount))
-            RaiseEngineError(kErrInvalidCredentials);
+            RaiseEngineError(kTdbErrInvalidCredentials);
     }
 
     FRecordSize = header.RecordSize;
@@ -697,21 +691,21 @@ std::int64_t TTdbDataFile::CreateHeader(std::int16_t level, TdwCryptor& cryptor,
                                         std::span<const TTdbValueRange> ranges) {
     Close();
     if (level < 1 || level > kTdbMaxTableLevel)
-        RaiseEngineError(kErrUnsupportedFeature, {FFileName, std::u16string(u"Table level")});
+        RaiseEngineError(kTdbErrUnsupportedFeature, {FFileName, std::u16string(u"Table level")});
     // Opening refuses a capacity below 1: a file made with one could never be read again.
     if (def.Capacity < 1)
         RaiseEngineError(kTdbErrInvalidParameter, {std::u16string(u"Capacity")});
     const TdwEncryptionMethod method = cryptor.GetEncryptionMethod();
     if (level <= 3 && method >= emClassic5)
-        RaiseEngineError(kErrUnsupportedFeature, {FFileName, std::u16string(u"Strong encryption")});
+        RaiseEngineError(kTdbErrUnsupportedFeature, {FFileName, std::u16string(u"Strong encryption")});
     if (level >= 4 && (method == emClassic1 || method == emClassic5))
-        RaiseEngineError(kErrUnsupportedFeature,
+        RaiseEngineError(kTdbErrUnsupportedFeature,
                          {FFileName, std::u16string(u"Classic encryption")});
     if (!cryptor.Initialize())
-        RaiseEngineError(kErrInvalidPassword);
+        RaiseEngineError(kTdbErrInvalidPassword);
     TTdbColumnDefs::CheckLimits(def.Columns.GetCount(), def.Columns.GetRecordSize());
     if (def.Columns.GetCount() == 0 || def.Columns.GetRecordSize() == 0)
-        RaiseEngineError(kErrUnsupportedFeature,
+        RaiseEngineError(kTdbErrUnsupportedFeature,
                          {FFileName, std::u16string(u"Table without columns")});
 
     FLevel = level;
@@ -726,14 +720,14 @@ std::int64_t TTdbDataFile::CreateHeader(std::int16_t level, TdwCryptor& cryptor,
         header = level >= 5 ? NewLevelHeader(cryptor, def) : OldLevelHeader(cryptor, def, ranges);
     } catch (const EdwCryptor&) {
         FLevel = -1;
-        RaiseEngineError(kErrInvalidPassword);
+        RaiseEngineError(kTdbErrInvalidPassword);
     } catch (...) {
         FLevel = -1;
         throw;
     }
     if (FFileSystem.FileExists(FFileName)) {
         FLevel = -1;
-        RaiseEngineError(kErrFileExists, {FFileName});
+        RaiseEngineError(kTdbErrFileExists, {FFileName});
     }
 
     bool created = false;

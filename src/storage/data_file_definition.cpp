@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <random>
 
+#include "base/engine_errors.h"
 #include "base/byte_image.h"
 #include "base/engine_error.h"
 #include "storage/data_file_header.h"
@@ -192,7 +193,7 @@ std::unique_ptr<TTdbColumnDef> BuildColumnDef(const TTdbStoredColumn& stored, st
         }
     } catch (const ETdbEngine& e) {
         // A length or collation the registry refuses: the header describes no usable column.
-        if (e.Code() == kErrCorruptHeader)
+        if (e.Code() == kTdbErrCorruptHeader)
             throw;
         RaiseCorruptHeader();
     }
@@ -327,10 +328,10 @@ void ParseDefinition(std::span<const std::byte> block, std::int16_t level,
     try {
         checkText = r.WPWideString(kCheckTextLength);
     } catch (const ETdbEngine&) {
-        RaiseEngineError(kErrInvalidCredentials);
+        RaiseEngineError(kTdbErrInvalidCredentials);
     }
     if (!IsDefinitionCheckText(checkText))
-        RaiseEngineError(kErrInvalidCredentials);
+        RaiseEngineError(kTdbErrInvalidCredentials);
     const std::u16string storedPassword = r.FixedWideString(kPasswordFieldLength);
 
     TTdbTableDefinition result;
@@ -342,7 +343,7 @@ void ParseDefinition(std::span<const std::byte> block, std::int16_t level,
         RaiseCorruptHeader();
     }
     if (!PasswordMatches(level, storedPassword, expectedPassword, *collation))
-        RaiseEngineError(kErrInvalidCredentials);
+        RaiseEngineError(kTdbErrInvalidCredentials);
 
     result.Capacity = r.Int32();
     r.Int32();

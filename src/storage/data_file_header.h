@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/engine_errors.h"
 #include "storage/header_strings.h"
 #include "types/calculation.h"
 #include "types/column_def.h"
@@ -25,9 +26,6 @@ inline constexpr std::int32_t kTdbDataFileSignature = static_cast<std::int32_t>(
 inline constexpr std::int16_t kTdbMaxTableLevel = 6;
 // The capacity that tables below level 4, which do not store one, are taken to have.
 inline constexpr std::int32_t kTdbDefaultOldCapacity = 10000000;
-
-inline constexpr std::int16_t kErrOldVersion = 124;
-inline constexpr std::int16_t kErrInvalidCredentials = 38;
 
 // Everything of a table definition that the data file header stores.
 struct TTdbTableDefinition {

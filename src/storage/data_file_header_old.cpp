@@ -38,6 +38,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/engine_errors.h"
 #include "base/engine_error.h"
 #include "storage/data_file_header.h"
 #include "types/collation.h"
@@ -47,8 +48,6 @@ namespace tdb {
 
 namespace {
 
-constexpr std::int16_t kErrUnsupportedFeature = 117;
-constexpr std::int16_t kErrInconsistentIndex = 28;
 constexpr std::size_t kIndexNameLength = 44;
 constexpr std::size_t kIndexEntrySize = kIndexNameLength + 1;
 constexpr std::size_t kOldNameLength = 40;
@@ -112,7 +111,7 @@ std::u16string LinkedTableOf(const TTdbColumnDef& column, std::u16string_view ta
 }
 
 [[noreturn]] void RaiseUnsupported(std::u16string_view fileName, std::u16string feature) {
-    RaiseEngineError(kErrUnsupportedFeature, {std::u16string(fileName), std::move(feature)});
+    RaiseEngineError(kTdbErrUnsupportedFeature, {std::u16string(fileName), std::move(feature)});
 }
 
 // What a level cannot hold is refused before anything is written, never stored cut.
@@ -243,7 +242,7 @@ void RecordIdVector(std::u16string_view indexSpec, bool unique, const TTdbColumn
             }
             const int index = columns.Find(name);
             if (index < 0)
-                RaiseEngineError(kErrInconsistentIndex, {std::u16string(u"sys_Id")});
+                RaiseEngineError(kTdbErrInconsistentIndex, {std::u16string(u"sys_Id")});
             const TTdbColumnDef& column = *columns.GetColumnDef(index);
             std::int32_t size = column.Size;
             if (length > 0) {
@@ -506,7 +505,7 @@ void ParseOldHeader(THeaderReader& r, std::int16_t level, const TTdbCollation& c
             s.Options = OptionsFromNibble(nibble, s.Type, level);
         s.Size = s.Type == ctRelation ? 0 : sizeField + 1;
         if (s.Type == ctMemo && s.Size != 4)
-            RaiseEngineError(kErrOldVersion);
+            RaiseEngineError(kTdbErrOldVersion);
         switch (s.Type) {
             case ctFloat:
                 s.Scale = d.Parameter & 0x0F;

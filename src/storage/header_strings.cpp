@@ -11,7 +11,7 @@
 namespace tdb {
 
 void RaiseCorruptHeader() {
-    RaiseEngineError(kErrCorruptHeader);
+    RaiseEngineError(kTdbErrCorruptHeader);
 }
 
 // ---- THeaderWriter ----

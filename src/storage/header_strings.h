@@ -15,10 +15,9 @@
 #include <string_view>
 #include <vector>
 
-namespace tdb {
+#include "base/engine_errors.h"
 
-// The engine error for a header whose fields do not hold together.
-inline constexpr std::int16_t kErrCorruptHeader = 134;
+namespace tdb {
 
 // Appends fields to a growing image. Texts longer than their field are cut, never spilled.
 class THeaderWriter {

@@ -1,5 +1,6 @@
 // Column definitions, their sizes in a record, their transfer form and the
 // record layout of the column list.
+#include "base/engine_errors.h"
 #include "types/column_def.h"
 
 #include <array>
@@ -14,7 +15,6 @@ namespace tdb {
 
 namespace {
 
-constexpr std::int16_t kErrTooManyColumns = 59;
 constexpr std::int16_t kFirstLevelWithoutDateNullByte = 6;
 // Enum values are one byte, and 0 stands for NULL.
 constexpr int kMaxEnumItems = 255;
@@ -531,7 +531,7 @@ TTdbColumnDefs::~TTdbColumnDefs() = default;
 
 void TTdbColumnDefs::CheckLimits(std::int64_t columnCount, std::int64_t recordSize) {
     if (columnCount > kTdbMaxColumns || recordSize >= kTdbRecordSizeLimit) {
-        RaiseEngineError(kErrTooManyColumns);
+        RaiseEngineError(kTdbErrTooManyColumns);
     }
 }
 

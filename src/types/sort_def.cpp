@@ -1,5 +1,6 @@
 // Index definitions: components, specification text, coverage and the packed
 // 50-byte form.
+#include "base/engine_errors.h"
 #include "types/sort_def.h"
 
 #include <cstring>
@@ -14,9 +15,6 @@ namespace tdb {
 
 namespace {
 
-constexpr std::int16_t kErrIndexDataTooLarge = 11;
-constexpr std::int16_t kErrInconsistentIndex = 28;
-constexpr std::int16_t kErrTooManyLevels = 61;
 
 constexpr std::int16_t kFirstLevelWithManyItems = 4;
 constexpr std::int16_t kFirstLevelWithSizedExpression = 6;
@@ -47,7 +45,7 @@ std::int32_t ComponentLength(const TTdbSortItem& item) {
 }
 
 [[noreturn]] void RaiseInconsistent(const std::u16string& name) {
-    RaiseEngineError(kErrInconsistentIndex, {name});
+    RaiseEngineError(kTdbErrInconsistentIndex, {name});
 }
 
 }  // namespace
@@ -58,7 +56,7 @@ int MaxSortLevels(std::int16_t tableLevel) noexcept {
 
 void CheckSortLevelCount(int levelCount, std::int16_t tableLevel) {
     if (levelCount > MaxSortLevels(tableLevel)) {
-        RaiseEngineError(kErrTooManyLevels);
+        RaiseEngineError(kTdbErrTooManyLevels);
     }
 }
 
@@ -124,7 +122,7 @@ std::u16string TTdbSortDef::GetSource() const {
 void TTdbSortDef::AddItem(std::int16_t columnNo, std::uint8_t columnType, std::int16_t size,
                           bool descending) {
     if (LevelCount >= kTdbMaxSortItems) {
-        RaiseEngineError(kErrTooManyLevels);
+        RaiseEngineError(kTdbErrTooManyLevels);
     }
     Items[static_cast<std::size_t>(LevelCount)] = {columnType, columnNo, size, descending};
     ++LevelCount;
@@ -264,7 +262,7 @@ void TTdbSortDef::GetVectorData(std::span<std::byte, kTdbSortVectorSize> vectorD
         std::string ansi = TTdbCollation::BuiltIn().ToAnsi(source);
         if (ansi.size() > kTdbMaxVectorSourceLength) {
             // A cut expression would come back as a different index.
-            RaiseEngineError(kErrIndexDataTooLarge, {source});
+            RaiseEngineError(kTdbErrIndexDataTooLarge, {source});
         }
         StoreLE<std::uint16_t>(p, kExpressionMarker);
         StoreLE<std::int16_t>(p + 2, Items[0].Size);
@@ -273,7 +271,7 @@ void TTdbSortDef::GetVectorData(std::span<std::byte, kTdbSortVectorSize> vectorD
         std::memcpy(p + kVectorSourceOffset + 1, ansi.data(), ansi.size());
     } else {
         if (LevelCount > kTdbMaxVectorItems) {
-            RaiseEngineError(kErrTooManyLevels);
+            RaiseEngineError(kTdbErrTooManyLevels);
         }
         for (int i = 0; i < LevelCount; ++i) {
             const TTdbSortItem& item = Items[static_cast<std::size_t>(i)];

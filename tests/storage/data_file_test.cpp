@@ -87,7 +87,7 @@ TEST(HeaderStringsTest, RefusesLengthsBeyondTheFieldOrTheBuffer) {
     };
     for (const Case& c : cases) {
         THeaderReader r(c.data);
-        EXPECT_EQ(ErrorOf([&] { c.read(r); }), kErrCorruptHeader) << c.what;
+        EXPECT_EQ(ErrorOf([&] { c.read(r); }), kTdbErrCorruptHeader) << c.what;
     }
 }
 
@@ -425,14 +425,14 @@ TEST_F(DataFileTest, RefusesWhatTheHeaderCannotStartWith) {
     std::string badSignature = valid;
     badSignature[0] = 0x65;
     const Case cases[] = {
-        {"empty", "", kErrOldVersion},
-        {"three bytes", valid.substr(0, 3), kErrOldVersion},
-        {"signature only", valid.substr(0, 4), kErrCorruptHeader},
-        {"wrong signature", badSignature, kErrOldVersion},
-        {"level 7", withLevel(7), kErrCorruptHeader},
-        {"level 0", withLevel(0), kErrCorruptHeader},
-        {"cut in the fixed part", valid.substr(0, 4000), kErrCorruptHeader},
-        {"cut in the definition", valid.substr(0, 6000), kErrCorruptHeader},
+        {"empty", "", kTdbErrOldVersion},
+        {"three bytes", valid.substr(0, 3), kTdbErrOldVersion},
+        {"signature only", valid.substr(0, 4), kTdbErrCorruptHeader},
+        {"wrong signature", badSignature, kTdbErrOldVersion},
+        {"level 7", withLevel(7), kTdbErrCorruptHeader},
+        {"level 0", withLevel(0), kTdbErrCorruptHeader},
+        {"cut in the fixed part", valid.substr(0, 4000), kTdbErrCorruptHeader},
+        {"cut in the definition", valid.substr(0, 6000), kTdbErrCorruptHeader},
     };
     for (const Case& c : cases) {
         SetBytes(u"X.tdbt", c.bytes);
@@ -465,22 +465,22 @@ TEST_F(DataFileTest, DefinitionCountsAndSizesAreChecked) {
         std::int16_t error;
     };
     const Case cases[] = {
-        {"check text", patched(block + 2 + 14, {'x'}), kErrInvalidCredentials},
-        {"password", patched(password, {1}), kErrInvalidCredentials},
-        {"capacity 0", patched(capacity, {0, 0, 0, 0}), kErrCorruptHeader},
-        {"record size 0", patched(recordSize, {0, 0}), kErrCorruptHeader},
-        {"record size 32768", patched(recordSize, {0, 0x80}), kErrCorruptHeader},
-        {"record size 5", patched(recordSize, {5, 0}), kErrCorruptHeader},
-        {"no columns", patched(columnCount, {0, 0}), kErrCorruptHeader},
-        {"1001 columns", patched(columnCount, {0xE9, 0x03}), kErrCorruptHeader},
-        {"column size", patched(columnSize, {5, 0}), kErrCorruptHeader},
-        {"column type 14", patched(columnCount + 2, {14}), kErrCorruptHeader},
-        {"column type 99", patched(columnCount + 2, {99}), kErrCorruptHeader},
-        {"block length 0", patched(4525, {0, 0, 0, 0}), kErrCorruptHeader},
-        {"block length beyond file", patched(4525, {0, 0, 0, 0x10}), kErrCorruptHeader},
-        {"records off their tile", patched(4525, {0xF8, 0x2F, 0, 0}), kErrCorruptHeader},
-        {"51 index names", patched(23, {51, 0}), kErrCorruptHeader},
-        {"index name of 45", patched(23, {1, 0, 45, 0}), kErrCorruptHeader},
+        {"check text", patched(block + 2 + 14, {'x'}), kTdbErrInvalidCredentials},
+        {"password", patched(password, {1}), kTdbErrInvalidCredentials},
+        {"capacity 0", patched(capacity, {0, 0, 0, 0}), kTdbErrCorruptHeader},
+        {"record size 0", patched(recordSize, {0, 0}), kTdbErrCorruptHeader},
+        {"record size 32768", patched(recordSize, {0, 0x80}), kTdbErrCorruptHeader},
+        {"record size 5", patched(recordSize, {5, 0}), kTdbErrCorruptHeader},
+        {"no columns", patched(columnCount, {0, 0}), kTdbErrCorruptHeader},
+        {"1001 columns", patched(columnCount, {0xE9, 0x03}), kTdbErrCorruptHeader},
+        {"column size", patched(columnSize, {5, 0}), kTdbErrCorruptHeader},
+        {"column type 14", patched(columnCount + 2, {14}), kTdbErrCorruptHeader},
+        {"column type 99", patched(columnCount + 2, {99}), kTdbErrCorruptHeader},
+        {"block length 0", patched(4525, {0, 0, 0, 0}), kTdbErrCorruptHeader},
+        {"block length beyond file", patched(4525, {0, 0, 0, 0x10}), kTdbErrCorruptHeader},
+        {"records off their tile", patched(4525, {0xF8, 0x2F, 0, 0}), kTdbErrCorruptHeader},
+        {"51 index names", patched(23, {51, 0}), kTdbErrCorruptHeader},
+        {"index name of 45", patched(23, {1, 0, 45, 0}), kTdbErrCorruptHeader},
     };
     for (const Case& c : cases) {
         SetBytes(u"X.tdbt", c.bytes);
