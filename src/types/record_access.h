@@ -188,6 +188,8 @@ private:
     Slot Locate(std::span<const std::byte> record, int fieldNo) const;
     Slot Locate(std::span<std::byte> record, int fieldNo) const;
     void CheckBuffer(std::size_t bufferSize) const;
+    // Every column of the record, as Locate checks one.
+    void CheckColumns(std::span<const std::byte> record) const;
 
     bool SlotIsNull(const Slot& s) const;
     void StoreNull(const Slot& s) const;

@@ -572,6 +572,11 @@ TEST_F(RecordAccessTest, FailuresNameWhatWasWrong) {
     columns.GetColumnDef(kInteger - 1)->Size = 2;
     EXPECT_EQ(EngineMessage([&] { access.GetInt32(record, kInteger, i32); }),
               u"Parameter \"Integer\" has an invalid value");
+    // ... also by the whole-record operations, before they change anything.
+    TRecord before = record;
+    EXPECT_EQ(EngineCode([&] { access.InitRecord(record); }), 49);
+    EXPECT_EQ(record, before);
+    EXPECT_EQ(EngineCode([&] { access.RecordFieldsEqual(record, before); }), 49);
 }
 
 TEST_F(RecordAccessTest, PutValueReferencesTheRecordAndGetValueNeverWritesThroughAReference) {
