@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -156,6 +157,11 @@ struct TypedCase {
     TGetter get;  // nullopt for NULL
     std::string expected;
 };
+
+// Test names and failures show the case by its name, not its bytes.
+void PrintTo(const TypedCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 template <typename T, typename Get>
 TGetter Getter(Get get) {
