@@ -516,23 +516,9 @@ std::int16_t TTdbBaseTable::ReadRecord(std::int32_t recNo, std::span<std::byte> 
 }
 
 std::int16_t TTdbBaseTable::InitRecord(std::span<std::byte> recBuffer, bool preset) {
-    std::int16_t result = TTdbRelation::InitRecord(recBuffer, preset);
+    const std::int16_t result = TTdbRelation::InitRecord(recBuffer, preset);
     if (result < 0)
         return result;
-    // Dates that cannot be null start at 1 January of year 1.
-    constexpr std::int32_t kFirstDate = 545;
-    for (int i = 0; i < FColumnDefs.GetCount(); ++i) {
-        const TTdbColumnDef& column = *FColumnDefs.GetColumnDef(i);
-        const TTdbColumnType type = column.GetColumnType();
-        if ((type != ctDate && type != ctTimeStamp) || column.GetNullable())
-            continue;
-        TTdbDataValue value;
-        column.DataType->SetReference(value, recBuffer.data() + column.Position);
-        if (type == ctDate)
-            column.DataType->SetDate(value, kFirstDate);
-        else
-            column.DataType->SetTimeStamp(value, TTdbTimeStamp{kFirstDate, 0});
-    }
     if (preset && HasRecordId())
         return SetAutoNum(recBuffer);
     return 0;

@@ -82,10 +82,12 @@ void TTdbRelation::MakeKeys() {
 }
 
 std::int16_t TTdbRelation::InitRecord(std::span<std::byte> recBuffer, bool /*preset*/) {
-    if (recBuffer.size() < static_cast<std::size_t>(GetRecordSize()))
-        return FServices.SetLastError(kTdbErrInvalidParameter, {u"RecBuffer"});
-    std::fill_n(recBuffer.begin(), GetRecordSize(), std::byte{0});
-    return 0;
+    try {
+        Access().InitRecord(recBuffer);
+        return 0;
+    } catch (const ETdbEngine& e) {
+        return FServices.SetLastError(e);
+    }
 }
 
 std::int32_t TTdbRelation::LocateRecord(std::span<const std::byte> recBuffer,

@@ -16,6 +16,7 @@
 #include "index/index_keys.h"
 #include "types/column_def.h"
 #include "types/data_type.h"
+#include "types/record_access.h"
 #include "types/sort_def.h"
 
 namespace tdb {
@@ -126,6 +127,8 @@ public:
 
     // ---- Columns ----
     const TTdbColumnDefs& ColumnDefs() const noexcept { return FColumnDefs; }
+    // Typed reading and writing of column values inside this relation's record buffers.
+    TTdbRecordAccess Access() const { return TTdbRecordAccess(FColumnDefs, GetLevel()); }
     int ColumnCount() const noexcept { return FColumnDefs.GetCount(); }
     // 1-based column number, 0 when there is none.
     int FindColumn(std::u16string_view name, bool caseSensitive) const;
