@@ -148,6 +148,16 @@ TEST_F(SessionTest, ADirectoryOrAFileInsideItOpensTheDirectory) {
     platform::CloseFile(held);
 }
 
+TEST_F(SessionTest, OpeningAgainGivesTheFormerDatabaseBackFirst) {
+    std::filesystem::create_directory(dir_.Path() / "Other");
+    ASSERT_EQ(Open(session_, "Post"), 0);
+    ASSERT_EQ(Open(session_, "Other"), 0);
+    EXPECT_FALSE(Registered(pageManager_, Post()));
+    ASSERT_EQ(Open(session_, "Other"), 0);
+    session_.CloseDb();
+    EXPECT_FALSE(Registered(pageManager_, dir_.Name("Other")));
+}
+
 TEST_F(SessionTest, MissingNamesAndSingleFileDatabasesAreNotFound) {
     // Without an extension the name is looked for as a single-file database.
     WriteBytes(dir_.Path() / "Compound.tdbd", std::string("\x81\x75\xE4\x39", 4) + "rest");
