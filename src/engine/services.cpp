@@ -19,8 +19,7 @@
 
 namespace tdb {
 
-// The open session log. Lines go straight to the file, so every line is on disk once written;
-// the catalog's unlock thread may report while the session's own thread does.
+// The open session log. Lines go straight to the file, so every line is on disk once written.
 class TTdbSessionLogFile {
 public:
     TTdbSessionLogFile(std::u16string fileName, platform::FileHandle handle)
@@ -33,7 +32,6 @@ public:
 
     // A failed write is dropped: the log must never fail the operation it reports.
     void WriteLine(const std::string& line) {
-        std::lock_guard lock(FMutex);
         const auto written = platform::WriteFile(
             FHandle, FPosition, std::as_bytes(std::span(line.data(), line.size())));
         if (written > 0) {
@@ -44,7 +42,6 @@ public:
 private:
     const std::u16string FFileName;
     const platform::FileHandle FHandle;
-    std::mutex FMutex;
     std::int64_t FPosition = 0;
 };
 
@@ -172,6 +169,7 @@ TTdbServices::TTdbServices(std::int16_t sessionHdl, TTdbPageManager& pageManager
 }
 
 TTdbServices::~TTdbServices() {
+    std::lock_guard lock(FLogSync);
     if (FLogFile) {
         FLogFile->WriteLine(LogLine(1, kServicesSubSystem, kLogClosed));
     }
@@ -188,11 +186,13 @@ std::u16string TTdbServices::LogGenerationName(int generation) const {
 }
 
 std::u16string TTdbServices::LogFileName() const {
+    std::lock_guard lock(FLogSync);
     return FLogFile ? FLogFile->FileName() : std::u16string();
 }
 
 void TTdbServices::SetLogLevel(int level) {
     level = std::clamp(level, 0, kMaxLogLevel);
+    std::lock_guard lock(FLogSync);
     if (level == 0) {
         if (FLogFile) {
             LogMessage(1, kServicesSubSystem, kLogClosed);
@@ -225,7 +225,12 @@ void TTdbServices::SetLogLevel(int level) {
 
 void TTdbServices::LogMessage(int level, std::u16string_view subSystem,
                               std::u16string_view msgText) {
-    if (!FLogFile || FLogLevel <= 0 || FLogLevel < level) {
+    const int logLevel = FLogLevel.load(std::memory_order_relaxed);
+    if (logLevel <= 0 || logLevel < level) {
+        return;
+    }
+    std::lock_guard lock(FLogSync);
+    if (!FLogFile) {
         return;
     }
     try {

@@ -2,9 +2,11 @@
 // the file systems of the open database. Every engine object the session opens is handed it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -56,7 +58,7 @@ public:
     // 1 to 4 opens the log in the private directory (rotating the older generations), 0
     // closes it; values outside are clamped.
     void SetLogLevel(int level);
-    int LogLevel() const noexcept { return FLogLevel; }
+    int LogLevel() const noexcept { return FLogLevel.load(std::memory_order_relaxed); }
     void LogMessage(int level, std::u16string_view subSystem,
                     std::u16string_view msgText) override;
     // The log file of the current generation ("TdbLog<station>_01.txt"); empty while closed.
@@ -118,8 +120,10 @@ private:
     TdwFileSystem* FDataFileSystem = nullptr;
     std::unique_ptr<TdwFileSystem> FLockFileSystem;
     TdwFileSystem* FOSFileSystem = nullptr;
+    // The catalog's unlock thread may report while the session's thread changes the level.
+    mutable std::recursive_mutex FLogSync;
     std::unique_ptr<TTdbSessionLogFile> FLogFile;
-    int FLogLevel = 0;
+    std::atomic<int> FLogLevel{0};
     TTdbExpressionFactory* FFactory = nullptr;
 };
 

@@ -202,6 +202,14 @@ void TTdbLocalSession::SetNetParams(const TTdbNetParams& params) {
 }
 
 std::int16_t TTdbLocalSession::OpenDb() {
+    // Opening over an open database would keep its file systems registered and its catalog
+    // running: it is closed first.
+    if (GetIsOpen()) {
+        const std::int16_t closed = CloseDbReporting();
+        if (closed < 0) {
+            return closed;
+        }
+    }
     TTdbCatalog& catalog = *FCatalog;
     std::u16string location = NormalizedLocation(catalog.Location());
     if (platform::FileExists(location)) {

@@ -82,7 +82,8 @@ public:
 
     // ---- Database ----
     // Opens the database whose location, key and open mode were put into the catalog: 0, or
-    // the negated engine error with the last error set and every file system released.
+    // the negated engine error with the last error set and every file system released. A
+    // database still open is closed first.
     std::int16_t OpenDb();
     std::int16_t CloseDb();
     // Releases the data and OS file systems from the page manager and frees the lock one.

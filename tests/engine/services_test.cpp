@@ -6,6 +6,7 @@
 
 #include <regex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,27 @@ TEST_F(ServicesTest, StoredErrorsAreLoggedThroughTheSessionLog) {
                             "\"/data/Irsz.tdbt\""),
               std::string::npos)
         << lines[1];
+}
+
+TEST_F(ServicesTest, EveryFormOfLastErrorAnswersTheNegatedCode) {
+    EXPECT_EQ(services_.SetLastError(kTdbErrFileInUse), -130);
+    EXPECT_EQ(services_.LastError().LastErrorMsg(), u"The file is in use by another user");
+    EXPECT_EQ(services_.SetLastError(ETdbEngine(kTdbErrNotSupported, u"not here")), -187);
+    EXPECT_EQ(services_.LastError().LastErrorMsg(), u"not here");
+    // An exception that says the error is recorded already keeps the stored one.
+    EXPECT_EQ(services_.SetLastError(MakeNonCriticalError()), -187);
+    EXPECT_EQ(services_.LastError().LastErrorMsg(), u"not here");
+    try {
+        throw std::runtime_error("disk gone");
+    } catch (...) {
+        EXPECT_EQ(services_.SetLastErrorFromCurrentException(), -123);
+    }
+    const auto again = services_.LastError().CreateLastErrorExc();
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->Code(), 123);
+    services_.ClearLastError();
+    EXPECT_EQ(services_.LastError().LastErrorCode(), 0);
+    EXPECT_EQ(services_.LastError().CreateLastErrorExc(), nullptr);
 }
 
 TEST_F(ServicesTest, ALogThatCannotBeCreatedIsErrorThreeWithTheFileName) {
