@@ -12,6 +12,7 @@
 
 #include "base/log.h"
 #include "engine/last_error.h"
+#include "index/sorter.h"
 #include "types/calculation.h"
 
 namespace tdb {
@@ -84,6 +85,8 @@ public:
     TdwFileSystem* OSFileSystem() const noexcept { return FOSFileSystem; }
     TTdbDatabaseType DatabaseType() const noexcept { return FDataBaseType; }
     TTdbPageManager& PageManager() const noexcept { return FPageManager; }
+    // The session's sorter: bookmark lists and other orders, one nested inside another.
+    TTdbSorter& Sorter() noexcept { return FSorter; }
 
     // ---- Expressions ----
     // Until a session binds a compiler, calculations and conditions keep their source and
@@ -125,6 +128,7 @@ private:
     std::unique_ptr<TTdbSessionLogFile> FLogFile;
     std::atomic<int> FLogLevel{0};
     TTdbExpressionFactory* FFactory = nullptr;
+    TTdbSorter FSorter{true};
 };
 
 }  // namespace tdb
