@@ -827,15 +827,21 @@ std::int32_t TTdbBaseTable::ClearDat() {
 std::int16_t TTdbBaseTable::CloseFiles() {
     if (GetActive()) {
         if (GetReadOnly() || BeginExclusive(false) == 0) {
+            bool dropped = false;
             for (TTdbIndexNo no = kTdbMaxIndexNo; no >= 0; --no) {
                 TTdbIndexFile* index = GetIndexFile(no);
                 if (index != nullptr && index->Kind() == tikTemporary) {
                     DropIndex(no, true);
                     NotifyIndexRemoved(no);
+                    dropped = true;
                 }
             }
             if (!GetReadOnly()) {
                 try {
+                    // The stored list must not name the dropped indexes, or the next open would
+                    // find them lost.
+                    if (dropped)
+                        StoreIndexNames();
                     FDataFile->Truncate();
                 } catch (const ETdbEngine& e) {
                     FServices.SetLastError(e);

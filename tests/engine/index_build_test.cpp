@@ -203,6 +203,33 @@ TEST_F(IndexBuildTest, NewIndexRefusals) {
     table.SetRights(static_cast<std::uint16_t>(table.Rights() & ~kRightIndex));
     EXPECT_EQ(table.NewIndex(u"ByCode", Def(table, u"ByCode", u"Code"), {}, 0), -kTdbErrNoIndexRight);
     EXPECT_GT(table.NewIndex(u"tmp001", Def(table, u"tmp001", u"Code"), {}, 0), 0);
+
+    // Temporary indexes go with the close, from the disk and from the stored list.
+    Catalog().CloseRelation(table.RltnIdx());
+    EXPECT_FALSE(std::filesystem::exists(dir_.Path() / "Places!tmp001.tdbi"));
+    const int rltnIdx =
+        Catalog().OpenTable(u"Places", {}, TTdbCatalog::kAllWriteRights, false, false, false);
+    ASSERT_GT(rltnIdx, 0) << LastError();
+    auto& reopened = dynamic_cast<TTdbBaseTable&>(*Catalog().GetRelation(rltnIdx));
+    EXPECT_EQ(reopened.FindIndexByName(u"tmp001"), kTdbNoIndex);
+    EXPECT_EQ(reopened.GetIndexCount(), 1);
+}
+
+TEST_F(IndexBuildTest, FindIndexMakesATemporaryIndexWhenAskedTo) {
+    TTdbBaseTable& table = CreateAndOpen();
+    Append(table, 0, 100);
+    bool reverse = true;
+    const TTdbSortDef wanted = Def(table, u"", u"-Code");
+    EXPECT_EQ(table.FindIndex(wanted, 0, reverse), kTdbNoIndex);
+    const TTdbIndexNo made = table.FindIndex(wanted, tifoCreate, reverse);
+    ASSERT_GE(made, 0) << LastError();
+    EXPECT_FALSE(reverse);
+    EXPECT_EQ(table.GetIndexFile(made)->Name(), u"tmp001");
+    EXPECT_EQ(Entries(table, made).size(), 100u);
+    // Read backwards, the same index serves the ascending order.
+    EXPECT_EQ(table.FindIndex(Def(table, u"", u"Code"), 0, reverse), made);
+    EXPECT_TRUE(reverse);
+    EXPECT_EQ(table.FindIndex(Def(table, u"", u"Code"), tifoNoReverse, reverse), kTdbNoIndex);
 }
 
 TEST_F(IndexBuildTest, RegenerationRebuildsEveryIndexAndCompactsTrees) {
