@@ -53,8 +53,8 @@ struct TTdbFieldSpec {
     char16_t SelectOrLink[2001];
     std::int16_t FldType;
     std::uint8_t Reserved2[2];
-    // String, WideString: the length in characters; Float: the scale; Date, Time, TimeStamp:
-    // the precision (1 hours to 4 milliseconds; 0 when creating means 4).
+    // String, WideString: the length in characters; Float: the scale; Time: the precision (1
+    // hours to 4 milliseconds; 0 when creating means 4); 0 for other types.
     std::int32_t Param;
     std::int16_t InternalPosition;  // byte offset in the record buffer
     std::int16_t InternalSize;

@@ -54,9 +54,7 @@ std::unique_ptr<TTdbColumnDef> MakeColumn(const TTdbFieldSpec& spec, std::int16_
                 std::move(name),
                 TTdbDataType::GetFloatType(false, static_cast<std::int16_t>(spec.Param), level), 0);
             break;
-        case ctDate:
         case ctTime:
-        case ctTimeStamp:
             if (spec.Param < 0 || spec.Param > kDefaultPrecision)
                 RaiseBadParameter(name, u"Param");
             column = TTdbColumnDef::CreateColumnDef(
@@ -66,6 +64,14 @@ std::unique_ptr<TTdbColumnDef> MakeColumn(const TTdbFieldSpec& spec, std::int16_
                     static_cast<std::int16_t>(spec.Param == 0 ? kDefaultPrecision : spec.Param),
                     level),
                 0);
+            break;
+        case ctDate:
+        case ctTimeStamp:
+            // Table files keep no precision for them: one asked for would be lost unseen.
+            if (spec.Param != 0)
+                RaiseBadParameter(name, u"Param");
+            column = TTdbColumnDef::CreateColumnDef(
+                std::move(name), TTdbDataType::GetDataType(spec.FldType, false, level), 0);
             break;
         case ctEnum:
             if (select.empty())

@@ -183,8 +183,8 @@ TTdbFieldSpec TTdbRelation::GetFieldSpec(int fieldNo) const {
         spec.Param = text->GetMaxLen() == kUnboundedLength ? 0 : text->GetMaxLen();
     } else if (const auto* number = dynamic_cast<const TTdbFloatType*>(column.DataType)) {
         spec.Param = number->GetScale();
-    } else if (const auto* moment = dynamic_cast<const TTdbDateTimeType*>(column.DataType)) {
-        spec.Param = moment->GetPrecision();
+    } else if (const auto* time = dynamic_cast<const TTdbTimeColumnDef*>(&column)) {
+        spec.Param = time->FPrecision;
     }
     if (const auto* enumColumn = dynamic_cast<const TTdbEnumColumnDef*>(&column))
         spec.SelectOrLink = enumColumn->CalcEnumValueList(u',');

@@ -71,8 +71,8 @@ struct TTdbFieldSpec {
     // Relation: the table referred to.
     std::u16string SelectOrLink;
     TTdbColumnType FldType = 0;
-    // String, WideString and Char: the length in characters; Float: the scale; Date, Time and
-    // TimeStamp: the precision; 0 for every other type.
+    // String, WideString and Char: the length in characters; Float: the scale; Time: the
+    // precision; 0 for every other type (dates and time stamps keep no precision of their own).
     std::int32_t Param = 0;
     std::int16_t InternalPosition = 0;
     std::int16_t InternalSize = 0;
