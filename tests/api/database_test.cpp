@@ -469,6 +469,31 @@ TEST_F(DatabaseTest, RemovingATableClosesItAndRenamingMovesItsFiles) {
     EXPECT_EQ(TdbSessDeleteTable(session_, u"Nincs", u""), kTdbCannotDeleteTable);
 }
 
+TEST_F(DatabaseTest, TablesAreAddedClosedWhenUnneededAndBackedUp) {
+    CreateAndOpenDatabase(session_);
+    ASSERT_EQ(CreateIrsz(session_), kTdbOk);
+    // Adding opens for writing, which an exclusive database allows.
+    EXPECT_EQ(TdbSessAddTable(session_, u"Irsz"), kTdbCannotOpenTable);
+    ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", u"", 0, kTdbDbExclusive), kTdbOk);
+    const std::int16_t added = TdbSessAddTable(session_, u"Irsz");
+    ASSERT_GT(added, 0) << LastError(session_).second;
+    EXPECT_EQ(TdbSessFindRltnHdl(session_, u"Irsz"), added);
+
+    EXPECT_EQ(TdbSessCloseUnneededTables(session_), kTdbOk);
+    EXPECT_EQ(TdbSessFindRltnHdl(session_, u"Irsz"), 0);
+
+    // A backup reads the files beside their tables: the database is opened for sharing them.
+    ASSERT_EQ(
+        TdbSessOpenDb(session_, db_.c_str(), u"", u"", 0, kTdbDbReadOnly | kTdbDbSharedReadOnly),
+        kTdbOk);
+    EXPECT_EQ(TdbSessBackupDatabase(session_, 0, dir_.Name("Mentes").c_str()), kTdbOk)
+        << LastError(session_).second;
+    EXPECT_TRUE(std::filesystem::exists(dir_.Path() / "Mentes" / "Irsz.tdbt"));
+    EXPECT_TRUE(std::filesystem::exists(dir_.Path() / "Mentes" / "Irsz!sys_Primary.tdbi"));
+    EXPECT_EQ(TdbSessBackupDatabase(session_, 0, dir_.Name("Mentes").c_str()), kTdbEngineError);
+    EXPECT_EQ(LastError(session_).first, -kTdbErrFileExists);
+}
+
 TEST_F(DatabaseTest, ClientIdentityAndSettingsReachTheSession) {
     TTdbNetParams params{};
     ASSERT_EQ(TdbSessGetDefaultNetParams(session_, params), kTdbOk);
