@@ -1157,11 +1157,17 @@ std::int16_t TTdbBaseTable::NewFile(TNewTable& table, const TTdbSortDefs& indexD
         const TTdbSortDef& def = *indexDefs.Get(i);
         result = NewIndex(def.GetName(), def, {}, table.Capacity);
     }
-    // The engine's own indexes get their files now, while the table is still empty.
+    // Every index without a file gets it now, while the table is still empty: the engine's own
+    // and also those of candidate keys with a name of their own, which count as user indexes and
+    // would otherwise never have one.
     for (TTdbIndexNo no = 0; result >= 0 && no <= FLastIndexNo; ++no) {
         TTdbIndexFile* index = GetIndexFile(no);
-        if (index != nullptr && !index->IsOpen() && index->IsAutomatic())
+        if (index == nullptr || index->IsOpen())
+            continue;
+        if (index->IsAutomatic())
             result = CheckIndexOpen(no, false) ? 0 : -kTdbErrNonCritical;
+        else if (!FFileSystem->FileExists(index->FileName()))
+            result = ErzeugeIndexFile(no, table.Capacity, {}, false);
     }
     if (result >= 0) {
         try {

@@ -423,18 +423,20 @@ int TTdbCatalog::OpenTable(std::u16string_view storagePath, std::u16string_view 
 }
 
 int TTdbCatalog::TryOpenTable(std::u16string_view tableName, std::u16string_view key,
-                              std::uint16_t rights, bool withRelTables, bool mustBeWritable) {
+                              std::uint16_t rights, bool withRelTables, bool mustBeWritable,
+                              bool force) {
     std::u16string currentKey(key);
-    int result = OpenTable(tableName, currentKey, rights, withRelTables, false, false);
+    int result = OpenTable(tableName, currentKey, rights, withRelTables, force, false);
     if (result == -kTdbErrFileNotFound && !mustBeWritable && (rights & kRightsWrite) != 0 &&
         !FindExistingTablePath(tableName, false).empty()) {
-        result = OpenTable(tableName, currentKey, static_cast<std::uint16_t>(rights & ~kRightsWrite),
-                           withRelTables, false, false);
+        result =
+            OpenTable(tableName, currentKey, static_cast<std::uint16_t>(rights & ~kRightsWrite),
+                      withRelTables, force, false);
     }
     while (result == -kTdbErrInvalidCredentials && FServices.FPasswordCallback) {
         if (!FServices.FPasswordCallback(tableName, currentKey))
             break;
-        result = OpenTable(tableName, currentKey, rights, withRelTables, false, false);
+        result = OpenTable(tableName, currentKey, rights, withRelTables, force, false);
     }
     return result;
 }

@@ -90,8 +90,8 @@ public:
     // The relation index (1..254) or a negative engine error (the last error is set).
     int OpenTable(std::u16string_view storagePath, std::u16string_view key, std::uint16_t rights,
                   bool withRelTables, bool force, bool internal);
-    int TryOpenTable(std::u16string_view tableName, std::u16string_view key,
-                     std::uint16_t rights, bool withRelTables, bool mustBeWritable);
+    int TryOpenTable(std::u16string_view tableName, std::u16string_view key, std::uint16_t rights,
+                     bool withRelTables, bool mustBeWritable, bool force = false);
     int AddTable(std::u16string_view tableFileName, std::u16string_view key,
                  std::uint16_t rights, bool force);
     // Opens every table of the database with all write rights; failures are skipped.

@@ -8,6 +8,7 @@
 #include "base/engine_errors.h"
 #include "engine/table_names.h"
 #include "index/index_entry.h"
+#include "platform/text.h"
 #include "storage/data_file.h"
 #include "types/data_type.h"
 
@@ -167,6 +168,35 @@ std::u16string TTdbRelation::GetFieldName(int fieldNo) const {
     if (fieldNo < 1 || fieldNo > FColumnDefs.GetCount())
         return {};
     return FColumnDefs.GetColumnDef(fieldNo - 1)->Name;
+}
+
+TTdbFieldSpec TTdbRelation::GetFieldSpec(int fieldNo) const {
+    if (fieldNo < 1 || fieldNo > FColumnDefs.GetCount())
+        RaiseEngineError(kTdbErrFieldNotFound, {NumberText(fieldNo)});
+    const TTdbColumnDef& column = *FColumnDefs.GetColumnDef(fieldNo - 1);
+    TTdbFieldSpec spec;
+    spec.No = static_cast<std::int16_t>(fieldNo);
+    spec.Name = column.Name;
+    spec.Options = static_cast<std::uint8_t>(column.Options & 0xFF & ~cdoValueRange);
+    if (const TTdbCalculation* calculation = column.GetCalculation())
+        spec.RangeOrFormula = StoredExpressionSource(*calculation, GetLevel());
+    spec.FldType = column.GetColumnType();
+    if (const auto* text = dynamic_cast<const TTdbTextColumnDef*>(&column)) {
+        spec.Param = text->GetMaxLen() == kUnboundedLength ? 0 : text->GetMaxLen();
+    } else if (const auto* number = dynamic_cast<const TTdbFloatType*>(column.DataType)) {
+        spec.Param = number->GetScale();
+    } else if (const auto* time = dynamic_cast<const TTdbTimeColumnDef*>(&column)) {
+        spec.Param = time->FPrecision;
+    }
+    if (const auto* enumColumn = dynamic_cast<const TTdbEnumColumnDef*>(&column))
+        spec.SelectOrLink = enumColumn->CalcEnumValueList(u',');
+    else if (const auto* recordId = dynamic_cast<const TTdbRecordIdColumnDef*>(&column))
+        spec.SelectOrLink = recordId->IndexSpec;
+    else if (const auto* link = dynamic_cast<const TTdbAdlColumnDef*>(&column))
+        spec.SelectOrLink = link->LinkedTable;
+    spec.InternalPosition = static_cast<std::int16_t>(column.Position);
+    spec.InternalSize = column.Size;
+    return spec;
 }
 
 bool TTdbRelation::IsSameTableName(std::u16string_view name) const {

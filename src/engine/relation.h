@@ -58,6 +58,27 @@ public:
 
 enum TTdbTableLockType : std::uint8_t { tltNone, tltRead, tltUpgrade, tltWrite, tltExclusive };
 
+// How a column describes itself to callers of the engine: what they need to create it again and
+// to find its value in a record buffer.
+struct TTdbFieldSpec {
+    std::int16_t No = 0;  // 1-based
+    std::u16string Name;
+    // The low byte of the column's options, without the value-range bit that only old table
+    // levels store.
+    std::uint8_t Options = 0;
+    // The default value or formula, in its stored form.
+    std::u16string RangeOrFormula;
+    // Enum: the value names joined by ","; AutoInc: the record-id index specification; Link and
+    // Relation: the table referred to.
+    std::u16string SelectOrLink;
+    TTdbColumnType FldType = 0;
+    // String, WideString and Char: the length in characters; Float: the scale; Time: the
+    // precision; 0 for every other type (dates and time stamps keep no precision of their own).
+    std::int32_t Param = 0;
+    std::int16_t InternalPosition = 0;
+    std::int16_t InternalSize = 0;
+};
+
 class TTdbRelation {
 public:
     explicit TTdbRelation(TTdbServices& services);
@@ -133,6 +154,8 @@ public:
     // 1-based column number, 0 when there is none.
     int FindColumn(std::u16string_view name, bool caseSensitive) const;
     std::u16string GetFieldName(int fieldNo) const;
+    // Raises engine error 14 for a number outside 1..ColumnCount.
+    TTdbFieldSpec GetFieldSpec(int fieldNo) const;
     bool HasRecordId() const noexcept { return FRecordIdFieldNo > 0; }
     std::int16_t RecordIdFieldNo() const noexcept { return FRecordIdFieldNo; }
     bool HasMemo() const noexcept { return FHasMemo; }

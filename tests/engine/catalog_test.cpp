@@ -169,6 +169,69 @@ TEST_F(CatalogTest, CreatedTableOpensWithItsIndexesAndReadsItsRecords) {
     EXPECT_EQ(Catalog().FindRltnIdx(u"IRSZ"), rltnIdx);
 }
 
+TEST_F(CatalogTest, KeysWithANameOfTheirOwnGetAnIndexThatOpens) {
+    TTdbCreateTableArgs args;
+    args.StoragePath = u"Irsz";
+    args.ColumnDefs.Add(Column(u"IRSZ", TTdbDataType::GetStringType(ctWideString, false, 4, u"")));
+    args.ColumnDefs.Add(Column(u"TELEP", TTdbDataType::GetStringType(ctWideString, false, 38, u"")));
+    args.KeyDefs.Add(std::make_unique<TTdbCandidateKeyDef>(u"", u"IRSZ", true));
+    args.KeyDefs.Add(std::make_unique<TTdbCandidateKeyDef>(u"Telep_Egyedi", u"TELEP", false));
+    ASSERT_EQ(Catalog().CreateTable(args), 0) << LastError();
+    EXPECT_TRUE(std::filesystem::exists(dir_.Path() / "Irsz!Telep_Egyedi.tdbi"));
+
+    const int rltnIdx = Open(u"Irsz");
+    ASSERT_GT(rltnIdx, 0) << LastError();
+    TTdbBaseTable& table = Table(rltnIdx);
+    const TTdbIndexNo no = table.FindIndexByName(u"Telep_Egyedi");
+    ASSERT_NE(no, kTdbNoIndex);
+    EXPECT_TRUE(table.CheckIndexOpen(no, false)) << LastError();
+    EXPECT_TRUE(table.GetIndexFile(no)->MustBeUnique());
+}
+
+TEST_F(CatalogTest, ColumnsDescribeThemselvesForCallers) {
+    TTdbCreateTableArgs args;
+    args.StoragePath = u"Oszlopok";
+    args.ColumnDefs.Add(Column(u"Nev", TTdbDataType::GetStringType(ctWideString, false, 38, u"")));
+    args.ColumnDefs.Add(TTdbColumnDef::CreateColumnDef(
+        u"Ido", TTdbDataType::GetDateTimeType(ctTime, false, 2), 0));
+    auto size = TTdbColumnDef::CreateColumnDef(u"Meret",
+                                               TTdbDataType::GetDataType(ctInteger, false), 0);
+    size->SetNullable(true, 6);
+    args.ColumnDefs.Add(std::move(size));
+    args.ColumnDefs.Add(std::make_unique<TTdbEnumColumnDef>(u"Fajta", u"Kicsi,Nagy", 0, 6));
+    ASSERT_EQ(Catalog().CreateTable(args), 0) << LastError();
+    const int rltnIdx = Open(u"Oszlopok");
+    ASSERT_GT(rltnIdx, 0) << LastError();
+    const TTdbRelation& table = Table(rltnIdx);
+
+    struct Expected {
+        TTdbColumnType type;
+        std::int32_t param;
+        std::uint8_t options;
+        std::int16_t position;
+        std::int16_t size;
+        std::u16string_view select;
+    };
+    const Expected expected[] = {{ctWideString, 38, 0, 0, 78, u""},
+                                 {ctTime, 2, 0, 78, 2, u""},
+                                 {ctInteger, 0, cdoNullable | cdoNullByte, 80, 5, u""},
+                                 {ctEnum, 0, 0, 85, 1, u"Kicsi,Nagy"}};
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        const TTdbFieldSpec spec = table.GetFieldSpec(i + 1);
+        EXPECT_EQ(spec.No, i + 1);
+        EXPECT_EQ(spec.Name, table.GetFieldName(i + 1));
+        EXPECT_EQ(spec.FldType, expected[i].type);
+        EXPECT_EQ(spec.Param, expected[i].param);
+        EXPECT_EQ(spec.Options, expected[i].options);
+        EXPECT_EQ(spec.InternalPosition, expected[i].position);
+        EXPECT_EQ(spec.InternalSize, expected[i].size);
+        EXPECT_EQ(spec.SelectOrLink, expected[i].select);
+    }
+    EXPECT_THROW(table.GetFieldSpec(5), ETdbEngine);
+    EXPECT_THROW(table.GetFieldSpec(0), ETdbEngine);
+}
+
 TEST_F(CatalogTest, CreateTableRefusals) {
     ASSERT_EQ(CreateIrsz(), 0);
     struct Case {

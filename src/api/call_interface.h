@@ -1,0 +1,157 @@
+// The engine's call interface: the one door through which everything above the engine reaches
+// sessions, the catalog and relations. Flat operations over integer handles; none of them
+// raises. Each answers 0 or a positive value on success and a negative result code
+// (result_codes.h) on failure; the reason is then the session's last error
+// (TdbSessGetLastError).
+//
+// Texts go in as zero-terminated UTF-16 texts (null reads as empty). Texts come out into caller
+// buffers with a maximum length: at most MaxLen characters and a terminator are written, so a
+// buffer holds MaxLen + 1 characters; longer texts are cut.
+#pragma once
+
+#include <cstdint>
+
+#include "api/records.h"
+#include "api/result_codes.h"
+
+namespace tdb::api {
+
+// Attribute bits of TdbSessOpenDb.
+inline constexpr std::uint16_t kTdbDbReadOnly = 0x01;
+inline constexpr std::uint16_t kTdbDbExclusive = 0x02;
+inline constexpr std::uint16_t kTdbDbDeepFlush = 0x04;
+inline constexpr std::uint16_t kTdbDbSharedReadOnly = 0x08;
+
+// Rights word of TdbSessOpenTable: bits 0-3 write rights (all: 15), exclusive, shared read-only.
+inline constexpr std::uint16_t kTdbRightsWrite = 0x000F;
+inline constexpr std::uint16_t kTdbRightExclusive = 0x0100;
+inline constexpr std::uint16_t kTdbRightSharedReadOnly = 0x0400;
+
+// Asked for the key of a table when the one given does not fit: true hands over the key written
+// into Key (at most MaxKeyLen characters and a terminator), false gives up.
+using TTdbPasswordFunc = bool (*)(std::int16_t sessHdl, const char16_t* tableName, char16_t* key,
+                                  std::int16_t maxKeyLen);
+inline constexpr std::int16_t kTdbMaxKeyLen = 80;
+
+// ---- Process and sessions ----
+
+// A new session handle (1..100). A location containing "@" names a database server; -53 when
+// no session can be made.
+std::int16_t TdbCreateSession(const char16_t* location) noexcept;
+// Closes the session's database and frees the session; its handle is free for the next one.
+std::int16_t TdbSessDelete(std::int16_t sessHdl) noexcept;
+std::int16_t TdbSessGetDefaultNetParams(std::int16_t sessHdl, TTdbNetParams& params) noexcept;
+// Station number (0 keeps the drawn one), station name, directories; the private directory is
+// created, and failing to create it is no error.
+std::int16_t TdbSessSetNetParams(std::int16_t sessHdl, const TTdbNetParams& params) noexcept;
+// Null removes the callback.
+std::int16_t TdbSessSetPasswordCallback(std::int16_t sessHdl, TTdbPasswordFunc callback) noexcept;
+// Both sizes must be positive; -100 otherwise, and nothing changes.
+std::int16_t TdbSessSetSystemSettings(std::int16_t sessHdl, std::int32_t indPageSize,
+                                      std::int32_t blobBlockSize) noexcept;
+// The caret switch only matters to database servers.
+std::int16_t TdbSessSetSettings(std::int16_t sessHdl, bool caseSensitive, bool caretSwitch,
+                                bool autoCreateIndexes, std::int32_t lockingTimeout) noexcept;
+// 0 closes the session log, 1 to 4 open it in the private directory.
+std::int16_t TdbSessSetLogLevel(std::int16_t sessHdl, std::int16_t level) noexcept;
+
+// Opens the database at Location (a directory, or a file in it) with Password as the key of
+// tables that have none of their own; an open database is closed first. A cache size of 0 or
+// less keeps the session's. 0; -58 when there is no database there; -53 for any other failure.
+std::int16_t TdbSessOpenDb(std::int16_t sessHdl, const char16_t* location, const char16_t* userName,
+                           const char16_t* password, std::int32_t cacheSize,
+                           std::uint16_t attributes) noexcept;
+std::int16_t TdbSessGetDbInfo(std::int16_t sessHdl, TTdbDatabaseInfo& info) noexcept;
+// 1 for a single-file database, 0 for a directory.
+std::int16_t TdbSessIsSingleFile(std::int16_t sessHdl) noexcept;
+std::int16_t TdbSessCloseDb(std::int16_t sessHdl) noexcept;
+// ErrCode: the negated engine error number of the last error, 0 if none; ErrMsg its message.
+std::int16_t TdbSessGetLastError(std::int16_t sessHdl, std::int16_t& errCode, char16_t* errMsg,
+                                 std::int16_t maxLen) noexcept;
+// The text line the last error was found in; answers the position in it.
+std::int16_t TdbSessGetLastErrorPos(std::int16_t sessHdl, char16_t* errMsg,
+                                    std::int16_t maxLen) noexcept;
+
+// ---- Catalog ----
+
+// A new relation handle. -100 for an exclusive open on a file system without exclusive files;
+// -2 too many tables; -12 wrong key; -1 any other reason; -102 for an unforeseen failure.
+// Opens for writing that are neither exclusive nor shared read-only are refused until tables
+// are shared through their lock files.
+std::int16_t TdbSessOpenTable(std::int16_t sessHdl, const char16_t* tableName, const char16_t* key,
+                              std::uint16_t rights, bool withRelTables, bool force) noexcept;
+// Opens with all write rights and no key and, in a managed database, registers the table.
+std::int16_t TdbSessAddTable(std::int16_t sessHdl, const char16_t* tablePath) noexcept;
+// The handle of the open relation of that name; 0 when none is open.
+std::int16_t TdbSessFindRltnHdl(std::int16_t sessHdl, const char16_t* name) noexcept;
+// 1 when the table exists, 0 when not.
+std::int16_t TdbSessExistsTable(std::int16_t sessHdl, const char16_t* tableName) noexcept;
+// The table names separated by ";"; answers the length of the whole list.
+std::int32_t TdbSessGetTableNames(std::int16_t sessHdl, char16_t* tableNames,
+                                  std::int32_t maxLen) noexcept;
+// Closes the relations nothing uses.
+std::int16_t TdbSessCloseUnneededTables(std::int16_t sessHdl) noexcept;
+// Closes the open relation of that name; its files stay. -100 on failure.
+std::int16_t TdbSessRemoveTable(std::int16_t sessHdl, const char16_t* tableName) noexcept;
+std::int16_t TdbSessRenameTable(std::int16_t sessHdl, const char16_t* oldName,
+                                const char16_t* newName, const char16_t* key) noexcept;
+// Deletes the table's files. -51 on failure.
+std::int16_t TdbSessDeleteTable(std::int16_t sessHdl, const char16_t* tableName,
+                                const char16_t* key) noexcept;
+// Kind 0 a directory database, 1 a single file; management level 0 unmanaged, 1 managed.
+// -54 on failure. The session must have no database open.
+std::int16_t TdbSessCreateDatabase(std::int16_t sessHdl, std::int16_t kind, const char16_t* name,
+                                   std::int16_t managementLevel, std::int16_t encryptionMethod,
+                                   const char16_t* key) noexcept;
+// Deletes every table and then every file of the database. -51 on failure.
+std::int16_t TdbSessDeleteDatabase(std::int16_t sessHdl, const char16_t* name,
+                                   const char16_t* key) noexcept;
+// Creates the table that Info (file name, level, collation, encryption, capacity) and the specs
+// describe, with Key as its key; it is left closed. -14 on failure. Field specs: FldType a
+// column type code, Name, Options 0x20 for nullable (0x01, 0x04 with a formula, 0x40 for a
+// unique record-id specification), Param and SelectOrLink as described at TTdbFieldSpec,
+// RangeOrFormula a default value or formula. Key specs: IsPrimaryKey, Name, Fields. Check specs:
+// Name, SearchCondition. Integrity rules: the foreign key of IndexSpec on MasterIndexSpec of
+// MasterTable (which must be open), update and delete actions 0 reject, 1 set null, 2 set
+// default, 3 cascade.
+std::int16_t TdbSessCreateTable(std::int16_t sessHdl, const TTdbTableInfo& info,
+                                const char16_t* key, std::int16_t fieldCount,
+                                const TTdbFieldSpec* fields, std::int16_t keyCount,
+                                const TTdbKeySpec* keys, std::int16_t checkCount,
+                                const TTdbCheckSpec* checks, std::int16_t ruleCount,
+                                const TTdbIntegrityRuleSpec* rules) noexcept;
+// Copies every open table into a new database: kind 0 a directory. -100 on failure.
+std::int16_t TdbSessBackupDatabase(std::int16_t sessHdl, std::int16_t kind,
+                                   const char16_t* backupPath) noexcept;
+
+// ---- Relations ----
+
+// -17 for a relation that is not a stored table.
+std::int16_t TdbRltnGetTableInfo(std::int16_t rltnHdl, TTdbTableInfo& info) noexcept;
+// The index names in index-number order, separated by ",".
+std::int16_t TdbRltnGetIndexNames(std::int16_t rltnHdl, char16_t* names,
+                                  std::int16_t maxLen) noexcept;
+// The specification text of the index: with Readable column names as they are (else "${name}"),
+// with IncludeLen 1 the lengths that shorten a column, 2 every length, 0 none. Answers 2 for the
+// primary index, 1 for another unique one, 0 otherwise; -16 for an unknown name, -32 when the
+// index cannot be opened.
+std::int16_t TdbRltnGetIndexDesc(std::int16_t rltnHdl, const char16_t* indexName, char16_t* desc,
+                                 std::int16_t maxLen, bool readable,
+                                 std::int16_t includeLen) noexcept;
+std::int16_t TdbRltnGetRealIndexName(std::int16_t rltnHdl, const char16_t* indexName,
+                                     char16_t* realIndexName, std::int16_t maxLen) noexcept;
+// Creates and fills the index that the specification text describes ("TELEP, -IRSZ:2");
+// the new index number, or -18.
+std::int16_t TdbRltnCreateIndex(std::int16_t rltnHdl, const char16_t* indexName,
+                                const char16_t* desc, bool mustBeUnique) noexcept;
+std::int16_t TdbRltnDeleteIndex(std::int16_t rltnHdl, const char16_t* indexName) noexcept;
+// Rebuilds the named index from the records (-16 unknown, -100 failure); an empty name rebuilds
+// every index of the table.
+std::int16_t TdbRltnRefreshIndex(std::int16_t rltnHdl, const char16_t* indexName) noexcept;
+// -51 when the relation cannot be closed now.
+std::int16_t TdbRltnClose(std::int16_t rltnHdl) noexcept;
+// Column FieldNo (from 1); -10 for a number the relation does not have.
+std::int16_t TdbRltnGetFieldSpec(std::int16_t rltnHdl, std::int16_t fieldNo,
+                                 TTdbFieldSpec& spec) noexcept;
+
+}  // namespace tdb::api
