@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "index/index_entry.h"
 #include "index/tree_base.h"
@@ -17,6 +19,7 @@
 namespace tdb {
 
 class TTdbColumnDefs;
+class TTdbKeyComparator;
 class TTdbSortDef;
 
 class TTdbIndexKeys {
@@ -40,6 +43,9 @@ public:
                    TStrCmpOptions options, const TTdbSortDef& indexDef) const;
     // IndexLess bound to these keys, for a tree; the keys must outlive the tree.
     TTdbTreeLess GetTreeLess() const;
+    // The comparison of a tree whose definition the comparator was prepared for (it made over
+    // these keys); a tree handed any other definition compares through IndexLess.
+    TTdbTreeLess GetTreeLess(std::shared_ptr<const TTdbKeyComparator> comparator) const;
 
     // -1, 0 or 1. Collation is used by String and WideString only (null: the built-in one).
     // The sizes bound what is read of either value.
@@ -77,6 +83,83 @@ private:
     const TTdbColumnDefs& FColumnDefs;
     std::int16_t FTableLevel;
     TTdbRltnIdx FRltnIdx;
+};
+
+// IndexLess with everything a definition and its columns decide resolved once: per component
+// its comparison kind, sizes, indicator placement, direction and collation. A table edits its
+// definitions in place, so the owner prepares again after every change of the definition or of
+// its columns; until then comparisons follow the definition as it was. Calculated definitions,
+// and definitions naming columns the table lacks, are not prepared: they compare through
+// IndexLess, which reads the expression's type and reports a bad definition as it compares.
+class TTdbKeyComparator {
+public:
+    // Unprepared; the keys must outlive the comparator.
+    explicit TTdbKeyComparator(const TTdbIndexKeys& keys) noexcept : FKeys(&keys) {}
+    TTdbKeyComparator(const TTdbIndexKeys& keys, const TTdbSortDef& indexDef);
+
+    // Resolves IndexDef against the keys' columns. The definition is remembered by address: it
+    // must stay in place (or be prepared again) while comparisons name it.
+    void Prepare(const TTdbSortDef& indexDef);
+    void Reset() noexcept;
+
+    const TTdbIndexKeys& Keys() const noexcept { return *FKeys; }
+    bool IsPrepared() const noexcept { return FIndexDef != nullptr; }
+    bool IsPreparedFor(const TTdbSortDef* indexDef) const noexcept {
+        return indexDef != nullptr && indexDef == FIndexDef;
+    }
+
+    // The order and Unique flag of TTdbIndexKeys::IndexLess under the prepared definition;
+    // allocates nothing. Must be prepared.
+    bool IndexLess(std::span<const std::byte> x, std::span<const std::byte> y, bool& unique,
+                   TStrCmpOptions options) const;
+    // Prepared for IndexDef: as above; otherwise the keys' IndexLess.
+    bool IndexLess(std::span<const std::byte> x, std::span<const std::byte> y, bool& unique,
+                   TStrCmpOptions options, const TTdbSortDef& indexDef) const;
+
+    // How the value of a complete fixed component compares without further reading: kGeneral
+    // takes the field comparison of CompareFields (strings, GUIDs, shortened or cut values).
+    enum class TValueKind : std::uint8_t {
+        kGeneral,
+        kUInt8,
+        kInt16,
+        kInt32,
+        kInt64,
+        kFloat,
+        kTimeStamp
+    };
+    // Where a component's null indicator sits, as the table level puts it.
+    enum class TIndicator : std::uint8_t {
+        kNone,
+        kLeading,       // level 6 on: the first byte, NULL first
+        kTrailingNull,  // levels 4 and 5: the last byte, deciding when either is NULL
+        kTrailingLast,  // below level 4: the last byte, deciding between equal values
+    };
+
+    // One resolved component.
+    struct TPart {
+        std::int32_t Size = 0;        // bytes of a fixed component in the key
+        std::int32_t FieldSize = 0;   // bytes of the column's image in a record
+        std::int32_t PrefixSize = 0;  // a variable string's length prefix
+        std::int32_t Room = 0;        // characters of a variable string that fit into the key
+        std::int32_t CharSize = 1;
+        const TTdbCollation* Collation = nullptr;
+        TTdbColumnType Code = 0;
+        TStrCmpOptions Options = 0;
+        TValueKind Kind = TValueKind::kGeneral;
+        TIndicator Indicator = TIndicator::kNone;
+        bool HasNullByte = false;
+        bool Descending = false;
+        bool Variable = false;
+    };
+
+private:
+    int CompareKeys(std::span<const std::byte> x, std::span<const std::byte> y,
+                    TStrCmpOptions options) const;
+
+    const TTdbIndexKeys* FKeys;
+    const TTdbSortDef* FIndexDef = nullptr;
+    std::int16_t FLevel = 0;
+    std::vector<TPart> FParts;
 };
 
 }  // namespace tdb
