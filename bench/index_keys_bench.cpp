@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_image.h"
 #include "index/index_keys.h"
 #include "platform/text.h"
 #include "types/column_def.h"
@@ -146,6 +147,16 @@ public:
         });
     }
 
+    // The floor of this walk: the 32-bit values read straight from the entries' bytes, after
+    // the record number and the indicator.
+    void RunRawEntries(benchmark::State& state) const {
+        RunWith(state, [](const TBytes& a, const TBytes& b, bool&) {
+            const auto va = tdb::LoadLE<std::int32_t>(a.data() + 5);
+            const auto vb = tdb::LoadLE<std::int32_t>(b.data() + 5);
+            return va < vb;
+        });
+    }
+
     template <typename Less>
     void RunWith(benchmark::State& state, Less less) const {
         const std::size_t count = entries_.size();
@@ -247,6 +258,10 @@ void BM_IndexLess_Integer_PreparedTreeLess(benchmark::State& state) {
     PostalCodes().RunTreeLess(state);
 }
 
+void BM_IndexLess_Integer_RawEntries(benchmark::State& state) {
+    PostalCodes().RunRawEntries(state);
+}
+
 void BM_IndexLess_Integer_RawInt32(benchmark::State& state) {
     const std::vector<std::int32_t>& codes = LoadPostalCodes().codes;
     std::size_t i = 0;
@@ -266,6 +281,7 @@ BENCHMARK(BM_IndexLess_WideHungarian_RawCollation);
 BENCHMARK(BM_IndexLess_Integer);
 BENCHMARK(BM_IndexLess_Integer_Prepared);
 BENCHMARK(BM_IndexLess_Integer_PreparedTreeLess);
+BENCHMARK(BM_IndexLess_Integer_RawEntries);
 BENCHMARK(BM_IndexLess_Integer_RawInt32);
 
 }  // namespace

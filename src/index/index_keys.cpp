@@ -155,11 +155,13 @@ private:
     char16_t stack_[kStackChars];
 };
 
-int CompareStrings(const std::byte* p1, const std::byte* p2, std::int32_t n1, std::int32_t n2,
-                   TTdbColumnType code, std::int32_t fieldSize, bool hasNullByte,
-                   const TTdbCollation& collation, TStrCmpOptions options) {
-    const std::int32_t prefixSize = StringPrefixSize(code, fieldSize, hasNullByte);
-    const std::int32_t charSize = CharSize(code);
+// Strings with their prefix size and character size resolved; N1 and N2 bound what is read.
+[[gnu::always_inline]] inline int CompareStringImages(const std::byte* p1, const std::byte* p2,
+                                                      std::int32_t n1, std::int32_t n2,
+                                                      std::int32_t prefixSize,
+                                                      std::int32_t charSize,
+                                                      const TTdbCollation& collation,
+                                                      TStrCmpOptions options) {
     // A stored length larger than the field is a damaged key: it is read as far as it goes.
     auto chars = [&](const std::byte*& p, std::int32_t n) {
         const std::int32_t stored = LoadPrefix(p, n, prefixSize);
@@ -178,6 +180,13 @@ int CompareStrings(const std::byte* p1, const std::byte* p2, std::int32_t n1, st
     TKeyChars chars2;
     return Sign(
         collation.Compare(chars1.Read(p1, length1, 0), chars2.Read(p2, length2, 1), options));
+}
+
+int CompareStrings(const std::byte* p1, const std::byte* p2, std::int32_t n1, std::int32_t n2,
+                   TTdbColumnType code, std::int32_t fieldSize, bool hasNullByte,
+                   const TTdbCollation& collation, TStrCmpOptions options) {
+    return CompareStringImages(p1, p2, n1, n2, StringPrefixSize(code, fieldSize, hasNullByte),
+                               CharSize(code), collation, options);
 }
 
 // The values of two fields of N1 and N2 bytes, the indicator bytes left out.
@@ -674,6 +683,7 @@ TValueKind DirectKind(TTdbColumnType code, std::int32_t fieldSize, bool hasNullB
                              : ThreeWay(LoadLE<std::int32_t>(p1 + 4), LoadLE<std::int32_t>(p2 + 4));
         }
         case TValueKind::kGeneral:
+        case TValueKind::kString:
             break;
     }
     return 0;
@@ -698,41 +708,69 @@ TValueKind DirectKind(TTdbColumnType code, std::int32_t fieldSize, bool hasNullB
            (part.HasNullByte ? 1 : 0);
 }
 
+// A complete fixed component of an integer-like kind, indicator and value.
+[[gnu::always_inline]] inline int CompareComplete(const TPart& part, const std::byte* p1,
+                                                  const std::byte* p2) noexcept {
+    switch (part.Indicator) {
+        case TIndicator::kNone:
+            return CompareDirect(part.Kind, p1, p2);
+        case TIndicator::kLeading: {
+            const auto indicator1 = static_cast<std::uint8_t>(p1[0]);
+            const auto indicator2 = static_cast<std::uint8_t>(p2[0]);
+            if (indicator1 == 0 || indicator2 == 0) {
+                return Sign(indicator1 - indicator2);
+            }
+            return CompareDirect(part.Kind, p1 + 1, p2 + 1);
+        }
+        case TIndicator::kTrailingNull: {
+            const auto indicator1 = static_cast<std::uint8_t>(p1[part.Size - 1]);
+            const auto indicator2 = static_cast<std::uint8_t>(p2[part.Size - 1]);
+            if (indicator1 == 0 || indicator2 == 0) {
+                return Sign(indicator1 - indicator2);
+            }
+            return CompareDirect(part.Kind, p1, p2);
+        }
+        case TIndicator::kTrailingLast: {
+            const int result = CompareDirect(part.Kind, p1, p2);
+            if (result != 0) {
+                return result;
+            }
+            return Sign(static_cast<std::uint8_t>(p1[part.Size - 1]) -
+                        static_cast<std::uint8_t>(p2[part.Size - 1]));
+        }
+    }
+    return 0;
+}
+
+// A String or WideString component with a leading indicator or none. Out of line: the
+// characters are copied onto its stack, which integer keys need not set up.
+[[gnu::noinline]] int ComparePreparedStrings(const TPart& part, const std::byte* p1,
+                                             const std::byte* p2, std::int32_t n1, std::int32_t n2,
+                                             TStrCmpOptions options) {
+    if (part.Indicator == TIndicator::kLeading) {
+        const std::uint8_t indicator1 = ByteAt(p1, n1, 0);
+        const std::uint8_t indicator2 = ByteAt(p2, n2, 0);
+        if (indicator1 == 0 || indicator2 == 0) {
+            return Sign(indicator1 - indicator2);
+        }
+        p1 = Skip(p1, n1, 1);
+        p2 = Skip(p2, n2, 1);
+    }
+    return CompareStringImages(p1, p2, n1, n2, part.PrefixSize, part.CharSize, *part.Collation,
+                               part.Options | options);
+}
+
 // CompareFields for a prepared component of N1 and N2 bytes: complete fixed values of the
-// integer-like kinds are read in place, everything else (strings, GUIDs, cut keys) goes through
-// the field comparison with what was resolved.
+// integer-like kinds are read in place, strings go straight to their collation, and everything
+// else (GUIDs, trailing indicators, cut values) goes through the field comparison.
 [[gnu::always_inline]] inline int ComparePart(const TPart& part, const std::byte* p1,
                                               const std::byte* p2, std::int32_t n1, std::int32_t n2,
                                               std::int16_t level, TStrCmpOptions options) {
+    if (part.Kind == TValueKind::kString) {
+        return ComparePreparedStrings(part, p1, p2, n1, n2, options);
+    }
     if (part.Kind != TValueKind::kGeneral && n1 == part.Size && n2 == part.Size) {
-        switch (part.Indicator) {
-            case TIndicator::kNone:
-                return CompareDirect(part.Kind, p1, p2);
-            case TIndicator::kLeading: {
-                const auto indicator1 = static_cast<std::uint8_t>(p1[0]);
-                const auto indicator2 = static_cast<std::uint8_t>(p2[0]);
-                if (indicator1 == 0 || indicator2 == 0) {
-                    return Sign(indicator1 - indicator2);
-                }
-                return CompareDirect(part.Kind, p1 + 1, p2 + 1);
-            }
-            case TIndicator::kTrailingNull: {
-                const auto indicator1 = static_cast<std::uint8_t>(p1[n1 - 1]);
-                const auto indicator2 = static_cast<std::uint8_t>(p2[n2 - 1]);
-                if (indicator1 == 0 || indicator2 == 0) {
-                    return Sign(indicator1 - indicator2);
-                }
-                return CompareDirect(part.Kind, p1, p2);
-            }
-            case TIndicator::kTrailingLast: {
-                const int result = CompareDirect(part.Kind, p1, p2);
-                if (result != 0) {
-                    return result;
-                }
-                return Sign(static_cast<std::uint8_t>(p1[n1 - 1]) -
-                            static_cast<std::uint8_t>(p2[n2 - 1]));
-            }
-        }
+        return CompareComplete(part, p1, p2);
     }
     return TTdbIndexKeys::CompareFields(p1, p2, part.Code, n1, n2, part.FieldSize, part.HasNullByte,
                                         level, part.Collation, part.Options | options);
@@ -762,6 +800,7 @@ void TTdbKeyComparator::Prepare(const TTdbSortDef& indexDef) {
     }
     std::vector<TPart> prepared;
     prepared.reserve(static_cast<std::size_t>(count));
+    std::int64_t fixedSize = 0;
     for (int i = 0; i < count; ++i) {
         // Resolved exactly as IndexLess resolves it on every call, without the call's options.
         const TKeyPart key = parts.Get(i, 0);
@@ -771,7 +810,7 @@ void TTdbKeyComparator::Prepare(const TTdbSortDef& indexDef) {
         part.CharSize = CharSize(key.Code);
         part.PrefixSize = StringPrefixSize(key.Code, key.FieldSize, key.HasNullByte);
         part.Room = RoomInKey(key);
-        part.Collation = key.Collation;
+        part.Collation = key.Collation != nullptr ? key.Collation : &TTdbCollation::BuiltIn();
         part.Code = key.Code;
         part.Options = key.Options;
         part.HasNullByte = key.HasNullByte;
@@ -786,22 +825,55 @@ void TTdbKeyComparator::Prepare(const TTdbSortDef& indexDef) {
         } else {
             part.Indicator = TIndicator::kTrailingLast;
         }
-        if (!key.Variable) {
+        if (IsKeyString(key.Code)) {
+            if (part.Indicator == TIndicator::kNone || part.Indicator == TIndicator::kLeading) {
+                part.Kind = TValueKind::kString;
+            }
+        } else if (!key.Variable) {
             part.Kind = DirectKind(key.Code, key.FieldSize, key.HasNullByte,
                                    key.Size - (key.HasNullByte ? 1 : 0));
+        }
+        if (fixedSize >= 0 && !key.Variable) {
+            part.Offset = static_cast<std::int32_t>(fixedSize);
+            fixedSize += key.Size;
+        } else {
+            fixedSize = -1;
         }
         prepared.push_back(part);
     }
     FParts = std::move(prepared);
+    FFixedSize = fixedSize <= std::numeric_limits<std::int32_t>::max()
+                     ? static_cast<std::int32_t>(fixedSize)
+                     : -1;
+    FAllComplete = FFixedSize >= 0 && std::all_of(FParts.begin(), FParts.end(), [](const TPart& p) {
+                       return p.Kind != TValueKind::kGeneral && p.Kind != TValueKind::kString;
+                   });
     FLevel = level;
     FIndexDef = &indexDef;
 }
 
 void TTdbKeyComparator::Reset() noexcept {
     FIndexDef = nullptr;
+    FFixedSize = -1;
+    FAllComplete = false;
     FParts.clear();
 }
 
+// Keys of fixed layout that hold every component: each at its offset, nothing to bound.
+[[gnu::always_inline]] inline int TTdbKeyComparator::CompareFixedKeys(
+    const std::byte* x, const std::byte* y, TStrCmpOptions options) const {
+    for (const TPart& part : FParts) {
+        const int result = ComparePart(part, x + part.Offset, y + part.Offset, part.Size, part.Size,
+                                       FLevel, options);
+        if (result != 0) {
+            return part.Descending ? -result : result;
+        }
+    }
+    return 0;
+}
+
+// Variable components, or keys cut short: each key advances by its own component lengths,
+// which are read only as far as the key goes.
 int TTdbKeyComparator::CompareKeys(std::span<const std::byte> x, std::span<const std::byte> y,
                                    TStrCmpOptions options) const {
     std::size_t at1 = 0;
@@ -827,10 +899,37 @@ int TTdbKeyComparator::CompareKeys(std::span<const std::byte> x, std::span<const
 
 bool TTdbKeyComparator::IndexLess(std::span<const std::byte> x, std::span<const std::byte> y,
                                   bool& unique, TStrCmpOptions options) const {
+    const auto completeSize = static_cast<std::size_t>(kTdbIndexRecordRefSize + FFixedSize);
+    if (FAllComplete && x.size() >= completeSize && y.size() >= completeSize) {
+        // Integer-like components only, each read in place: nothing on this path calls out,
+        // so it needs no frame of its own.
+        const std::byte* keyX = x.data() + kTdbIndexRecordRefSize;
+        const std::byte* keyY = y.data() + kTdbIndexRecordRefSize;
+        for (const TPart& part : FParts) {
+            const int result = CompareComplete(part, keyX + part.Offset, keyY + part.Offset);
+            if (result != 0) {
+                return (part.Descending ? -result : result) < 0;
+            }
+        }
+        unique = false;
+        return LoadLE<std::int32_t>(x.data()) < LoadLE<std::int32_t>(y.data());
+    }
+    return IndexLessOtherwise(x, y, unique, options);
+}
+
+[[gnu::noinline]] bool TTdbKeyComparator::IndexLessOtherwise(std::span<const std::byte> x,
+                                                             std::span<const std::byte> y,
+                                                             bool& unique,
+                                                             TStrCmpOptions options) const {
     if (FIndexDef == nullptr) {
         throw std::logic_error("A key comparator compares only once it is prepared");
     }
-    const int result = CompareKeys(KeyOf(x), KeyOf(y), options);
+    const std::span<const std::byte> keyX = KeyOf(x);
+    const std::span<const std::byte> keyY = KeyOf(y);
+    const int result = FFixedSize >= 0 && keyX.size() >= static_cast<std::size_t>(FFixedSize) &&
+                               keyY.size() >= static_cast<std::size_t>(FFixedSize)
+                           ? CompareFixedKeys(keyX.data(), keyY.data(), options)
+                           : CompareKeys(keyX, keyY, options);
     if (result != 0) {
         return result < 0;
     }

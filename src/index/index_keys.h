@@ -116,10 +116,12 @@ public:
     bool IndexLess(std::span<const std::byte> x, std::span<const std::byte> y, bool& unique,
                    TStrCmpOptions options, const TTdbSortDef& indexDef) const;
 
-    // How the value of a complete fixed component compares without further reading: kGeneral
-    // takes the field comparison of CompareFields (strings, GUIDs, shortened or cut values).
+    // How a component compares. The integer-like kinds read complete fixed values in place;
+    // kString is a String or WideString without a trailing indicator, of any stored length;
+    // kGeneral and cut values take the field comparison of CompareFields.
     enum class TValueKind : std::uint8_t {
         kGeneral,
+        kString,
         kUInt8,
         kInt16,
         kInt32,
@@ -138,11 +140,12 @@ public:
     // One resolved component.
     struct TPart {
         std::int32_t Size = 0;        // bytes of a fixed component in the key
+        std::int32_t Offset = 0;      // where it starts in a key of fixed layout
         std::int32_t FieldSize = 0;   // bytes of the column's image in a record
         std::int32_t PrefixSize = 0;  // a variable string's length prefix
         std::int32_t Room = 0;        // characters of a variable string that fit into the key
         std::int32_t CharSize = 1;
-        const TTdbCollation* Collation = nullptr;
+        const TTdbCollation* Collation = nullptr;  // the built-in one where the column has none
         TTdbColumnType Code = 0;
         TStrCmpOptions Options = 0;
         TValueKind Kind = TValueKind::kGeneral;
@@ -153,12 +156,21 @@ public:
     };
 
 private:
+    // IndexLess of strings, general components and keys cut short.
+    bool IndexLessOtherwise(std::span<const std::byte> x, std::span<const std::byte> y,
+                            bool& unique, TStrCmpOptions options) const;
+    int CompareFixedKeys(const std::byte* x, const std::byte* y, TStrCmpOptions options) const;
     int CompareKeys(std::span<const std::byte> x, std::span<const std::byte> y,
                     TStrCmpOptions options) const;
 
     const TTdbIndexKeys* FKeys;
     const TTdbSortDef* FIndexDef = nullptr;
     std::int16_t FLevel = 0;
+    // The key size when no component is variable, else -1: complete keys then compare each
+    // component at its fixed offset.
+    std::int32_t FFixedSize = -1;
+    // Of fixed layout with integer-like components only: complete entries compare inline.
+    bool FAllComplete = false;
     std::vector<TPart> FParts;
 };
 
