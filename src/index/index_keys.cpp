@@ -899,7 +899,8 @@ int TTdbKeyComparator::CompareKeys(std::span<const std::byte> x, std::span<const
 
 bool TTdbKeyComparator::IndexLess(std::span<const std::byte> x, std::span<const std::byte> y,
                                   bool& unique, TStrCmpOptions options) const {
-    const auto completeSize = static_cast<std::size_t>(kTdbIndexRecordRefSize + FFixedSize);
+    const std::size_t completeSize =
+        kTdbIndexRecordRefSize + static_cast<std::size_t>(std::max(FFixedSize, 0));
     if (FAllComplete && x.size() >= completeSize && y.size() >= completeSize) {
         // Integer-like components only, each read in place: nothing on this path calls out,
         // so it needs no frame of its own.

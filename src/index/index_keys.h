@@ -43,8 +43,9 @@ public:
                    TStrCmpOptions options, const TTdbSortDef& indexDef) const;
     // IndexLess bound to these keys, for a tree; the keys must outlive the tree.
     TTdbTreeLess GetTreeLess() const;
-    // The comparison of a tree whose definition the comparator was prepared for (it made over
-    // these keys); a tree handed any other definition compares through IndexLess.
+    // The comparison of a tree through Comparator, which must be made over these keys and which
+    // the tree shares, so that preparing it again reaches the tree: prepared where the tree's
+    // definition is the one it was prepared for, through IndexLess with any other.
     TTdbTreeLess GetTreeLess(std::shared_ptr<const TTdbKeyComparator> comparator) const;
 
     // -1, 0 or 1. Collation is used by String and WideString only (null: the built-in one).
