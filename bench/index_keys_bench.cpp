@@ -1,20 +1,25 @@
 // What IndexLess costs per comparison of two index entries: settlement names of the postal-code
 // list in a level-6 WideString index under the Hungarian collation, and postal codes in an
 // Integer index, each beside the bare comparison it builds on (the collation's Compare, a plain
-// integer compare). Neighbours in index order are compared, as a tree search meets them near its
-// goal. Heap allocations are counted at malloc, so those inside ICU count too; there must be none.
+// integer compare) and beside the comparator prepared once for the definition, called directly
+// and through the comparison a tree holds. Neighbours in index order are compared, as a tree
+// search meets them near its goal. Heap allocations are counted at malloc, so those inside ICU
+// count too; there must be none.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "base/byte_image.h"
 #include "index/index_keys.h"
 #include "platform/text.h"
 #include "types/column_def.h"
@@ -124,13 +129,60 @@ public:
     }
 
     void Run(benchmark::State& state) const {
+        RunWith(state, [&](const TBytes& a, const TBytes& b, bool& unique) {
+            return keys_.IndexLess(a, b, unique, 0, def_);
+        });
+    }
+    void RunPrepared(benchmark::State& state) const {
+        const tdb::TTdbKeyComparator comparator(keys_, def_);
+        RunWith(state, [&](const TBytes& a, const TBytes& b, bool& unique) {
+            return comparator.IndexLess(a, b, unique, 0);
+        });
+    }
+    // As an index file's tree calls it: through the tree's comparison, with the definition.
+    void RunTreeLess(benchmark::State& state) const {
+        const tdb::TTdbTreeLess less =
+            keys_.GetTreeLess(std::make_shared<const tdb::TTdbKeyComparator>(keys_, def_));
+        RunWith(state, [&](const TBytes& a, const TBytes& b, bool& unique) {
+            return less(a, b, unique, 0, &def_);
+        });
+    }
+
+    // The floor of this walk: the 32-bit values read straight from the entries' bytes, after
+    // the record number and the indicator.
+    void RunRawEntries(benchmark::State& state) const {
+        RunWith(state, [](const TBytes& a, const TBytes& b, bool&) {
+            const auto va = tdb::LoadLE<std::int32_t>(a.data() + 5);
+            const auto vb = tdb::LoadLE<std::int32_t>(b.data() + 5);
+            return va < vb;
+        });
+    }
+
+    // The floor of this walk for a nullable WideString key: its characters copied straight
+    // from the entries' bytes (after record number, indicator and prefix) into the collation.
+    void RunRawStringEntries(benchmark::State& state) const {
+        const tdb::TTdbCollation& hungarian = tdb::TTdbCollation::Get(u"Hungarian");
+        RunWith(state, [&](const TBytes& a, const TBytes& b, bool&) {
+            char16_t charsA[64];
+            char16_t charsB[64];
+            const std::size_t lengthA = tdb::LoadLE<std::uint16_t>(a.data() + 5);
+            const std::size_t lengthB = tdb::LoadLE<std::uint16_t>(b.data() + 5);
+            std::memcpy(charsA, a.data() + 7, 2 * lengthA);
+            std::memcpy(charsB, b.data() + 7, 2 * lengthB);
+            return hungarian.Compare(std::u16string_view(charsA, lengthA),
+                                     std::u16string_view(charsB, lengthB), hungarian.Options()) < 0;
+        });
+    }
+
+    template <typename Less>
+    void RunWith(benchmark::State& state, Less less) const {
         const std::size_t count = entries_.size();
         std::size_t i = 0;
         const std::size_t before = gMallocs.load();
         for (auto _ : state) {
             const std::size_t j = i + 1 == count ? 0 : i + 1;
             bool unique = true;
-            benchmark::DoNotOptimize(keys_.IndexLess(entries_[i], entries_[j], unique, 0, def_));
+            benchmark::DoNotOptimize(less(entries_[i], entries_[j], unique));
             i = j;
         }
         ReportMallocs(state, before);
@@ -163,14 +215,45 @@ std::vector<std::u16string> NamesInOrder() {
     return names;
 }
 
+const IndexedColumn& HungarianNames() {
+    // Built in place: the keys refer to the columns beside them.
+    static const std::unique_ptr<IndexedColumn> column = [] {
+        auto c = std::make_unique<IndexedColumn>(
+            TTdbDataType::GetStringType(tdb::ctWideString, true, 38, u"Hungarian", kLevel), true);
+        for (const std::u16string& name : LoadPostalCodes().names) {
+            c->Add([&](const TTdbDataType* t, TTdbDataValue& v) { t->SetWideString(v, name); });
+        }
+        c->Sort();
+        return c;
+    }();
+    return *column;
+}
+
+const IndexedColumn& PostalCodes() {
+    static const std::unique_ptr<IndexedColumn> column = [] {
+        auto c = std::make_unique<IndexedColumn>(
+            TTdbDataType::GetDataType(tdb::ctInteger, true, kLevel), false);
+        for (const std::int32_t code : LoadPostalCodes().codes) {
+            c->Add([&](const TTdbDataType* t, TTdbDataValue& v) { t->SetInteger(v, code); });
+        }
+        c->Sort();
+        return c;
+    }();
+    return *column;
+}
+
 void BM_IndexLess_WideHungarian(benchmark::State& state) {
-    IndexedColumn column(
-        TTdbDataType::GetStringType(tdb::ctWideString, true, 38, u"Hungarian", kLevel), true);
-    for (const std::u16string& name : LoadPostalCodes().names) {
-        column.Add([&](const TTdbDataType* t, TTdbDataValue& v) { t->SetWideString(v, name); });
-    }
-    column.Sort();
-    column.Run(state);
+    HungarianNames().Run(state);
+}
+void BM_IndexLess_WideHungarian_Prepared(benchmark::State& state) {
+    HungarianNames().RunPrepared(state);
+}
+void BM_IndexLess_WideHungarian_PreparedTreeLess(benchmark::State& state) {
+    HungarianNames().RunTreeLess(state);
+}
+
+void BM_IndexLess_WideHungarian_RawEntries(benchmark::State& state) {
+    HungarianNames().RunRawStringEntries(state);
 }
 
 void BM_IndexLess_WideHungarian_RawCollation(benchmark::State& state) {
@@ -187,12 +270,17 @@ void BM_IndexLess_WideHungarian_RawCollation(benchmark::State& state) {
 }
 
 void BM_IndexLess_Integer(benchmark::State& state) {
-    IndexedColumn column(TTdbDataType::GetDataType(tdb::ctInteger, true, kLevel), false);
-    for (const std::int32_t code : LoadPostalCodes().codes) {
-        column.Add([&](const TTdbDataType* t, TTdbDataValue& v) { t->SetInteger(v, code); });
-    }
-    column.Sort();
-    column.Run(state);
+    PostalCodes().Run(state);
+}
+void BM_IndexLess_Integer_Prepared(benchmark::State& state) {
+    PostalCodes().RunPrepared(state);
+}
+void BM_IndexLess_Integer_PreparedTreeLess(benchmark::State& state) {
+    PostalCodes().RunTreeLess(state);
+}
+
+void BM_IndexLess_Integer_RawEntries(benchmark::State& state) {
+    PostalCodes().RunRawEntries(state);
 }
 
 void BM_IndexLess_Integer_RawInt32(benchmark::State& state) {
@@ -208,8 +296,14 @@ void BM_IndexLess_Integer_RawInt32(benchmark::State& state) {
 }
 
 BENCHMARK(BM_IndexLess_WideHungarian);
+BENCHMARK(BM_IndexLess_WideHungarian_Prepared);
+BENCHMARK(BM_IndexLess_WideHungarian_PreparedTreeLess);
+BENCHMARK(BM_IndexLess_WideHungarian_RawEntries);
 BENCHMARK(BM_IndexLess_WideHungarian_RawCollation);
 BENCHMARK(BM_IndexLess_Integer);
+BENCHMARK(BM_IndexLess_Integer_Prepared);
+BENCHMARK(BM_IndexLess_Integer_PreparedTreeLess);
+BENCHMARK(BM_IndexLess_Integer_RawEntries);
 BENCHMARK(BM_IndexLess_Integer_RawInt32);
 
 }  // namespace

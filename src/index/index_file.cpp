@@ -63,6 +63,7 @@ TTdbIndexFile::TTdbIndexFile(const TTdbIndexKeys& keys, std::int16_t version,
                              std::unique_ptr<TTdbClientStorage> storage,
                              TTdbExpressionFactory* factory)
     : FKeys(keys),
+      FComparator(std::make_shared<TTdbKeyComparator>(keys)),
       FTableLevel(keys.TableLevel()),
       FVersion(version),
       FStorage(std::move(storage)),
@@ -80,8 +81,17 @@ std::unique_ptr<TTdbIndexFile> TTdbIndexFile::CreateCopy(
     copy->FExclusive = source.FExclusive;
     copy->FErrorReport = source.FErrorReport;
     copy->FStorage->SetName(source.FStorage->Name());
-    if (source.FTree)
-        copy->FTree = source.FTree->Clone(*copy->FStorage);
+    copy->PrepareKeyComparator();
+    if (source.FTree) {
+        // A tree of the same kind, but comparing through the copy's own comparator: the
+        // source may change or drop its definition while the copy lives on.
+        const bool bPlusTree = dynamic_cast<const TTdbBPlusTree*>(source.FTree.get()) != nullptr;
+        copy->FTree =
+            copy->MakeTree(bPlusTree, source.FTree->GetVersion(), source.FTree->GetOffset());
+        auto* bTree = dynamic_cast<TTdbBTree*>(copy->FTree.get());
+        if (bTree != nullptr && source.FTree->GetSize() > 0)
+            bTree->SetItemSize(source.FTree->GetSize());
+    }
     return copy;
 }
 
@@ -142,8 +152,13 @@ std::int16_t TTdbIndexFile::SetIndexDefinition(const TTdbSortDef& indexDef) {
     FIndexDef.IsVarSize = FVersion >= 6 && stringKey;
     // Known from here on: a table sizes the pages of an index before it creates the file.
     UpdateEntrySize(FVersion);
+    PrepareKeyComparator();
     Succeed();
     return 0;
+}
+
+void TTdbIndexFile::PrepareKeyComparator() {
+    FComparator->Prepare(FIndexDef);
 }
 
 void TTdbIndexFile::SetOpenModes(bool readOnly, bool exclusive) noexcept {
@@ -197,12 +212,13 @@ void TTdbIndexFile::UpdateEntrySize(std::int16_t version) {
 std::unique_ptr<TTdbTreeBase> TTdbIndexFile::MakeTree(bool bPlusTree, std::int16_t version,
                                                       std::int32_t offset) const {
     if (bPlusTree) {
-        auto tree = std::make_unique<TTdbBPlusTree>(*FStorage, offset, FKeys.GetTreeLess());
+        auto tree =
+            std::make_unique<TTdbBPlusTree>(*FStorage, offset, FKeys.GetTreeLess(FComparator));
         // Entries carry their record number: an equal entry is the same one added twice.
         tree->SetRejectEqual(true);
         return tree;
     }
-    return std::make_unique<TTdbBTree>(*FStorage, version, offset, FKeys.GetTreeLess());
+    return std::make_unique<TTdbBTree>(*FStorage, version, offset, FKeys.GetTreeLess(FComparator));
 }
 
 std::int32_t TTdbIndexFile::UserOffset() const {
@@ -346,6 +362,7 @@ void TTdbIndexFile::ReadDefinition() {
     if (!def.IsVarSize && FTree->GetSize() != entrySize)
         RaiseInconsistent(Name());
     FIndexDef = std::move(def);
+    PrepareKeyComparator();
 }
 
 // ---- Opening and closing ----
@@ -406,6 +423,7 @@ std::int16_t TTdbIndexFile::NewStorage(std::int16_t version, std::int32_t pageSi
         FStorage->NewStorage();
         const bool bPlusTree = version >= 6 && FIndexDef.IsVarSize;
         UpdateEntrySize(version);
+        PrepareKeyComparator();
         FTree = MakeTree(bPlusTree, version, version >= 4 ? kMagicSize : 0);
         if (auto* bTree = dynamic_cast<TTdbBTree*>(FTree.get()))
             bTree->SetItemSize(IndSize());
@@ -481,6 +499,7 @@ std::int16_t TTdbIndexFile::Close(bool update) {
     }
     CloseFile();
     FTree.reset();
+    FComparator->Reset();
     FIndexDef = TTdbSortDef(Name());
     if (result == 0)
         Succeed();

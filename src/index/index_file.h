@@ -22,6 +22,7 @@ namespace tdb {
 
 class TTdbClientStorage;
 class TTdbIndexKeys;
+class TTdbKeyComparator;
 class TTdbStoragePageSite;
 
 inline constexpr std::uint32_t kBTreeIndexMagic = 0x00E537AF;
@@ -61,6 +62,10 @@ public:
     // variable size: string components, or a string result, from level 6 on.
     std::int16_t SetIndexDefinition(const TTdbSortDef& indexDef);
     const TTdbSortDef& IndexDef() const noexcept { return FIndexDef; }
+    // The tree compares through a comparator prepared for the definition whenever it is set
+    // or read; a table prepares it again after it changed the columns the keys are made of.
+    void PrepareKeyComparator();
+    const TTdbKeyComparator& KeyComparator() const noexcept { return *FComparator; }
 
     void SetOpenModes(bool readOnly, bool exclusive) noexcept;
     // Creates the file: header page, empty tree, stored definition, item count 0.
@@ -151,6 +156,8 @@ private:
     std::span<const std::byte> KeepGiven(std::span<const std::byte> key);
 
     const TTdbIndexKeys& FKeys;
+    // Shared with the tree's comparison, which keeps it alive as long as the tree lives.
+    std::shared_ptr<TTdbKeyComparator> FComparator;
     std::int16_t FTableLevel;
     std::int16_t FVersion;
     std::unique_ptr<TTdbClientStorage> FStorage;

@@ -155,11 +155,13 @@ private:
     char16_t stack_[kStackChars];
 };
 
-int CompareStrings(const std::byte* p1, const std::byte* p2, std::int32_t n1, std::int32_t n2,
-                   TTdbColumnType code, std::int32_t fieldSize, bool hasNullByte,
-                   const TTdbCollation& collation, TStrCmpOptions options) {
-    const std::int32_t prefixSize = StringPrefixSize(code, fieldSize, hasNullByte);
-    const std::int32_t charSize = CharSize(code);
+// Strings with their prefix size and character size resolved; N1 and N2 bound what is read.
+[[gnu::always_inline]] inline int CompareStringImages(const std::byte* p1, const std::byte* p2,
+                                                      std::int32_t n1, std::int32_t n2,
+                                                      std::int32_t prefixSize,
+                                                      std::int32_t charSize,
+                                                      const TTdbCollation& collation,
+                                                      TStrCmpOptions options) {
     // A stored length larger than the field is a damaged key: it is read as far as it goes.
     auto chars = [&](const std::byte*& p, std::int32_t n) {
         const std::int32_t stored = LoadPrefix(p, n, prefixSize);
@@ -178,6 +180,13 @@ int CompareStrings(const std::byte* p1, const std::byte* p2, std::int32_t n1, st
     TKeyChars chars2;
     return Sign(
         collation.Compare(chars1.Read(p1, length1, 0), chars2.Read(p2, length2, 1), options));
+}
+
+int CompareStrings(const std::byte* p1, const std::byte* p2, std::int32_t n1, std::int32_t n2,
+                   TTdbColumnType code, std::int32_t fieldSize, bool hasNullByte,
+                   const TTdbCollation& collation, TStrCmpOptions options) {
+    return CompareStringImages(p1, p2, n1, n2, StringPrefixSize(code, fieldSize, hasNullByte),
+                               CharSize(code), collation, options);
 }
 
 // The values of two fields of N1 and N2 bytes, the indicator bytes left out.
@@ -589,6 +598,367 @@ int TTdbIndexKeys::FindSortKeyDiff(const TTdbSortDef& indexDef, std::span<const 
     int firstDiff = 0;
     CompareKeys(parts, KeyOf(x), KeyOf(y), 0, FTableLevel, &firstDiff);
     return firstDiff;
+}
+
+// ---------------------------------------------------------------------------
+// Prepared comparison
+
+namespace {
+
+using TPart = TTdbKeyComparator::TPart;
+using TValueKind = TTdbKeyComparator::TValueKind;
+using TIndicator = TTdbKeyComparator::TIndicator;
+
+// The kind whose direct reading equals CompareValues for a value of ValueSize bytes; a value too
+// short for its type is read clamped by the general comparison instead.
+TValueKind DirectKind(TTdbColumnType code, std::int32_t fieldSize, bool hasNullByte,
+                      std::int32_t valueSize) noexcept {
+    TValueKind kind = TValueKind::kGeneral;
+    std::int32_t needs = 0;
+    switch (code) {
+        case ctChar:
+        case ctByte:
+        case ctBoolean:
+        case ctEnum:
+            kind = TValueKind::kUInt8;
+            needs = 1;
+            break;
+        case ctSmallInt:
+            kind = TValueKind::kInt16;
+            needs = 2;
+            break;
+        case ctFloat:
+            kind = TValueKind::kFloat;
+            needs = 8;
+            break;
+        case ctTime:
+            if (fieldSize - (hasNullByte ? 1 : 0) == 2) {
+                kind = TValueKind::kInt16;
+                needs = 2;
+            } else {
+                kind = TValueKind::kInt32;
+                needs = 4;
+            }
+            break;
+        case ctDate:
+        case ctAutoInc:
+        case ctLink:
+        case ctInteger:
+        case ctLinkRecordId:
+            kind = TValueKind::kInt32;
+            needs = 4;
+            break;
+        case ctTimeStamp:
+            kind = TValueKind::kTimeStamp;
+            needs = 8;
+            break;
+        case ctBigInt:
+            kind = TValueKind::kInt64;
+            needs = 8;
+            break;
+        default:
+            break;
+    }
+    return valueSize >= needs ? kind : TValueKind::kGeneral;
+}
+
+// Values known to hold all the bytes their kind reads.
+[[gnu::always_inline]] inline int CompareDirect(TValueKind kind, const std::byte* p1,
+                                                const std::byte* p2) noexcept {
+    switch (kind) {
+        case TValueKind::kUInt8:
+            return ThreeWay(static_cast<std::uint8_t>(p1[0]), static_cast<std::uint8_t>(p2[0]));
+        case TValueKind::kInt16:
+            return ThreeWay(LoadLE<std::int16_t>(p1), LoadLE<std::int16_t>(p2));
+        case TValueKind::kInt32:
+            return ThreeWay(LoadLE<std::int32_t>(p1), LoadLE<std::int32_t>(p2));
+        case TValueKind::kInt64:
+            return ThreeWay(LoadLE<std::int64_t>(p1), LoadLE<std::int64_t>(p2));
+        case TValueKind::kFloat:
+            return CompareKeyDoubles(std::bit_cast<double>(LoadLE<std::uint64_t>(p1)),
+                                     std::bit_cast<double>(LoadLE<std::uint64_t>(p2)));
+        case TValueKind::kTimeStamp: {
+            const int date = ThreeWay(LoadLE<std::int32_t>(p1), LoadLE<std::int32_t>(p2));
+            return date != 0 ? date
+                             : ThreeWay(LoadLE<std::int32_t>(p1 + 4), LoadLE<std::int32_t>(p2 + 4));
+        }
+        case TValueKind::kGeneral:
+        case TValueKind::kString:
+            break;
+    }
+    return 0;
+}
+
+// StoredLength for a prepared component.
+[[gnu::always_inline]] inline std::int32_t PreparedLength(const TPart& part, const std::byte* p,
+                                                          std::int32_t avail) noexcept {
+    if (!part.Variable) {
+        return part.Size;
+    }
+    if (part.Indicator == TIndicator::kLeading) {
+        if (ByteAt(p, avail, 0) == 0) {
+            return 1;
+        }
+        p = Skip(p, avail, 1);
+        return 1 + part.PrefixSize +
+               std::min(LoadPrefix(p, avail, part.PrefixSize), part.Room) * part.CharSize;
+    }
+    return part.PrefixSize +
+           std::min(LoadPrefix(p, avail, part.PrefixSize), part.Room) * part.CharSize +
+           (part.HasNullByte ? 1 : 0);
+}
+
+// A complete fixed component of an integer-like kind, indicator and value.
+[[gnu::always_inline]] inline int CompareComplete(const TPart& part, const std::byte* p1,
+                                                  const std::byte* p2) noexcept {
+    switch (part.Indicator) {
+        case TIndicator::kNone:
+            return CompareDirect(part.Kind, p1, p2);
+        case TIndicator::kLeading: {
+            const auto indicator1 = static_cast<std::uint8_t>(p1[0]);
+            const auto indicator2 = static_cast<std::uint8_t>(p2[0]);
+            if (indicator1 == 0 || indicator2 == 0) {
+                return Sign(indicator1 - indicator2);
+            }
+            return CompareDirect(part.Kind, p1 + 1, p2 + 1);
+        }
+        case TIndicator::kTrailingNull: {
+            const auto indicator1 = static_cast<std::uint8_t>(p1[part.Size - 1]);
+            const auto indicator2 = static_cast<std::uint8_t>(p2[part.Size - 1]);
+            if (indicator1 == 0 || indicator2 == 0) {
+                return Sign(indicator1 - indicator2);
+            }
+            return CompareDirect(part.Kind, p1, p2);
+        }
+        case TIndicator::kTrailingLast: {
+            const int result = CompareDirect(part.Kind, p1, p2);
+            if (result != 0) {
+                return result;
+            }
+            return Sign(static_cast<std::uint8_t>(p1[part.Size - 1]) -
+                        static_cast<std::uint8_t>(p2[part.Size - 1]));
+        }
+    }
+    return 0;
+}
+
+// A String or WideString component with a leading indicator or none. Out of line: the
+// characters are copied onto its stack, which integer keys need not set up.
+[[gnu::noinline]] int ComparePreparedStrings(const TPart& part, const std::byte* p1,
+                                             const std::byte* p2, std::int32_t n1, std::int32_t n2,
+                                             TStrCmpOptions options) {
+    if (part.Indicator == TIndicator::kLeading) {
+        const std::uint8_t indicator1 = ByteAt(p1, n1, 0);
+        const std::uint8_t indicator2 = ByteAt(p2, n2, 0);
+        if (indicator1 == 0 || indicator2 == 0) {
+            return Sign(indicator1 - indicator2);
+        }
+        p1 = Skip(p1, n1, 1);
+        p2 = Skip(p2, n2, 1);
+    }
+    return CompareStringImages(p1, p2, n1, n2, part.PrefixSize, part.CharSize, *part.Collation,
+                               part.Options | options);
+}
+
+// CompareFields for a prepared component of N1 and N2 bytes: complete fixed values of the
+// integer-like kinds are read in place, strings go straight to their collation, and everything
+// else (GUIDs, trailing indicators, cut values) goes through the field comparison.
+[[gnu::always_inline]] inline int ComparePart(const TPart& part, const std::byte* p1,
+                                              const std::byte* p2, std::int32_t n1, std::int32_t n2,
+                                              std::int16_t level, TStrCmpOptions options) {
+    if (part.Kind == TValueKind::kString) {
+        return ComparePreparedStrings(part, p1, p2, n1, n2, options);
+    }
+    if (part.Kind != TValueKind::kGeneral && n1 == part.Size && n2 == part.Size) {
+        return CompareComplete(part, p1, p2);
+    }
+    return TTdbIndexKeys::CompareFields(p1, p2, part.Code, n1, n2, part.FieldSize, part.HasNullByte,
+                                        level, part.Collation, part.Options | options);
+}
+
+}  // namespace
+
+TTdbKeyComparator::TTdbKeyComparator(const TTdbIndexKeys& keys, const TTdbSortDef& indexDef)
+    : FKeys(&keys) {
+    Prepare(indexDef);
+}
+
+void TTdbKeyComparator::Prepare(const TTdbSortDef& indexDef) {
+    Reset();
+    if (indexDef.IsCalculated) {
+        return;
+    }
+    const TTdbColumnDefs& columns = FKeys->ColumnDefs();
+    const std::int16_t level = FKeys->TableLevel();
+    const TKeyParts parts(columns, indexDef, level);
+    const int count = parts.Count();
+    for (int i = 0; i < count; ++i) {
+        const std::int16_t columnNo = indexDef.Items[static_cast<std::size_t>(i)].ColumnNo;
+        if (columnNo < 1 || columnNo > columns.GetCount()) {
+            return;
+        }
+    }
+    std::vector<TPart> prepared;
+    prepared.reserve(static_cast<std::size_t>(count));
+    std::int64_t fixedSize = 0;
+    for (int i = 0; i < count; ++i) {
+        // Resolved exactly as IndexLess resolves it on every call, without the call's options.
+        const TKeyPart key = parts.Get(i, 0);
+        TPart part;
+        part.Size = key.Size;
+        part.FieldSize = key.FieldSize;
+        part.CharSize = CharSize(key.Code);
+        part.PrefixSize = StringPrefixSize(key.Code, key.FieldSize, key.HasNullByte);
+        part.Room = RoomInKey(key);
+        part.Collation = key.Collation != nullptr ? key.Collation : &TTdbCollation::BuiltIn();
+        part.Code = key.Code;
+        part.Options = key.Options;
+        part.HasNullByte = key.HasNullByte;
+        part.Descending = key.Descending;
+        part.Variable = key.Variable;
+        if (!key.HasNullByte) {
+            part.Indicator = TIndicator::kNone;
+        } else if (level >= kLevelLeadingIndicator) {
+            part.Indicator = TIndicator::kLeading;
+        } else if (level >= kLevelKeyIndicator) {
+            part.Indicator = TIndicator::kTrailingNull;
+        } else {
+            part.Indicator = TIndicator::kTrailingLast;
+        }
+        if (IsKeyString(key.Code)) {
+            if (part.Indicator == TIndicator::kNone || part.Indicator == TIndicator::kLeading) {
+                part.Kind = TValueKind::kString;
+            }
+        } else if (!key.Variable) {
+            part.Kind = DirectKind(key.Code, key.FieldSize, key.HasNullByte,
+                                   key.Size - (key.HasNullByte ? 1 : 0));
+        }
+        if (fixedSize >= 0 && !key.Variable) {
+            part.Offset = static_cast<std::int32_t>(fixedSize);
+            fixedSize += key.Size;
+        } else {
+            fixedSize = -1;
+        }
+        prepared.push_back(part);
+    }
+    FParts = std::move(prepared);
+    FFixedSize = fixedSize <= std::numeric_limits<std::int32_t>::max()
+                     ? static_cast<std::int32_t>(fixedSize)
+                     : -1;
+    FAllComplete = FFixedSize >= 0 && std::all_of(FParts.begin(), FParts.end(), [](const TPart& p) {
+                       return p.Kind != TValueKind::kGeneral && p.Kind != TValueKind::kString;
+                   });
+    FLevel = level;
+    FIndexDef = &indexDef;
+}
+
+void TTdbKeyComparator::Reset() noexcept {
+    FIndexDef = nullptr;
+    FFixedSize = -1;
+    FAllComplete = false;
+    FParts.clear();
+}
+
+// Keys of fixed layout that hold every component: each at its offset, nothing to bound.
+[[gnu::always_inline]] inline int TTdbKeyComparator::CompareFixedKeys(
+    const std::byte* x, const std::byte* y, TStrCmpOptions options) const {
+    for (const TPart& part : FParts) {
+        const int result = ComparePart(part, x + part.Offset, y + part.Offset, part.Size, part.Size,
+                                       FLevel, options);
+        if (result != 0) {
+            return part.Descending ? -result : result;
+        }
+    }
+    return 0;
+}
+
+// Variable components, or keys cut short: each key advances by its own component lengths,
+// which are read only as far as the key goes.
+int TTdbKeyComparator::CompareKeys(std::span<const std::byte> x, std::span<const std::byte> y,
+                                   TStrCmpOptions options) const {
+    std::size_t at1 = 0;
+    std::size_t at2 = 0;
+    for (const TPart& part : FParts) {
+        const std::byte* p1 = x.data() + at1;
+        const std::byte* p2 = y.data() + at2;
+        const auto avail1 = static_cast<std::int32_t>(
+            std::min<std::size_t>(x.size() - at1, std::numeric_limits<std::int32_t>::max()));
+        const auto avail2 = static_cast<std::int32_t>(
+            std::min<std::size_t>(y.size() - at2, std::numeric_limits<std::int32_t>::max()));
+        const std::int32_t length1 = std::min(PreparedLength(part, p1, avail1), avail1);
+        const std::int32_t length2 = std::min(PreparedLength(part, p2, avail2), avail2);
+        const int result = ComparePart(part, p1, p2, length1, length2, FLevel, options);
+        if (result != 0) {
+            return part.Descending ? -result : result;
+        }
+        at1 += static_cast<std::size_t>(length1);
+        at2 += static_cast<std::size_t>(length2);
+    }
+    return 0;
+}
+
+bool TTdbKeyComparator::IndexLess(std::span<const std::byte> x, std::span<const std::byte> y,
+                                  bool& unique, TStrCmpOptions options) const {
+    const std::size_t completeSize =
+        kTdbIndexRecordRefSize + static_cast<std::size_t>(std::max(FFixedSize, 0));
+    if (FAllComplete && x.size() >= completeSize && y.size() >= completeSize) {
+        // Integer-like components only, each read in place: nothing on this path calls out,
+        // so it needs no frame of its own.
+        const std::byte* keyX = x.data() + kTdbIndexRecordRefSize;
+        const std::byte* keyY = y.data() + kTdbIndexRecordRefSize;
+        for (const TPart& part : FParts) {
+            const int result = CompareComplete(part, keyX + part.Offset, keyY + part.Offset);
+            if (result != 0) {
+                return (part.Descending ? -result : result) < 0;
+            }
+        }
+        unique = false;
+        return LoadLE<std::int32_t>(x.data()) < LoadLE<std::int32_t>(y.data());
+    }
+    return IndexLessOtherwise(x, y, unique, options);
+}
+
+[[gnu::noinline]] bool TTdbKeyComparator::IndexLessOtherwise(std::span<const std::byte> x,
+                                                             std::span<const std::byte> y,
+                                                             bool& unique,
+                                                             TStrCmpOptions options) const {
+    if (FIndexDef == nullptr) {
+        throw std::logic_error("A key comparator compares only once it is prepared");
+    }
+    const std::span<const std::byte> keyX = KeyOf(x);
+    const std::span<const std::byte> keyY = KeyOf(y);
+    const int result = FFixedSize >= 0 && keyX.size() >= static_cast<std::size_t>(FFixedSize) &&
+                               keyY.size() >= static_cast<std::size_t>(FFixedSize)
+                           ? CompareFixedKeys(keyX.data(), keyY.data(), options)
+                           : CompareKeys(keyX, keyY, options);
+    if (result != 0) {
+        return result < 0;
+    }
+    unique = false;
+    return RecordNoOf(x) < RecordNoOf(y);
+}
+
+bool TTdbKeyComparator::IndexLess(std::span<const std::byte> x, std::span<const std::byte> y,
+                                  bool& unique, TStrCmpOptions options,
+                                  const TTdbSortDef& indexDef) const {
+    if (IsPreparedFor(&indexDef)) {
+        return IndexLess(x, y, unique, options);
+    }
+    return FKeys->IndexLess(x, y, unique, options, indexDef);
+}
+
+TTdbTreeLess TTdbIndexKeys::GetTreeLess(std::shared_ptr<const TTdbKeyComparator> comparator) const {
+    if (comparator == nullptr || &comparator->Keys() != this) {
+        throw std::invalid_argument("A tree compares only through a comparator of its own keys");
+    }
+    return [comparator = std::move(comparator)](
+               std::span<const std::byte> a, std::span<const std::byte> b, bool& unique,
+               TStrCmpOptions options, const TTdbSortDef* compareParam) {
+        if (compareParam == nullptr) {
+            throw std::invalid_argument("An index tree compares only with its index definition");
+        }
+        return comparator->IndexLess(a, b, unique, options, *compareParam);
+    };
 }
 
 // ---------------------------------------------------------------------------

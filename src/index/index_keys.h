@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "index/index_entry.h"
 #include "index/tree_base.h"
@@ -17,6 +19,7 @@
 namespace tdb {
 
 class TTdbColumnDefs;
+class TTdbKeyComparator;
 class TTdbSortDef;
 
 class TTdbIndexKeys {
@@ -40,6 +43,10 @@ public:
                    TStrCmpOptions options, const TTdbSortDef& indexDef) const;
     // IndexLess bound to these keys, for a tree; the keys must outlive the tree.
     TTdbTreeLess GetTreeLess() const;
+    // The comparison of a tree through Comparator, which must be made over these keys and which
+    // the tree shares, so that preparing it again reaches the tree: prepared where the tree's
+    // definition is the one it was prepared for, through IndexLess with any other.
+    TTdbTreeLess GetTreeLess(std::shared_ptr<const TTdbKeyComparator> comparator) const;
 
     // -1, 0 or 1. Collation is used by String and WideString only (null: the built-in one).
     // The sizes bound what is read of either value.
@@ -77,6 +84,95 @@ private:
     const TTdbColumnDefs& FColumnDefs;
     std::int16_t FTableLevel;
     TTdbRltnIdx FRltnIdx;
+};
+
+// IndexLess with everything a definition and its columns decide resolved once: per component
+// its comparison kind, sizes, indicator placement, direction and collation. A table edits its
+// definitions in place, so the owner prepares again after every change of the definition or of
+// its columns; until then comparisons follow the definition as it was. Calculated definitions,
+// and definitions naming columns the table lacks, are not prepared: they compare through
+// IndexLess, which reads the expression's type and reports a bad definition as it compares.
+class TTdbKeyComparator {
+public:
+    // Unprepared; the keys must outlive the comparator.
+    explicit TTdbKeyComparator(const TTdbIndexKeys& keys) noexcept : FKeys(&keys) {}
+    TTdbKeyComparator(const TTdbIndexKeys& keys, const TTdbSortDef& indexDef);
+
+    // Resolves IndexDef against the keys' columns. The definition is remembered by address: it
+    // must stay in place (or be prepared again) while comparisons name it.
+    void Prepare(const TTdbSortDef& indexDef);
+    void Reset() noexcept;
+
+    const TTdbIndexKeys& Keys() const noexcept { return *FKeys; }
+    bool IsPrepared() const noexcept { return FIndexDef != nullptr; }
+    bool IsPreparedFor(const TTdbSortDef* indexDef) const noexcept {
+        return indexDef != nullptr && indexDef == FIndexDef;
+    }
+
+    // The order and Unique flag of TTdbIndexKeys::IndexLess under the prepared definition;
+    // allocates nothing. Must be prepared.
+    bool IndexLess(std::span<const std::byte> x, std::span<const std::byte> y, bool& unique,
+                   TStrCmpOptions options) const;
+    // Prepared for IndexDef: as above; otherwise the keys' IndexLess.
+    bool IndexLess(std::span<const std::byte> x, std::span<const std::byte> y, bool& unique,
+                   TStrCmpOptions options, const TTdbSortDef& indexDef) const;
+
+    // How a component compares. The integer-like kinds read complete fixed values in place;
+    // kString is a String or WideString without a trailing indicator, of any stored length;
+    // kGeneral and cut values take the field comparison of CompareFields.
+    enum class TValueKind : std::uint8_t {
+        kGeneral,
+        kString,
+        kUInt8,
+        kInt16,
+        kInt32,
+        kInt64,
+        kFloat,
+        kTimeStamp
+    };
+    // Where a component's null indicator sits, as the table level puts it.
+    enum class TIndicator : std::uint8_t {
+        kNone,
+        kLeading,       // level 6 on: the first byte, NULL first
+        kTrailingNull,  // levels 4 and 5: the last byte, deciding when either is NULL
+        kTrailingLast,  // below level 4: the last byte, deciding between equal values
+    };
+
+    // One resolved component.
+    struct TPart {
+        std::int32_t Size = 0;        // bytes of a fixed component in the key
+        std::int32_t Offset = 0;      // where it starts in a key of fixed layout
+        std::int32_t FieldSize = 0;   // bytes of the column's image in a record
+        std::int32_t PrefixSize = 0;  // a variable string's length prefix
+        std::int32_t Room = 0;        // characters of a variable string that fit into the key
+        std::int32_t CharSize = 1;
+        const TTdbCollation* Collation = nullptr;  // the built-in one where the column has none
+        TTdbColumnType Code = 0;
+        TStrCmpOptions Options = 0;
+        TValueKind Kind = TValueKind::kGeneral;
+        TIndicator Indicator = TIndicator::kNone;
+        bool HasNullByte = false;
+        bool Descending = false;
+        bool Variable = false;
+    };
+
+private:
+    // IndexLess of strings, general components and keys cut short.
+    bool IndexLessOtherwise(std::span<const std::byte> x, std::span<const std::byte> y,
+                            bool& unique, TStrCmpOptions options) const;
+    int CompareFixedKeys(const std::byte* x, const std::byte* y, TStrCmpOptions options) const;
+    int CompareKeys(std::span<const std::byte> x, std::span<const std::byte> y,
+                    TStrCmpOptions options) const;
+
+    const TTdbIndexKeys* FKeys;
+    const TTdbSortDef* FIndexDef = nullptr;
+    std::int16_t FLevel = 0;
+    // The key size when no component is variable, else -1: complete keys then compare each
+    // component at its fixed offset.
+    std::int32_t FFixedSize = -1;
+    // Of fixed layout with integer-like components only: complete entries compare inline.
+    bool FAllComplete = false;
+    std::vector<TPart> FParts;
 };
 
 }  // namespace tdb

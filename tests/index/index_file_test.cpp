@@ -822,6 +822,47 @@ TEST_F(IndexFileTest, CopyKeepsDefinitionNameAndModesOnAnotherFile) {
     EXPECT_EQ(file->ItemCount(), 0);
 }
 
+// Whatever gives an index file its definition (setting it, reading it on Open, creating the
+// file) leaves the tree comparing through a comparator prepared for exactly that definition.
+TEST_F(IndexFileTest, TreesCompareThroughAComparatorPreparedForTheDefinition) {
+    MakeTable(6);
+    auto file = MakeIndexFile(u"Prep.tdbi");
+    EXPECT_FALSE(file->KeyComparator().IsPrepared());
+    TTdbSortDef def(u"ByN");
+    def.AddItem(1, static_cast<std::uint8_t>(ctInteger), 4, true);
+    ASSERT_EQ(file->SetIndexDefinition(def), 0);
+    EXPECT_TRUE(file->KeyComparator().IsPreparedFor(&file->IndexDef()));
+    ASSERT_EQ(file->NewStorage(6, 4096), 0);
+    EXPECT_TRUE(file->KeyComparator().IsPreparedFor(&file->IndexDef()));
+    for (const auto& [n, recNo] : {std::pair{5, 1}, {7, 2}, {5, 3}})
+        ASSERT_EQ(file->Add_Index(Entry(*file, n, recNo)), 0);
+    EXPECT_EQ(Walk(*file), (std::vector<std::int32_t>{2, 1, 3}));
+    ASSERT_EQ(file->Close(), 0);
+    EXPECT_FALSE(file->KeyComparator().IsPrepared()) << "closing drops the definition";
+
+    ASSERT_EQ(file->Open(), 0);
+    EXPECT_TRUE(file->KeyComparator().IsPreparedFor(&file->IndexDef()));
+    ASSERT_EQ(file->Add_Index(Entry(*file, 6, 4)), 0);
+    EXPECT_EQ(Walk(*file), (std::vector<std::int32_t>{2, 4, 1, 3}));
+    std::int32_t count = 0;
+    std::int32_t wrong = 0;
+    ASSERT_EQ(file->Check(count, wrong), 0);
+    EXPECT_EQ(wrong, 0);
+
+    // A copy compares through a comparator of its own, whatever becomes of its source.
+    auto copy =
+        TTdbIndexFile::CreateCopy(*file, std::make_unique<TTdbClientStorage>(pm_, fs_, 1, nullptr));
+    EXPECT_TRUE(copy->KeyComparator().IsPreparedFor(&copy->IndexDef()));
+    ASSERT_NE(copy->Tree(), nullptr);
+    EXPECT_EQ(copy->Tree()->GetSize(), file->Tree()->GetSize());
+    file.reset();
+    copy->Storage().SetName(u"PrepCopy.tdbi");
+    ASSERT_EQ(copy->NewStorage(6, 4096), 0);
+    for (const auto& [n, recNo] : {std::pair{1, 1}, {3, 2}, {2, 3}})
+        ASSERT_EQ(copy->Add_Index(Entry(*copy, n, recNo)), 0);
+    EXPECT_EQ(Walk(*copy), (std::vector<std::int32_t>{2, 3, 1}));
+}
+
 TEST_F(IndexFileTest, OperationsOnAClosedIndexFailWithTheirCodes) {
     MakeTable(6);
     auto file = MakeIndexFile(u"Closed.tdbi");

@@ -8,10 +8,13 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <memory>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "allocation_counter.h"
 #include "base/byte_image.h"
 #include "base/engine_error.h"
 #include "engine_code.h"
@@ -58,8 +61,7 @@ public:
     // The 1-based column number.
     std::int16_t Add(const TTdbDataType* type) {
         return static_cast<std::int16_t>(
-            columns_.Add(u"C" + std::u16string(1, char16_t(u'A' + columns_.GetCount())), type, 0) +
-            1);
+            columns_.Add(FromUtf8("C" + std::to_string(columns_.GetCount())), type, 0) + 1);
     }
     const TTdbColumnDef& Column(std::int16_t no) const { return *columns_.GetColumnDef(no - 1); }
 
@@ -782,6 +784,390 @@ TEST(IndexKeysSame, KeysRecordNumbersAndFirstDifference) {
     bool unique = true;
     EXPECT_TRUE(less(a, sameKey, unique, 0, &def));
     EXPECT_FALSE(unique);
+}
+
+// ---------------------------------------------------------------- prepared comparison
+
+// A column type of the differential table and the values its records draw from.
+struct DrawnColumn {
+    const char* name;
+    std::function<const TTdbDataType*(std::int16_t level, bool nullable)> type;
+    std::vector<TSetter> values;
+};
+
+std::vector<DrawnColumn> DrawnColumns() {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    auto plain = [](TTdbColumnType code) {
+        return [code](std::int16_t level, bool nullable) {
+            return TTdbDataType::GetDataType(code, nullable, level);
+        };
+    };
+    auto timeOf = [](TTdbColumnType code, std::int16_t precision) {
+        return [code, precision](std::int16_t level, bool nullable) {
+            return TTdbDataType::GetDateTimeType(code, nullable, precision, level);
+        };
+    };
+    auto stringOf = [](TTdbColumnType code, std::int32_t length, std::u16string collation) {
+        return [code, length, collation](std::int16_t level, bool nullable) {
+            return TTdbDataType::GetStringType(code, nullable, length, collation, level);
+        };
+    };
+    auto ints = [](std::initializer_list<std::int64_t> values) {
+        std::vector<TSetter> setters;
+        for (std::int64_t v : values) {
+            setters.push_back(Int(v));
+        }
+        return setters;
+    };
+    auto dates = [](std::initializer_list<std::int32_t> packed) {
+        std::vector<TSetter> setters;
+        for (std::int32_t date : packed) {
+            setters.push_back(
+                [date](const TTdbDataType* t, TTdbDataValue& v) { t->SetDate(v, date); });
+        }
+        return setters;
+    };
+    auto times = [](std::int64_t unit, std::initializer_list<std::int64_t> counts) {
+        std::vector<TSetter> setters;
+        for (std::int64_t count : counts) {
+            setters.push_back([ticks = unit * count](const TTdbDataType* t, TTdbDataValue& v) {
+                t->SetTime(v, ticks);
+            });
+        }
+        return setters;
+    };
+    auto stamp = [](std::int32_t date, std::int32_t ms) -> TSetter {
+        return [date, ms](const TTdbDataType* t, TTdbDataValue& v) {
+            t->SetTimeStamp(v, {date, ms});
+        };
+    };
+    auto guid = [](std::uint32_t d1) -> TSetter {
+        return [d1](const TTdbDataType* t, TTdbDataValue& v) { t->SetGuid(v, TTdbGuid{d1}); };
+    };
+    // Case, accents, ligatures, Hungarian digraphs, prefixes of each other and longer names than
+    // shortened components keep.
+    std::vector<TSetter> texts;
+    for (const char* text : {"",
+                             "Buda",
+                             "buda",
+                             "BUDA",
+                             "Budafok",
+                             "Budapest",
+                             "Cs",
+                             "Csepel",
+                             "Cukor",
+                             "Éva",
+                             "Eva",
+                             "Öcs",
+                             "Őcsény",
+                             "Zs",
+                             "Zsámbék",
+                             "Sz",
+                             "Szeged",
+                             "a^b",
+                             "a b",
+                             "straße",
+                             "strasse",
+                             "Hosszúhetény",
+                             "Abaújszántó-Kisfalud"}) {
+        texts.push_back(Text(Wide(text)));
+    }
+    const std::int32_t day = PackDate(2015, 3, 2);
+    return {
+        {"Char", plain(ctChar), {Ansi("a"), Ansi("A"), Ansi("z"), Ansi("\xE9")}},
+        {"String", stringOf(ctString, 20, u""), texts},
+        {"LongString", stringOf(ctString, 300, u""), texts},
+        {"HungarianString", stringOf(ctString, 20, u"Hungarian"), texts},
+        {"SmallInt", plain(ctSmallInt), ints({-32768, -2, 0, 1, 32767})},
+        {"Float",
+         [](std::int16_t level, bool nullable) {
+             return TTdbDataType::GetFloatType(nullable, 0, level);
+         },
+         {Dbl(-inf), Dbl(-1.5), Dbl(-0.0), Dbl(0), Dbl(0.25), Dbl(1e300), Dbl(inf), Dbl(nan),
+          Dbl(-nan)}},
+        {"Byte", plain(ctByte), ints({0, 1, 200, 255})},
+        {"Boolean", plain(ctBoolean), ints({0, 1})},
+        {"Date", timeOf(ctDate, 4),
+         dates({PackDate(1, 1, 1), day, PackDate(2016, 1, 1), PackDate(9999, 12, 31)})},
+        {"Enum",
+         [](std::int16_t level, bool nullable) {
+             return TTdbDataType::GetEnumType(u"E", u"a,b,c", u',', 0, nullable, level);
+         },
+         ints({1, 2, 3})},
+        {"AutoInc", plain(ctAutoInc), ints({0, 1, 255, 256, 2147483647})},
+        {"Link", plain(ctLink), ints({0, 1, 255, 256, 2147483647})},
+        {"TimeMinutes", timeOf(ctTime, 2), times(kTicksPerMinute, {0, 255, 256, 1439})},
+        {"TimeMilliseconds", timeOf(ctTime, 4),
+         times(kTicksPerMillisecond, {0, 255, 256, 86399999})},
+        {"Integer", plain(ctInteger), ints({-2147483648LL, -1, 0, 1, 256, 2147483647})},
+        {"TimeStamp",
+         timeOf(ctTimeStamp, 4),
+         {stamp(day, 0), stamp(day, 86399999), stamp(day + 1, 0), stamp(PackDate(1, 1, 1), 5)}},
+        {"HungarianWide", stringOf(ctWideString, 38, u"Hungarian"), texts},
+        {"Wide", stringOf(ctWideString, 20, u""), texts},
+        {"HungarianCaseWide", stringOf(ctWideString, 38, u"Hungarian_CS_AI"), texts},
+        {"BigInt", plain(ctBigInt),
+         ints({std::numeric_limits<std::int64_t>::min(), -1, 0, std::int64_t{1} << 40,
+               std::numeric_limits<std::int64_t>::max()})},
+        {"Guid", plain(ctGuid), {guid(1), guid(0x100), guid(0xFFFFFFFF)}},
+    };
+}
+
+// Every pair of Entries under Def, by the comparator prepared for it and by IndexLess, with and
+// without call options: the first pair on which order or Unique differ, or nothing.
+std::string Disagreement(const KeyTable& t, const TTdbSortDef& def,
+                         const std::vector<TBytes>& entries) {
+    const TTdbKeyComparator comparator(t.Keys(), def);
+    if (!comparator.IsPreparedFor(&def)) {
+        return "not prepared";
+    }
+    for (const TStrCmpOptions options : {TStrCmpOptions{0}, scoCaseSensitive}) {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            for (std::size_t j = 0; j < entries.size(); ++j) {
+                bool oldUnique = true;
+                bool newUnique = true;
+                const bool oldLess =
+                    t.Keys().IndexLess(entries[i], entries[j], oldUnique, options, def);
+                const bool newLess =
+                    comparator.IndexLess(entries[i], entries[j], newUnique, options);
+                if (oldLess != newLess || oldUnique != newUnique) {
+                    return "entries " + std::to_string(i) + " and " + std::to_string(j) +
+                           " with options " + std::to_string(options) + ": less " +
+                           std::to_string(oldLess) + " became " + std::to_string(newLess) +
+                           ", unique " + std::to_string(oldUnique) + " became " +
+                           std::to_string(newUnique);
+                }
+            }
+        }
+    }
+    return {};
+}
+
+TEST(IndexKeysPrepared, OrdersEveryDefinitionAsIndexLess) {
+    std::mt19937 random(20240607);
+    const std::vector<DrawnColumn> drawn = DrawnColumns();
+    for (std::int16_t level : {1, 3, 4, 5, 6}) {
+        KeyTable t(level);
+        // Each type twice where the level allows: nullable, and not.
+        std::vector<std::int16_t> columns;
+        std::vector<std::size_t> drawnOf;
+        for (std::size_t k = 0; k < drawn.size(); ++k) {
+            const TTdbColumnType code = drawn[k].type(level, false)->GetColumnType();
+            for (const bool nullable : {false, true}) {
+                if (!nullable || TTdbDataType::MayBeNullable(code, level)) {
+                    columns.push_back(t.Add(drawn[k].type(level, nullable)));
+                    drawnOf.push_back(k);
+                }
+            }
+        }
+        // The column of that type, nullable where the level allows it when asked for.
+        const auto find = [&](std::string_view name, bool nullable) {
+            std::int16_t found = 0;
+            for (std::size_t c = 0; c < columns.size(); ++c) {
+                if (drawn[drawnOf[c]].name == name &&
+                    (found == 0 || t.Column(columns[c]).DataType->GetNullable() == nullable)) {
+                    found = columns[c];
+                }
+            }
+            return found;
+        };
+
+        // Records of values drawn at random, one in five NULL where the column allows it; few
+        // record numbers, so that equal entries meet too.
+        std::vector<TBytes> records;
+        std::vector<std::int32_t> recordNos;
+        for (int r = 0; r < 24; ++r) {
+            TBytes record = t.Record({});
+            for (std::size_t c = 0; c < columns.size(); ++c) {
+                const std::vector<TSetter>& values = drawn[drawnOf[c]].values;
+                const bool null = t.Column(columns[c]).DataType->GetNullable() && random() % 5 == 0;
+                t.Set(record, columns[c], null ? Null() : values[random() % values.size()]);
+            }
+            records.push_back(std::move(record));
+            recordNos.push_back(static_cast<std::int32_t>(1 + random() % 4));
+        }
+
+        // Definitions: every column alone either way, shortened strings, several components.
+        std::vector<std::pair<std::string, TTdbSortDef>> defs;
+        const auto component = [&](TTdbSortDef& def, std::int16_t no, bool descending,
+                                   std::int16_t cutChars = 0) {
+            const TTdbColumnDef& column = t.Column(no);
+            const std::int16_t charSize = column.GetColumnType() == ctWideString ? 2 : 1;
+            def.AddItem(no, static_cast<std::uint8_t>(column.GetColumnType()),
+                        static_cast<std::int16_t>(column.Size - cutChars * charSize), descending);
+        };
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            for (const bool descending : {false, true}) {
+                TTdbSortDef def(u"IDX");
+                component(def, columns[c], descending);
+                defs.emplace_back(
+                    std::string(drawn[drawnOf[c]].name) +
+                        (t.Column(columns[c]).DataType->GetNullable() ? " null" : "") +
+                        (descending ? " desc" : ""),
+                    std::move(def));
+            }
+        }
+        for (const char* name : {"String", "LongString", "HungarianWide", "Wide"}) {
+            for (const bool nullable : {false, true}) {
+                const std::int16_t no = find(name, nullable);
+                const auto* type = static_cast<const TTdbStringType*>(t.Column(no).DataType);
+                for (const std::int32_t keep : {10, 3}) {
+                    TTdbSortDef def(u"IDX");
+                    component(def, no, false,
+                              static_cast<std::int16_t>(type->GetMaxLength() - keep));
+                    defs.emplace_back(std::string(name) + " keeping " + std::to_string(keep) +
+                                          (nullable ? " null" : ""),
+                                      std::move(def));
+                }
+            }
+        }
+        {
+            TTdbSortDef def(u"IDX");
+            component(def, find("HungarianWide", true), false);
+            component(def, find("Integer", true), true);
+            component(def, find("Float", true), false);
+            defs.emplace_back("HungarianWide, Integer desc, Float", std::move(def));
+        }
+        {
+            TTdbSortDef def(u"IDX");
+            component(def, find("String", true), false, 14);
+            component(def, find("Date", true), true);
+            component(def, find("Guid", true), false);
+            component(def, find("Wide", false), true, 15);
+            component(def, find("BigInt", true), false);
+            defs.emplace_back("short String, Date desc, Guid, short Wide desc, BigInt",
+                              std::move(def));
+        }
+        {
+            TTdbSortDef def(u"IDX");
+            for (const char* name : {"Char", "Boolean", "TimeStamp", "TimeMinutes", "SmallInt",
+                                     "Byte", "Enum", "AutoInc", "Link", "TimeMilliseconds"}) {
+                component(def, find(name, true), def.LevelCount % 2 == 1);
+            }
+            defs.emplace_back("ten small components", std::move(def));
+        }
+
+        for (auto& [name, def] : defs) {
+            bool hasString = false;
+            for (int i = 0; i < def.LevelCount; ++i) {
+                const TTdbColumnType code = def.Items[static_cast<std::size_t>(i)].ColumnType;
+                hasString = hasString || code == ctString || code == ctWideString;
+            }
+            for (const bool varSize : {false, true}) {
+                if (varSize && !hasString) {
+                    continue;
+                }
+                def.IsVarSize = varSize;
+                def.UpdateSize(level);
+                std::vector<TBytes> entries;
+                for (std::size_t r = 0; r < records.size(); ++r) {
+                    entries.push_back(t.Entry(def, records[r], recordNos[r]));
+                }
+                // Cut and overwritten entries, as a damaged file may hand them over: lengths
+                // beyond the key and indicators other than 0 and 1 among them.
+                for (int cut = 0; cut < 4; ++cut) {
+                    TBytes entry = entries[random() % records.size()];
+                    entry.resize(random() % entry.size());
+                    entries.push_back(std::move(entry));
+                }
+                const TBytes sound = entries[random() % records.size()];
+                for (std::size_t at = kTdbIndexRecordRefSize;
+                     at < std::min<std::size_t>(sound.size(), kTdbIndexRecordRefSize + 8); ++at) {
+                    TBytes entry = sound;
+                    entry[at] = std::byte{0xFF};
+                    entries.push_back(std::move(entry));
+                }
+                EXPECT_EQ(Disagreement(t, def, entries), "")
+                    << name << (varSize ? " variable" : "") << " at level " << level;
+            }
+        }
+    }
+}
+
+TEST(IndexKeysPrepared, FollowsTheDefinitionAsPreparedAndFallsBackWhereItCannot) {
+    KeyTable t(6);
+    const std::int16_t n = t.Add(TTdbDataType::GetDataType(ctInteger, true, 6));
+    TTdbSortDef def = t.Index({n});
+    const TBytes one = t.Entry(def, {Int(1)}, 2);
+    const TBytes two = t.Entry(def, {Int(2)}, 1);
+    bool unique = true;
+
+    TTdbKeyComparator comparator(t.Keys());
+    EXPECT_FALSE(comparator.IsPrepared());
+    EXPECT_THROW(comparator.IndexLess(one, two, unique, 0), std::logic_error);
+    EXPECT_TRUE(comparator.IndexLess(one, two, unique, 0, def)) << "unprepared: IndexLess";
+
+    comparator.Prepare(def);
+    EXPECT_TRUE(comparator.IsPreparedFor(&def));
+    def.Items[0].Descending = true;
+    EXPECT_TRUE(comparator.IndexLess(one, two, unique, 0)) << "the definition as prepared";
+    comparator.Prepare(def);
+    EXPECT_FALSE(comparator.IndexLess(one, two, unique, 0));
+
+    // A tree handed another definition than the prepared one compares by that one.
+    auto shared = std::make_shared<TTdbKeyComparator>(t.Keys(), def);
+    const TTdbTreeLess less = t.Keys().GetTreeLess(shared);
+    const TTdbSortDef ascending = t.Index({n});
+    EXPECT_FALSE(less(one, two, unique, 0, &def));
+    EXPECT_TRUE(less(one, two, unique, 0, &ascending));
+    EXPECT_THROW(less(one, two, unique, 0, nullptr), std::invalid_argument);
+    const KeyTable other(6);
+    EXPECT_THROW(other.Keys().GetTreeLess(shared), std::invalid_argument);
+    EXPECT_THROW(t.Keys().GetTreeLess(nullptr), std::invalid_argument);
+
+    // A column the table lacks is reported as the comparison reaches it, as IndexLess does.
+    TTdbSortDef missing = t.Index({n});
+    missing.AddItem(9, static_cast<std::uint8_t>(ctInteger), 5);
+    missing.UpdateSize(6);
+    comparator.Prepare(missing);
+    EXPECT_FALSE(comparator.IsPrepared());
+    const TBytes wide(static_cast<std::size_t>(missing.GetSize()), std::byte{1});
+    EXPECT_EQ(EngineCode([&] { comparator.IndexLess(wide, wide, unique, 0, missing); }), 28);
+
+    // An expression key keeps IndexLess, which reads its result type.
+    const TTdbDataType* resultType = TTdbDataType::GetDataType(ctBigInt, true, 6);
+    const TTdbSortDef expression(
+        u"EXPR", std::make_unique<NegateCalculation>(t.Column(n), resultType), false);
+    comparator.Prepare(expression);
+    EXPECT_FALSE(comparator.IsPrepared());
+    EXPECT_FALSE(comparator.IndexLess(t.Entry(expression, {Int(1)}, 1),
+                                      t.Entry(expression, {Int(2)}, 2), unique, 0, expression));
+}
+
+TEST(IndexKeysPrepared, ComparesWithoutAllocating) {
+    if (!testing::CanCountAllocations()) {
+        GTEST_SKIP() << "allocations are counted only under the address sanitizer";
+    }
+    KeyTable t(6);
+    const std::int16_t telep = t.Add(WideType(38, u"Hungarian"));
+    const std::int16_t code = t.Add(TTdbDataType::GetDataType(ctInteger, true, 6));
+    const std::int16_t name = t.Add(TTdbDataType::GetStringType(ctString, true, 20, u"", 6));
+    const TTdbSortDef def = t.Index({telep, -code, name}, true);
+    std::vector<TBytes> entries;
+    std::int32_t recordNo = 0;
+    for (const char* text : {"Öcsöd", "Őcsény", "Budapest", "Buda", "Zsámbék", "Asszonyfa"}) {
+        for (const std::int64_t n : {1, 2}) {
+            entries.push_back(
+                t.Entry(def, {Text(Wide(text)), Int(n), Text(Wide(text))}, ++recordNo));
+        }
+    }
+    entries.push_back(t.Entry(def, {Null(), Null(), Null()}, ++recordNo));
+    auto comparator = std::make_shared<TTdbKeyComparator>(t.Keys(), def);
+    const TTdbTreeLess less = t.Keys().GetTreeLess(comparator);
+    std::int64_t count = 0;
+    const auto compareAll = [&] {
+        for (const TBytes& a : entries) {
+            for (const TBytes& b : entries) {
+                bool unique = true;
+                count += comparator->IndexLess(a, b, unique, 0) ? 1 : 0;
+                count += less(a, b, unique, scoCaseSensitive, &def) ? 1 : 0;
+            }
+        }
+    };
+    compareAll();  // the collation's first use of a locale may set it up
+    EXPECT_EQ(testing::AllocationsIn(compareAll), 0);
+    EXPECT_GT(count, 0);
 }
 
 }  // namespace
