@@ -9,6 +9,7 @@
 
 #include "base/byte_image.h"
 #include "base/engine_error.h"
+#include "base/engine_errors.h"
 #include "platform/text.h"
 #include "storage/page_manager.h"
 
@@ -29,10 +30,6 @@ constexpr std::size_t kInitialLevels = 10;
 // What a level's page was last checked as.
 constexpr std::int8_t kUnchecked = -1;
 
-constexpr std::int16_t kErrBadSpecification = 98;
-constexpr std::int16_t kErrCorrupt = 95;
-constexpr std::int16_t kErrReading = 91;
-constexpr std::int16_t kErrInvalidParameter = 49;
 
 }  // namespace
 
@@ -101,7 +98,7 @@ void TTdbBPlusTree::New(std::int32_t pageSize, const TTdbSortDef* compareParam) 
     }
     pageSize = std::min(pageSize, kMaxPageSize);
     const auto refuse = [this](const std::u16string& why) {
-        RaiseEngineError(kErrBadSpecification, {StorageName() + u": " + why});
+        RaiseEngineError(kTdbErrInvalidIndexSpec, {StorageName() + u": " + why});
     };
     if (FOffset < 0 || FOffset + kHeaderSize > kMinPageSize) {
         refuse(u"header offset " + NumberText(FOffset));
@@ -138,7 +135,7 @@ void TTdbBPlusTree::Open(const TTdbSortDef* compareParam) {
     FIsLessParam = compareParam;
     const auto corrupt = [this]() {
         Close();
-        RaiseEngineError(kErrCorrupt, {StorageName()});
+        RaiseEngineError(kTdbErrIndexCorrupt, {StorageName()});
     };
     if (FOffset < 0 || FOffset + kHeaderSize > kMinPageSize) {
         corrupt();
@@ -254,7 +251,7 @@ void TTdbBPlusTree::Preload() {
         FWorkPageSite->UnloadPage();
     } catch (const Fault&) {
         UnloadLevels();
-        RaiseEngineError(kErrReading, {StorageName()});
+        RaiseEngineError(kTdbErrIndexRead, {StorageName()});
     }
 }
 
@@ -580,7 +577,7 @@ int TTdbBPlusTree::Found(const Header& header, std::span<std::byte> out) {
 int TTdbBPlusTree::Found(const TTdbBPlusPage& leaf, std::span<std::byte> out) {
     const std::span<const std::byte> item = leaf.Item(FPages.back().pos);
     if (out.size() < item.size()) {
-        RaiseEngineError(kErrInvalidParameter,
+        RaiseEngineError(kTdbErrInvalidParameter,
                          {u"Buffer: " + NumberText(static_cast<std::int64_t>(out.size())) +
                           u" bytes, the item of " + QuotedText(StorageName()) + u" has " +
                           NumberText(static_cast<std::int64_t>(item.size()))});
@@ -728,7 +725,7 @@ auto TTdbBPlusTree::Reading(Operation operation) -> decltype(operation()) {
         return operation();
     } catch (const Fault&) {
         UnloadLevels();
-        RaiseEngineError(kErrReading, {StorageName()});
+        RaiseEngineError(kTdbErrIndexRead, {StorageName()});
     }
 }
 
@@ -858,7 +855,7 @@ void TTdbBPlusTree::Check(std::int32_t& itemCount, std::int32_t& wrongSortCount)
         itemCount = static_cast<std::int32_t>(std::min<std::int64_t>(count, 2147483647));
     } catch (const Fault&) {
         UnloadLevels();
-        RaiseEngineError(kErrCorrupt, {StorageName()});
+        RaiseEngineError(kTdbErrIndexCorrupt, {StorageName()});
     }
 }
 

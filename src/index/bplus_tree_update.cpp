@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "base/engine_error.h"
+#include "base/engine_errors.h"
 #include "index/bplus_tree.h"
 #include "platform/text.h"
 #include "storage/page_manager.h"
@@ -13,10 +14,6 @@ namespace tdb {
 
 namespace {
 
-constexpr std::int16_t kErrIndexDataTooLarge = 11;
-constexpr std::int16_t kErrInvalidParameter = 49;
-constexpr std::int16_t kErrWriting = 90;
-constexpr std::int16_t kErrCapacity = 171;
 
 // Below these fills (integer percent) a page is merged with a neighbour when the two fit.
 constexpr std::int32_t kLeafMergeFill = 30;
@@ -50,7 +47,7 @@ struct PendingSequence {
 std::int32_t TTdbBPlusTree::AllocatePage() {
     const std::int32_t pageNo = ReadHeader().pageCount;
     if (pageNo >= std::numeric_limits<std::int32_t>::max() - 1) {
-        RaiseEngineError(kErrCapacity, {StorageName()});
+        RaiseEngineError(kTdbErrCapacity, {StorageName()});
     }
     SetPageCountField(pageNo + 1);
     return pageNo;
@@ -100,7 +97,7 @@ void TTdbBPlusTree::LinkBack(std::int32_t nextNo, std::int32_t pageNo, const Hea
 
 void TTdbBPlusTree::GrowRoot(const Header& header) {
     if (header.height >= kMaxHeight) {
-        RaiseEngineError(kErrCapacity, {StorageName()});
+        RaiseEngineError(kTdbErrCapacity, {StorageName()});
     }
     const std::int32_t rootNo = AllocatePage();
     FPages.insert(FPages.begin(), Level{FStorage.CreatePageSite(), 0, -1});
@@ -259,10 +256,10 @@ bool TTdbBPlusTree::DoInsert(std::span<const std::byte> item) {
 bool TTdbBPlusTree::Insert(std::span<const std::byte> item) {
     RequireOpen();
     if (item.empty()) {
-        RaiseEngineError(kErrInvalidParameter, {u"Item: 0 bytes"});
+        RaiseEngineError(kTdbErrInvalidParameter, {u"Item: 0 bytes"});
     }
     if (item.size() > static_cast<std::size_t>(MaxItemSize())) {
-        RaiseEngineError(kErrIndexDataTooLarge,
+        RaiseEngineError(kTdbErrIndexDataTooLarge,
                          {NumberText(static_cast<std::int64_t>(item.size())) +
                           u" bytes, the pages of " + QuotedText(StorageName()) + u" take " +
                           NumberText(MaxItemSize())});
@@ -276,7 +273,7 @@ bool TTdbBPlusTree::Insert(std::span<const std::byte> item) {
         return true;
     } catch (const Fault&) {
         UnloadLevels();
-        RaiseEngineError(kErrWriting);
+        RaiseEngineError(kTdbErrIndexWrite);
     }
 }
 
@@ -447,7 +444,7 @@ bool TTdbBPlusTree::Delete(std::span<const std::byte> item) {
         return DoDelete(item);
     } catch (const Fault&) {
         UnloadLevels();
-        RaiseEngineError(kErrWriting);
+        RaiseEngineError(kTdbErrIndexWrite);
     }
 }
 
@@ -458,7 +455,7 @@ void TTdbBPlusTree::Clear() {
     try {
         ResetHeader();
     } catch (const Fault&) {
-        RaiseEngineError(kErrWriting);
+        RaiseEngineError(kTdbErrIndexWrite);
     }
     FStorage.SetPageCount(1);
 }

@@ -7,6 +7,7 @@
 
 #include "base/byte_image.h"
 #include "base/engine_error.h"
+#include "base/engine_errors.h"
 #include "index/bplus_tree.h"
 #include "index/btree.h"
 #include "index/index_keys.h"
@@ -18,16 +19,6 @@ namespace tdb {
 
 namespace {
 
-constexpr std::int16_t kErrCannotInsert = 4;
-constexpr std::int16_t kErrIndexDataTooLarge = 11;
-constexpr std::int16_t kErrClosing = 10;
-constexpr std::int16_t kErrInconsistent = 28;
-constexpr std::int16_t kErrNotFound = 37;
-constexpr std::int16_t kErrUnknown = 52;
-constexpr std::int16_t kErrTooManyLevels = 61;
-constexpr std::int16_t kErrWriting = 90;
-constexpr std::int16_t kErrReading = 91;
-constexpr std::int16_t kErrCorrupt = 95;
 
 constexpr std::int32_t kMagicSize = 6;  // magic and version in front of the tree header
 constexpr std::int32_t kOldHeaderSize = 14;
@@ -54,7 +45,7 @@ bool IsStringType(int columnType) {
 
 // Wraps a failure of reading the stored definition so that Open reports it as such.
 [[noreturn]] void RaiseInconsistent(const std::u16string& name) {
-    RaiseEngineError(kErrInconsistent, {name});
+    RaiseEngineError(kTdbErrInconsistentIndex, {name});
 }
 
 }  // namespace
@@ -124,7 +115,7 @@ std::int16_t TTdbIndexFile::FailFromException(std::int16_t code, const std::u16s
     try {
         throw;
     } catch (const ETdbEngine& e) {
-        if (e.Code() == 171 || e.Code() == kErrTooManyLevels || e.Code() == kErrIndexDataTooLarge)
+        if (e.Code() == 171 || e.Code() == kTdbErrTooManyLevels || e.Code() == kTdbErrIndexDataTooLarge)
             return Fail(e.Code(), e.Message());
         return FailWith(code, argument);
     } catch (...) {
@@ -141,7 +132,7 @@ void TTdbIndexFile::Succeed() noexcept {
 
 std::int16_t TTdbIndexFile::SetIndexDefinition(const TTdbSortDef& indexDef) {
     if (indexDef.LevelCount > MaxSortLevels(FTableLevel))
-        return FailWith(kErrTooManyLevels, {});
+        return FailWith(kTdbErrTooManyLevels, {});
     std::u16string name = FIndexDef.GetName();
     FIndexDef = indexDef;
     if (FIndexDef.GetName().empty())
@@ -260,7 +251,7 @@ void TTdbIndexFile::WriteDefinition() {
                 : FIndexDef.FSource;
         const std::int32_t end = pos + 5 + 2 * static_cast<std::int32_t>(source.size()) + 2;
         if (source.size() > 0x7FFF || end > page.PageSize())
-            RaiseEngineError(kErrCannotInsert, {Name()});
+            RaiseEngineError(kTdbErrIndexInsert, {Name()});
         page.WriteInt16(user + kLevelCountField, 1);
         page.WriteInt8(pos, static_cast<std::int8_t>(result.ColumnType));
         page.WriteInt16(pos + 1, result.Size);
@@ -273,7 +264,7 @@ void TTdbIndexFile::WriteDefinition() {
     } else {
         page.WriteInt16(user + kLevelCountField, FIndexDef.LevelCount);
         if (pos + FIndexDef.LevelCount * kComponentRecordSize + 2 > page.PageSize())
-            RaiseEngineError(kErrCannotInsert, {Name()});
+            RaiseEngineError(kTdbErrIndexInsert, {Name()});
         for (int i = 0; i < FIndexDef.LevelCount; ++i) {
             const TTdbSortItem& item = FIndexDef.Items[static_cast<std::size_t>(i)];
             const auto columnNo = static_cast<std::uint16_t>(
@@ -397,18 +388,18 @@ std::int16_t TTdbIndexFile::Open() {
     const std::u16string fileName = FStorage->Name();
     if (!FStorage->FileSystem().FileExists(fileName)) {
         FLost = true;
-        return FailWith(kErrNotFound, fileName);
+        return FailWith(kTdbErrFileNotFound, fileName);
     }
     try {
         OpenFile();
     } catch (const ETdbPMStorageAccessDenied&) {
         // The file is sound but held by someone else: not lost, only out of reach now.
         CloseFile();
-        return FailWith(kErrNotFound, fileName);
+        return FailWith(kTdbErrFileNotFound, fileName);
     } catch (...) {
         CloseFile();
         FLost = true;
-        return FailWith(kErrInconsistent, Name());
+        return FailWith(kTdbErrInconsistentIndex, Name());
     }
     FOpen = true;
     Succeed();
@@ -444,7 +435,7 @@ std::int16_t TTdbIndexFile::NewStorage(std::int16_t version, std::int32_t pageSi
         // back, page 0 would lose its magic and definition and the file never open again.
         FStorage->Flush();
     } catch (...) {
-        const std::int16_t result = FailFromException(kErrCannotInsert, Name());
+        const std::int16_t result = FailFromException(kTdbErrIndexInsert, Name());
         CloseFile();
         return result;
     }
@@ -461,7 +452,7 @@ std::int32_t TTdbIndexFile::BPlusPageSize(std::int32_t pageSize) const {
            pageSize < TTdbBPlusTree::kMaxPageSize)
         pageSize *= 2;
     if (TTdbBPlusTree::MaxItemSizeFor(pageSize) < IndSize()) {
-        RaiseEngineError(kErrIndexDataTooLarge,
+        RaiseEngineError(kTdbErrIndexDataTooLarge,
                          {QuotedText(Name()) + u": entries of up to " + NumberText(IndSize()) +
                           u" bytes"});
     }
@@ -495,7 +486,7 @@ std::int16_t TTdbIndexFile::Close(bool update) {
         if (update && !FReadOnly)
             FTree->Flush();
     } catch (...) {
-        result = FailWith(kErrClosing, FileName());
+        result = FailWith(kTdbErrCloseFile, FileName());
     }
     CloseFile();
     FTree.reset();
@@ -524,11 +515,11 @@ int TTdbIndexFile::Run(std::int16_t code, Operation operation) {
 }
 
 int TTdbIndexFile::Erster_Index(std::span<std::byte> key) {
-    return Run(kErrReading, [&] { return FTree->FindFirst(key); });
+    return Run(kTdbErrIndexRead, [&] { return FTree->FindFirst(key); });
 }
 
 int TTdbIndexFile::Letzter_Index(std::span<std::byte> key) {
-    return Run(kErrReading, [&] { return FTree->FindLast(key); });
+    return Run(kTdbErrIndexRead, [&] { return FTree->FindLast(key); });
 }
 
 // The given entry is copied aside, since the found one is written over it.
@@ -539,36 +530,36 @@ std::span<const std::byte> TTdbIndexFile::KeepGiven(std::span<const std::byte> k
 }
 
 int TTdbIndexFile::Naechster_Index(std::span<std::byte> key) {
-    return Run(kErrReading, [&] { return FTree->FindNext(KeepGiven(key), key); });
+    return Run(kTdbErrIndexRead, [&] { return FTree->FindNext(KeepGiven(key), key); });
 }
 
 int TTdbIndexFile::Vorheriger_Index(std::span<std::byte> key) {
-    return Run(kErrReading, [&] { return FTree->FindPrev(KeepGiven(key), key); });
+    return Run(kTdbErrIndexRead, [&] { return FTree->FindPrev(KeepGiven(key), key); });
 }
 
 int TTdbIndexFile::Suche_Index(std::span<std::byte> key) {
-    return Run(kErrReading, [&] { return FTree->Find(KeepGiven(key), key); });
+    return Run(kTdbErrIndexRead, [&] { return FTree->Find(KeepGiven(key), key); });
 }
 
 std::int32_t TTdbIndexFile::CalcItemSequenceNo(std::span<const std::byte> key) {
-    return std::max(Run(kErrReading, [&] { return FTree->CalcItemSequenceNo(key); }), 0);
+    return std::max(Run(kTdbErrIndexRead, [&] { return FTree->CalcItemSequenceNo(key); }), 0);
 }
 
 std::int16_t TTdbIndexFile::Check(std::int32_t& itemCount, std::int32_t& wrongSortCount) {
     itemCount = 0;
     wrongSortCount = 0;
-    return static_cast<std::int16_t>(Run(kErrCorrupt, [&] {
+    return static_cast<std::int16_t>(Run(kTdbErrIndexCorrupt, [&] {
         FTree->Check(itemCount, wrongSortCount);
         // A tree that lost entries (a page written short) still walks in order; only the count
         // kept beside it tells.
         if (itemCount != FHeaderPage->ReadInt32(ItemCountOffset()))
-            RaiseEngineError(kErrCorrupt, {Name()});
+            RaiseEngineError(kTdbErrIndexCorrupt, {Name()});
         return 0;
     }));
 }
 
 std::int16_t TTdbIndexFile::Add_Index(std::span<const std::byte> item) {
-    return static_cast<std::int16_t>(Run(kErrWriting, [&] {
+    return static_cast<std::int16_t>(Run(kTdbErrIndexWrite, [&] {
         // An entry that is there already is not counted twice.
         if (FTree->Insert(item)) {
             ++FItemCount;
@@ -579,7 +570,7 @@ std::int16_t TTdbIndexFile::Add_Index(std::span<const std::byte> item) {
 }
 
 std::int16_t TTdbIndexFile::Loesche_Index(std::span<const std::byte> key) {
-    return static_cast<std::int16_t>(Run(kErrWriting, [&] {
+    return static_cast<std::int16_t>(Run(kTdbErrIndexWrite, [&] {
         // The count follows the tree: an entry that was not there takes nothing away.
         if (FTree->Delete(key)) {
             --FItemCount;
@@ -592,7 +583,7 @@ std::int16_t TTdbIndexFile::Loesche_Index(std::span<const std::byte> key) {
 std::int16_t TTdbIndexFile::BulkInsert(std::int32_t count, const TGetIndexItem& getIndexItem,
                                        const TProgress& progress) {
     if (!FOpen)
-        return FailWith(kErrWriting, Name());
+        return FailWith(kTdbErrIndexWrite, Name());
     const std::int32_t countBefore = FItemCount;
     std::int16_t result = 0;
     try {
@@ -614,16 +605,16 @@ std::int16_t TTdbIndexFile::BulkInsert(std::int32_t count, const TGetIndexItem& 
     } catch (const ETdbEngine& e) {
         result = Fail(e.Code(), e.Message());
     } catch (const std::exception& e) {
-        result = FailWith(kErrUnknown, FromUtf8(e.what()));
+        result = FailWith(kTdbErrUnknown, FromUtf8(e.what()));
     } catch (...) {
-        result = FailWith(kErrUnknown, {});
+        result = FailWith(kTdbErrUnknown, {});
     }
     if (FItemCount != countBefore) {
         try {
             WriteItemCount();
         } catch (...) {
             if (result == 0)
-                result = FailFromException(kErrWriting, Name());
+                result = FailFromException(kTdbErrIndexWrite, Name());
         }
     }
     if (result == 0)
@@ -632,7 +623,7 @@ std::int16_t TTdbIndexFile::BulkInsert(std::int32_t count, const TGetIndexItem& 
 }
 
 std::int16_t TTdbIndexFile::Clear_Index() {
-    return static_cast<std::int16_t>(Run(kErrWriting, [&] {
+    return static_cast<std::int16_t>(Run(kTdbErrIndexWrite, [&] {
         FTree->Clear();
         FItemCount = 0;
         WriteItemCount();
@@ -645,7 +636,7 @@ std::int16_t TTdbIndexFile::Clear_Index() {
 std::int16_t TTdbIndexFile::Flush() {
     if (!FOpen || FReadOnly)
         return 0;
-    return static_cast<std::int16_t>(Run(kErrWriting, [&] {
+    return static_cast<std::int16_t>(Run(kTdbErrIndexWrite, [&] {
         FTree->Flush();
         return 0;
     }));
@@ -654,7 +645,7 @@ std::int16_t TTdbIndexFile::Flush() {
 std::int16_t TTdbIndexFile::Undo() {
     if (!FOpen)
         return 0;
-    return static_cast<std::int16_t>(Run(kErrReading, [&] {
+    return static_cast<std::int16_t>(Run(kTdbErrIndexRead, [&] {
         FTree->Undo();
         ReadItemCount();
         return 0;
@@ -664,7 +655,7 @@ std::int16_t TTdbIndexFile::Undo() {
 std::int16_t TTdbIndexFile::Update() {
     if (!FOpen)
         return 0;
-    return static_cast<std::int16_t>(Run(kErrReading, [&] {
+    return static_cast<std::int16_t>(Run(kTdbErrIndexRead, [&] {
         FTree->Update();
         ReadItemCount();
         return 0;
@@ -674,7 +665,7 @@ std::int16_t TTdbIndexFile::Update() {
 std::int16_t TTdbIndexFile::UpdateDir() {
     if (!FOpen)
         return 0;
-    return static_cast<std::int16_t>(Run(kErrReading, [&] {
+    return static_cast<std::int16_t>(Run(kTdbErrIndexRead, [&] {
         FTree->UpdateDir();
         return 0;
     }));

@@ -14,6 +14,7 @@
 
 #include "base/byte_image.h"
 #include "base/engine_error.h"
+#include "base/engine_errors.h"
 #include "types/calendar.h"
 #include "types/column_def.h"
 #include "types/sort_def.h"
@@ -22,8 +23,6 @@ namespace tdb {
 
 namespace {
 
-constexpr std::int16_t kErrInconsistentIndex = 28;
-constexpr std::int16_t kErrColumnCount = 57;
 
 // From this level on a nullable column's indicator byte leads its image and a string index may
 // keep only the characters in use; below level 4 keys carry no indicator at all.
@@ -298,7 +297,7 @@ std::int32_t KeyAreaSize(const TTdbSortDef& indexDef) noexcept {
 }
 
 [[noreturn]] void RaiseInconsistent(const TTdbSortDef& indexDef) {
-    RaiseEngineError(kErrInconsistentIndex, {indexDef.GetName()});
+    RaiseEngineError(kTdbErrInconsistentIndex, {indexDef.GetName()});
 }
 
 void CheckEntryBuffer(const TTdbSortDef& indexDef, std::span<const std::byte> entry) {
@@ -1122,7 +1121,7 @@ std::int32_t TTdbIndexKeys::StringToIndex(const TTdbSortDef& indexDef, std::u16s
     const TKeyParts parts(FColumnDefs, indexDef, FTableLevel);
     const std::vector<std::u16string> pieces = SplitKeyText(str, separator);
     if (static_cast<int>(pieces.size()) > parts.Count()) {
-        RaiseEngineError(kErrColumnCount);
+        RaiseEngineError(kTdbErrColumnCount);
     }
     // The largest record number asks for the upper end; any other for the lower one.
     const bool upper = recordNo == std::numeric_limits<std::int32_t>::max();

@@ -25,9 +25,9 @@
 #include <algorithm>
 #include <random>
 
-#include "base/engine_errors.h"
 #include "base/byte_image.h"
 #include "base/engine_error.h"
+#include "base/engine_errors.h"
 #include "storage/data_file_header.h"
 #include "types/collation.h"
 

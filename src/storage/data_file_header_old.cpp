@@ -38,8 +38,8 @@
 #include <algorithm>
 #include <limits>
 
-#include "base/engine_errors.h"
 #include "base/engine_error.h"
+#include "base/engine_errors.h"
 #include "storage/data_file_header.h"
 #include "types/collation.h"
 #include "types/sort_def.h"

@@ -1,6 +1,5 @@
 // Column definitions, their sizes in a record, their transfer form and the
 // record layout of the column list.
-#include "base/engine_errors.h"
 #include "types/column_def.h"
 
 #include <array>
@@ -8,6 +7,7 @@
 
 #include "base/byte_image.h"
 #include "base/engine_error.h"
+#include "base/engine_errors.h"
 #include "platform/stream.h"
 #include "types/collation.h"
 

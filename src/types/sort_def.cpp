@@ -1,6 +1,5 @@
 // Index definitions: components, specification text, coverage and the packed
 // 50-byte form.
-#include "base/engine_errors.h"
 #include "types/sort_def.h"
 
 #include <cstring>
@@ -8,6 +7,7 @@
 
 #include "base/byte_image.h"
 #include "base/engine_error.h"
+#include "base/engine_errors.h"
 #include "types/collation.h"
 #include "types/column_def.h"
 
