@@ -907,6 +907,74 @@ std::u16string TTdbBaseTable::PhysicalDirectory() const {
     return expanded.substr(0, FileNameStart(expanded));
 }
 
+// ---- Backing up ----
+
+namespace {
+
+// Copies a whole file into Target under its name without directory. A file this table holds
+// open is read through its own storage: its lock keeps every other handle out, this process's
+// too.
+void CopyFileTo(TdwFileSystem& source, const std::u16string& fileName, TTdbClientStorage* open,
+                TdwFileSystem& target) {
+    constexpr std::int32_t kReadDenyNone = 64;
+    const std::u16string targetName = fileName.substr(FileNameStart(fileName));
+    const std::int32_t out = target.CreateFile(targetName);
+    if (out < 0)
+        RaiseEngineError(kTdbErrWriteFile, {target.ExpandFileName(targetName)});
+    std::int32_t in = -1;
+    if (open == nullptr) {
+        in = source.OpenFile(fileName, kReadDenyNone);
+        if (in < 0) {
+            target.CloseFile(out);
+            RaiseEngineError(kTdbErrReadFile, {source.ExpandFileName(fileName)});
+        }
+    }
+    std::vector<std::byte> buffer(std::size_t{1} << 16);
+    bool readFailed = false;
+    bool writeFailed = false;
+    try {
+        for (std::int64_t pos = 0; !readFailed && !writeFailed;) {
+            const std::int32_t read =
+                open != nullptr ? open->ReadDirect(pos, buffer) : source.FileRead(in, pos, buffer);
+            if (read < 0) {
+                readFailed = true;
+                break;
+            }
+            if (read == 0)
+                break;
+            const std::span<const std::byte> part(buffer.data(), static_cast<std::size_t>(read));
+            writeFailed = target.FileWrite(out, pos, part) != read;
+            pos += read;
+        }
+    } catch (const ETdbPageManager&) {
+        readFailed = true;
+    }
+    if (in >= 0)
+        source.CloseFile(in);
+    writeFailed = !target.SyncFile(out, targetName) || writeFailed;
+    target.CloseFile(out);
+    if (readFailed)
+        RaiseEngineError(kTdbErrReadFile, {source.ExpandFileName(fileName)});
+    if (writeFailed)
+        RaiseEngineError(kTdbErrWriteFile, {target.ExpandFileName(targetName)});
+}
+
+}  // namespace
+
+void TTdbBaseTable::BackupFilesTo(TdwFileSystem& target) {
+    CheckEngineResult(Flush(false));
+    CopyFileTo(*FFileSystem, FFileName, FDataFile->Storage(), target);
+    for (const auto& index : FIndexFiles) {
+        if (index && FFileSystem->FileExists(index->FileName()))
+            CopyFileTo(*FFileSystem, index->FileName(), index->IsOpen() ? &index->Storage() : nullptr,
+                       target);
+    }
+    if (FHasMemo)
+        CopyFileTo(*FFileSystem, MemoFileName(FileBase(), FLevel), nullptr, target);
+    if (FHasBlob)
+        CopyFileTo(*FFileSystem, BlobFileName(FileBase(), FLevel), nullptr, target);
+}
+
 // ---- Index building ----
 
 std::int16_t TTdbBaseTable::ErzeugeIndexFile(TTdbIndexNo indexNo, std::int32_t capacity,

@@ -130,6 +130,8 @@ public:
     // ---- Files ----
     // Data file, index files, memo and blob files, in this order.
     std::vector<std::u16string> GetFileNames() const;
+    // Copies every file of the table (flushed first) into Target under its name.
+    void BackupFilesTo(TdwFileSystem& target);
     // The directory the table's files lie in, with a trailing delimiter.
     std::u16string PhysicalDirectory() const;
 

@@ -852,40 +852,6 @@ int TTdbCatalog::CreateAndOpenTempTable(std::u16string_view tableName,
 
 namespace {
 
-// Copies a whole file into Target under its name without directory.
-void CopyFileTo(TdwFileSystem& source, const std::u16string& fileName, TdwFileSystem& target) {
-    constexpr std::int32_t kReadDenyNone = 64;
-    const std::u16string targetName = fileName.substr(FileNameStart(fileName));
-    const std::int32_t out = target.CreateFile(targetName);
-    if (out < 0)
-        RaiseEngineError(kTdbErrWriteFile, {target.ExpandFileName(targetName)});
-    const std::int32_t in = source.OpenFile(fileName, kReadDenyNone);
-    if (in < 0) {
-        target.CloseFile(out);
-        RaiseEngineError(kTdbErrReadFile, {source.ExpandFileName(fileName)});
-    }
-    std::vector<std::byte> buffer(1 << 16);
-    const std::int64_t size = source.GetFileSize(in);
-    bool ok = size >= 0;
-    for (std::int64_t pos = 0; ok && pos < size;) {
-        const auto chunk = static_cast<std::size_t>(
-            std::min<std::int64_t>(size - pos, static_cast<std::int64_t>(buffer.size())));
-        const std::span<std::byte> part(buffer.data(), chunk);
-        if (source.FileRead(in, pos, part) != static_cast<std::int32_t>(chunk)) {
-            source.CloseFile(in);
-            target.CloseFile(out);
-            RaiseEngineError(kTdbErrReadFile, {source.ExpandFileName(fileName)});
-        }
-        ok = target.FileWrite(out, pos, part) == static_cast<std::int32_t>(chunk);
-        pos += static_cast<std::int64_t>(chunk);
-    }
-    source.CloseFile(in);
-    ok = target.SyncFile(out, targetName) && ok;
-    target.CloseFile(out);
-    if (!ok)
-        RaiseEngineError(kTdbErrWriteFile, {target.ExpandFileName(targetName)});
-}
-
 // Levels 1 to 3 keep names that are identifiers: a letter or "_", then letters, digits and "_".
 bool IsOldLevelIdentifier(std::u16string_view name) {
     if (name.empty() || name.size() > 40)
@@ -1198,9 +1164,7 @@ std::int16_t TTdbCatalog::BackupDatabase(TTdbDatabaseType databaseType,
             auto* table = dynamic_cast<TTdbBaseTable*>(relation.get());
             if (table == nullptr || table->Temporary)
                 continue;
-            CheckEngineResult(table->Flush(false));
-            for (const std::u16string& file : table->GetFileNames())
-                CopyFileTo(*table->FileSystem(), file, target);
+            table->BackupFilesTo(target);
         }
         target.Close();
     } catch (const std::exception& e) {

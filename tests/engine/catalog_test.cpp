@@ -419,6 +419,28 @@ TEST_F(CatalogTest, DeleteAndRenameTables) {
         EXPECT_EQ(entry.path().extension(), ".tdbd") << entry.path();
 }
 
+TEST_F(CatalogTest, BackupCopiesTablesHeldOpenExclusively) {
+    ASSERT_EQ(CreateIrsz(), 0);
+    AppendRows(u"Irsz", {{u"7100", u"Szekszárd"}, {u"1011", u"Budapest"}});
+    ASSERT_GT(Open(u"Irsz"), 0);
+    const std::u16string target = dir_.Name("backup/of/today");
+    ASSERT_EQ(Catalog().BackupDatabase(dbtDbDirectory, target), 0) << LastError();
+    EXPECT_EQ(Catalog().BackupDatabase(dbtDbDirectory, target), -kTdbErrFileExists);
+    EXPECT_EQ(Catalog().BackupDatabase(dbtSingleFile, dir_.Name("single")), -kTdbErrNotSupported);
+
+    CloseSession();
+    session_ = std::make_unique<TTdbLocalSession>(&pm_);
+    ASSERT_EQ(session_->Initialize(1), 0);
+    Catalog().SetLocation(target);
+    Catalog().SetExclusive(true);
+    ASSERT_EQ(session_->OpenDb(), 0) << LastError();
+    const int rltnIdx = Open(u"Irsz");
+    ASSERT_GT(rltnIdx, 0) << LastError();
+    EXPECT_EQ(Table(rltnIdx).GetRecordCount(), 2);
+    EXPECT_EQ(IndexOrder(Table(rltnIdx), Table(rltnIdx).FindIndexByName(u"TELEP")),
+              (std::vector<std::int32_t>{2, 1}));
+}
+
 TEST_F(CatalogTest, ManagedDatabaseListsItsTablesInItsSystemTables) {
     CloseSession();
     const std::u16string location = dir_.Name("managed");
