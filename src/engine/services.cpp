@@ -16,6 +16,7 @@
 #include "platform/file.h"
 #include "platform/text.h"
 #include "storage/file_system.h"
+#include "storage/log_file.h"
 
 namespace tdb {
 
@@ -72,17 +73,6 @@ std::string RightAligned(std::string text, std::size_t width) {
         text.insert(0, width - text.size(), ' ');
     }
     return text;
-}
-
-// One message is one line: line breaks inside it become blanks.
-std::string OneLine(std::u16string_view text) {
-    std::string line = ToUtf8(text);
-    for (char& c : line) {
-        if (c == '\r' || c == '\n') {
-            c = ' ';
-        }
-    }
-    return line;
 }
 
 std::string LogLine(int level, std::u16string_view subSystem, std::u16string_view msgText) {

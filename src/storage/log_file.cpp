@@ -30,17 +30,6 @@ std::string TimeStamp() {
     return text;
 }
 
-// One message is one line: line breaks inside it become blanks.
-std::string OneLine(std::u16string_view text) {
-    std::string line = ToUtf8(text);
-    for (char& c : line) {
-        if (c == '\r' || c == '\n') {
-            c = ' ';
-        }
-    }
-    return line;
-}
-
 // A CSV field, quoted when it holds the separator, a quote or a line break.
 std::string CsvField(std::u16string_view text) {
     const std::string field = ToUtf8(text);
@@ -62,6 +51,16 @@ constexpr int32_t kOpenAppend = platform::kAccessReadWrite | platform::kShareExc
 constexpr int32_t kFileNotFound = 2;
 
 }  // namespace
+
+std::string OneLine(std::u16string_view text) {
+    std::string line = ToUtf8(text);
+    for (char& c : line) {
+        if (c == '\r' || c == '\n') {
+            c = ' ';
+        }
+    }
+    return line;
+}
 
 TdwLog::TdwLog(std::u16string fileName, TdwLogFormat format, int64_t maxFileSize, int32_t keptFiles)
     : FFileName(std::move(fileName)),

@@ -13,6 +13,9 @@
 
 namespace tdb {
 
+// A message as one line of a log in UTF-8: line breaks inside it become blanks.
+std::string OneLine(std::u16string_view text);
+
 enum class TdwLogFormat {
     Text,  // "severity yyyy-mm-dd hh:nn:ss.zzz message"
     Csv    // "severity;yyyy-mm-dd hh:nn:ss.zzz;subsystem;message"

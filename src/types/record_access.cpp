@@ -597,10 +597,7 @@ void TTdbRecordAccess::SetBoolean(std::span<std::byte> record, int fieldNo, bool
 
 bool TTdbRecordAccess::GetUInt8(std::span<const std::byte> record, int fieldNo,
                                 std::uint8_t& value) const {
-    std::int64_t v;
-    bool present = ReadInteger(record, fieldNo, ctByte, v);
-    value = static_cast<std::uint8_t>(v);
-    return present;
+    return ReadNarrow(record, fieldNo, ctByte, value);
 }
 
 void TTdbRecordAccess::SetUInt8(std::span<std::byte> record, int fieldNo, std::uint8_t value,
@@ -610,10 +607,7 @@ void TTdbRecordAccess::SetUInt8(std::span<std::byte> record, int fieldNo, std::u
 
 bool TTdbRecordAccess::GetInt16(std::span<const std::byte> record, int fieldNo,
                                 std::int16_t& value) const {
-    std::int64_t v;
-    bool present = ReadInteger(record, fieldNo, ctSmallInt, v);
-    value = static_cast<std::int16_t>(v);
-    return present;
+    return ReadNarrow(record, fieldNo, ctSmallInt, value);
 }
 
 void TTdbRecordAccess::SetInt16(std::span<std::byte> record, int fieldNo, std::int16_t value,
@@ -623,10 +617,7 @@ void TTdbRecordAccess::SetInt16(std::span<std::byte> record, int fieldNo, std::i
 
 bool TTdbRecordAccess::GetInt32(std::span<const std::byte> record, int fieldNo,
                                 std::int32_t& value) const {
-    std::int64_t v;
-    bool present = ReadInteger(record, fieldNo, ctInteger, v);
-    value = static_cast<std::int32_t>(v);
-    return present;
+    return ReadNarrow(record, fieldNo, ctInteger, value);
 }
 
 void TTdbRecordAccess::SetInt32(std::span<std::byte> record, int fieldNo, std::int32_t value,
@@ -646,10 +637,7 @@ void TTdbRecordAccess::SetInt64(std::span<std::byte> record, int fieldNo, std::i
 
 bool TTdbRecordAccess::GetLink(std::span<const std::byte> record, int fieldNo,
                                std::int32_t& value) const {
-    std::int64_t v;
-    bool present = ReadInteger(record, fieldNo, ctLink, v);
-    value = static_cast<std::int32_t>(v);
-    return present;
+    return ReadNarrow(record, fieldNo, ctLink, value);
 }
 
 void TTdbRecordAccess::SetLink(std::span<std::byte> record, int fieldNo, std::int32_t value,
@@ -659,10 +647,7 @@ void TTdbRecordAccess::SetLink(std::span<std::byte> record, int fieldNo, std::in
 
 bool TTdbRecordAccess::GetRecordId(std::span<const std::byte> record, int fieldNo,
                                    std::int32_t& value) const {
-    std::int64_t v;
-    bool present = ReadInteger(record, fieldNo, ctAutoInc, v);
-    value = static_cast<std::int32_t>(v);
-    return present;
+    return ReadNarrow(record, fieldNo, ctAutoInc, value);
 }
 
 void TTdbRecordAccess::SetRecordId(std::span<std::byte> record, int fieldNo, std::int32_t value,

@@ -203,6 +203,15 @@ private:
 
     bool ReadInteger(std::span<const std::byte> record, int fieldNo, TTdbColumnType form,
                      std::int64_t& value) const;
+    // ReadInteger into a narrower integer; the form's range check keeps the value in range.
+    template <typename T>
+    bool ReadNarrow(std::span<const std::byte> record, int fieldNo, TTdbColumnType form,
+                    T& value) const {
+        std::int64_t wide = 0;
+        const bool present = ReadInteger(record, fieldNo, form, wide);
+        value = static_cast<T>(wide);
+        return present;
+    }
     void WriteInteger(std::span<std::byte> record, int fieldNo, TTdbColumnType form,
                       std::int64_t value, bool undefined) const;
     // The nullable type of this table level that a typed form reads and writes.
