@@ -1258,11 +1258,15 @@ std::int16_t TTdbVirtualRelation::OpenFiles(bool /*force*/) {
     FColumnDefs = FBase.ColumnDefs();
     FRights = FBase.Rights();
     AnalyzeColumns();
+    if (!FIsOpen)
+        FBase.AddView();
     FIsOpen = true;
     return 0;
 }
 
 std::int16_t TTdbVirtualRelation::CloseFiles() {
+    if (FIsOpen)
+        FBase.RemoveView();
     FIsOpen = false;
     return 0;
 }

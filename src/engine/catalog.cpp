@@ -108,9 +108,13 @@ void TTdbCatalog::Close() {
     StopUnlockThread();
     {
         std::lock_guard guard(FRelationListSync);
-        for (int rltnIdx = kMaxRelations; rltnIdx >= 1; --rltnIdx) {
-            if (FRelations[static_cast<std::size_t>(rltnIdx - 1)])
-                CloseRelation(rltnIdx);
+        // Views first: they read through the tables they show.
+        for (const bool views : {true, false}) {
+            for (int rltnIdx = kMaxRelations; rltnIdx >= 1; --rltnIdx) {
+                const auto& relation = FRelations[static_cast<std::size_t>(rltnIdx - 1)];
+                if (relation && relation->IsStoredTable() != views)
+                    CloseRelation(rltnIdx);
+            }
         }
     }
     if (FClientRegistered) {
@@ -269,7 +273,7 @@ void TTdbCatalog::CloseUnneededTables(bool temporaryOnly, bool includeSystem) {
         closed = false;
         for (int rltnIdx = 1; rltnIdx <= kMaxRelations; ++rltnIdx) {
             TTdbRelation* relation = GetRelation(rltnIdx);
-            if (relation == nullptr || relation->ClientAccessorCount() > 0)
+            if (relation == nullptr || relation->InUse())
                 continue;
             if (temporaryOnly && !relation->Temporary)
                 continue;
@@ -1018,7 +1022,7 @@ std::int16_t TTdbCatalog::DeleteTable(int rltnIdx, TTdbRelFieldsMode /*relFields
     if (table == nullptr)
         return FServices.SetLastError(kTdbErrCannotDelete,
                                       {GetRelation(rltnIdx) ? GetRelation(rltnIdx)->GetName() : u""});
-    if (table->ClientAccessorCount() > 0)
+    if (table->InUse())
         return FServices.SetLastError(kTdbErrTableStillAccessed, {table->StdName()});
     const bool exclusive = table->GetExclusive();
     if (!exclusive && table->BeginExclusive(false) < 0)
@@ -1055,7 +1059,7 @@ std::int16_t TTdbCatalog::RenameTable(std::u16string_view oldName, std::u16strin
         auto* open = dynamic_cast<TTdbBaseTable*>(GetRelation(rltnIdx));
         if (open == nullptr)
             return FServices.SetLastError(kTdbErrCannotDelete, {std::u16string(oldName)});
-        if (open->ClientAccessorCount() > 0)
+        if (open->InUse())
             return FServices.SetLastError(kTdbErrTableStillAccessed, {open->StdName()});
         formerRights = open->Rights();
         formerKey = open->Key();

@@ -170,6 +170,10 @@ public:
     void AddAccessor(IRelationListener* listener);
     void RemoveAccessor(IRelationListener* listener);
     int ClientAccessorCount() const noexcept { return static_cast<int>(FClientAccessors.size()); }
+    // Whether anything still reads through the relation: an accessor or a view of it.
+    bool InUse() const noexcept { return !FClientAccessors.empty() || FViewCount > 0; }
+    void AddView() noexcept { ++FViewCount; }
+    void RemoveView() noexcept { --FViewCount; }
     void EnableNotifications(bool enable);
     void NotifyRelationChanged();
     void NotifyRelationEmptied();
@@ -214,6 +218,7 @@ protected:
     TTdbSortDef FNativeSortDef{u"Table_Default"};
     std::vector<IRelationListener*> FClientAccessors;
     std::int32_t FNotificationDisableCount = 0;
+    std::int32_t FViewCount = 0;
     int FRltnIdx = 0;
 };
 

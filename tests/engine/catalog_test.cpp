@@ -524,6 +524,43 @@ TEST(CatalogMediumTest, TableOnAReadOnlyMediumOpensReadOnly) {
     session.Uninitialize();
 }
 
+// An accessor's stand-in: a relation with a listener is in use and cannot be closed for room.
+class Listener final : public IRelationListener {
+public:
+    std::u16string GetTag() const override { return u"test"; }
+    void RecordDeleted(std::int32_t, std::int32_t) override {}
+    void RecordChanged(std::int32_t) override {}
+    void RelationChanged() override {}
+    void RelationEmptied() override {}
+    bool CanRemoveIndex(TTdbIndexNo) override { return true; }
+    void IndexRemoved(TTdbIndexNo) override {}
+    bool IsEditing(std::int32_t) override { return false; }
+};
+
+TEST_F(CatalogTest, RelationSlotsRunOutAfter254AndUnusedRelationsMakeRoom) {
+    ASSERT_EQ(CreateIrsz(u"Irsz", 6, false), 0);
+    const int base = Open(u"Irsz");
+    ASSERT_EQ(base, 1);
+    Listener listener;
+    Catalog().GetRelation(base)->AddAccessor(&listener);
+    for (int i = 2; i <= TTdbCatalog::kMaxRelations; ++i) {
+        const int view = Catalog().OpenVirtualRelation(u"View" + NumberText(i), base);
+        ASSERT_EQ(view, i) << LastError();
+        if (i != 100)
+            Catalog().GetRelation(view)->AddAccessor(&listener);
+    }
+    // Every slot is taken; the one relation nobody uses is closed to make room.
+    EXPECT_EQ(Catalog().OpenVirtualRelation(u"Extra", base), 100);
+    EXPECT_EQ(Catalog().FindRltnIdx(u"View100"), 0);
+    Catalog().GetRelation(100)->AddAccessor(&listener);
+    EXPECT_EQ(Catalog().OpenVirtualRelation(u"OneTooMany", base), -kTdbErrTooManyTables);
+    EXPECT_EQ(Open(u"Other"), -kTdbErrTooManyTables);
+    for (int i = 1; i <= TTdbCatalog::kMaxRelations; ++i)
+        Catalog().GetRelation(i)->RemoveAccessor(&listener);
+    Catalog().CloseUnneededTables(false, false);
+    EXPECT_EQ(Catalog().RelationCount(), 0);
+}
+
 // The unlock thread walks the relation list while the session opens and closes tables.
 using CatalogThreads = CatalogTest;
 
