@@ -234,6 +234,8 @@ std::int16_t TTdbBaseTable::Setup(bool force) {
                 RaiseNonCritical();
             }
         }
+        if (!force)
+            SetupIntegrityRules();
         return 0;
     } catch (const std::exception& e) {
         return FServices.SetLastError(e);
@@ -327,6 +329,42 @@ void TTdbBaseTable::SetupSystemIndexes(bool force) {
                                                 : OldSystemIndexName(u".in" + NumberText(linkNo));
         SetupSystemIndex(name, DefinitionFromColumns(name, {column.Name}, FColumnDefs, FLevel, false),
                          false, false);
+    }
+}
+
+void TTdbBaseTable::SetupIntegrityRules() {
+    FIntegrityLinks.clear();
+    for (int i = 0; i < FForeignKeyDefs.GetCount(); ++i) {
+        const TTdbForeignKeyDef& rule = *FForeignKeyDefs.Get(i);
+        TIntegrityLink link;
+        const std::u16string childName = u"IR_" + rule.GetName();
+        const TTdbSortDef childDef =
+            DefinitionFromColumns(childName, rule.GetColumnNames(), FColumnDefs, FLevel, false);
+        bool reverse = false;
+        link.ChildIndexNo = TTdbRelation::FindIndex(childDef, tifoNoReverse, reverse);
+        if (link.ChildIndexNo == kTdbNoIndex) {
+            const std::int16_t made = NewIndex(childName, childDef, {}, 0);
+            if (made < 0)
+                RaiseEngineError(kTdbErrNoSuitableIndex, {rule.GetColumnNamesStr()});
+            link.ChildIndexNo = made;
+        }
+        const std::u16string& parentName = rule.GetParentTableName();
+        TTdbRelation* parent = FParentResolver ? FParentResolver(parentName, FRights) : nullptr;
+        if (parent == nullptr)
+            RaiseEngineError(kTdbErrParentTable, {parentName});
+        const std::u16string parentColumns = parentName + u"." + rule.GetParentColumnNamesStr();
+        try {
+            link.ParentIndexNo = parent->FindIndex(
+                DefinitionFromColumns({}, rule.GetParentColumnNames(), parent->ColumnDefs(),
+                                      parent->GetLevel(), false),
+                tifoNoReverse, reverse);
+        } catch (const ETdbEngine&) {
+            link.ParentIndexNo = kTdbNoIndex;
+        }
+        if (link.ParentIndexNo == kTdbNoIndex)
+            RaiseEngineError(kTdbErrNoSuitableIndex, {parentColumns});
+        link.ParentRltnIdx = parent->RltnIdx();
+        FIntegrityLinks.push_back(link);
     }
 }
 

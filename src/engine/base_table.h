@@ -48,6 +48,21 @@ public:
     const TTdbForeignKeyDefs& ForeignKeyDefs() const noexcept { return FForeignKeyDefs; }
     TdwFileSystem* FileSystem() const noexcept { return FFileSystem; }
 
+    // ---- Integrity rules ----
+    // Finds the open parent table of a rule, or opens it with the given rights; null when it
+    // can be neither. The catalog sets it.
+    using TParentResolver =
+        std::function<TTdbRelation*(std::u16string_view tableName, std::uint16_t rights)>;
+    // What an integrity rule is checked through: the child's index over the rule's columns and
+    // the parent's index over its key.
+    struct TIntegrityLink {
+        TTdbIndexNo ChildIndexNo = kTdbNoIndex;
+        int ParentRltnIdx = 0;
+        TTdbIndexNo ParentIndexNo = kTdbNoIndex;
+    };
+    void SetParentResolver(TParentResolver resolver) { FParentResolver = std::move(resolver); }
+    const std::vector<TIntegrityLink>& IntegrityLinks() const noexcept { return FIntegrityLinks; }
+
     // ---- Creating the files of a new table (the catalog fills the definitions first) ----
     struct TNewTable {
         std::int16_t Level = 6;
@@ -153,6 +168,7 @@ private:
     std::unique_ptr<TTdbIndexFile> MakeIndexFile(const TTdbSortDef& indexDef,
                                                  std::u16string_view indexName) const;
     void SetupSystemIndexes(bool force);
+    void SetupIntegrityRules();
     TTdbIndexNo SetupSystemIndex(std::u16string_view name, const TTdbSortDef& def,
                                  bool primary, bool unique);
     std::int16_t CreateTempIndex(const TTdbSortDef& def);
@@ -186,6 +202,8 @@ private:
     mutable std::recursive_mutex FLockingMutex;
     TLockCounts FLocks;
     std::int16_t FWriteError = 0;
+    TParentResolver FParentResolver;
+    std::vector<TIntegrityLink> FIntegrityLinks;
 };
 
 // A stored relation shown under another name: every record, index and lock operation goes to

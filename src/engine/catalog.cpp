@@ -402,6 +402,13 @@ int TTdbCatalog::OpenTable(std::u16string_view storagePath, std::u16string_view 
                                       {u"opening a table shared for writing (" + standardName + u")"});
     auto table = std::make_unique<TTdbBaseTable>(FServices);
     TTdbBaseTable& opened = *table;
+    opened.SetParentResolver([this](std::u16string_view name,
+                                    std::uint16_t parentRights) -> TTdbRelation* {
+        if (TTdbRelation* open = FindRelation(name))
+            return open;
+        const int parent = OpenTable(name, {}, parentRights, false, false, true);
+        return parent > 0 ? GetRelation(parent) : nullptr;
+    });
     opened.SetRights(rights);
     opened.SetFileName(path);
     opened.SetKey(key.empty() ? FKey : std::u16string(key));

@@ -524,6 +524,48 @@ TEST(CatalogMediumTest, TableOnAReadOnlyMediumOpensReadOnly) {
     session.Uninitialize();
 }
 
+TEST_F(CatalogTest, IntegrityRulesFindTheirIndexesAndOpenTheirParent) {
+    const auto makeParent = [&](bool keyed) {
+        TTdbCreateTableArgs parent;
+        parent.StoragePath = u"Parent";
+        parent.ColumnDefs.Add(Column(u"Id", TTdbDataType::GetDataType(ctInteger, false)));
+        if (keyed)
+            parent.KeyDefs.Add(std::make_unique<TTdbCandidateKeyDef>(u"", u"Id", true));
+        return Catalog().CreateTable(parent);
+    };
+    ASSERT_EQ(makeParent(true), 0) << LastError();
+    TTdbCreateTableArgs child;
+    child.StoragePath = u"Child";
+    child.ColumnDefs.Add(Column(u"ParentId", TTdbDataType::GetDataType(ctInteger, false)));
+    child.ForeignKeyDefs.Add(
+        TTdbForeignKeyDef::Create(u"", tiaReject, tiaReject, u"Id", u"Parent", u"ParentId"));
+    EXPECT_EQ(Catalog().CreateTable(child), -kTdbErrTableNotFound);  // the parent must be open
+    const int parentIdx = Open(u"Parent");
+    ASSERT_GT(parentIdx, 0);
+    ASSERT_EQ(Catalog().CreateTable(child), 0) << LastError();
+    Catalog().CloseRelation(parentIdx);
+
+    // Opening the child opens its parent and gives the rule an index of its own.
+    const int childIdx = Open(u"Child");
+    ASSERT_GT(childIdx, 0) << LastError();
+    TTdbBaseTable& table = Table(childIdx);
+    ASSERT_EQ(table.IntegrityLinks().size(), 1u);
+    const TTdbBaseTable::TIntegrityLink link = table.IntegrityLinks()[0];
+    EXPECT_EQ(table.GetIndexFile(link.ChildIndexNo)->Name(), u"IR_FK1");
+    EXPECT_EQ(link.ParentRltnIdx, Catalog().FindRltnIdx(u"Parent"));
+    EXPECT_EQ(Table(link.ParentRltnIdx).GetIndexFile(link.ParentIndexNo)->Name(), u"sys_Primary");
+    Catalog().CloseRelation(childIdx);
+    Catalog().CloseRelation(link.ParentRltnIdx);
+
+    // Without its parent, or without a parent index over the key, the child does not open.
+    std::filesystem::rename(dir_.Path() / "Parent.tdbt", dir_.Path() / "Gone.tdbt");
+    EXPECT_EQ(Open(u"Child"), -kTdbErrParentTable);
+    std::filesystem::remove(dir_.Path() / "Parent!sys_Primary.tdbi");
+    ASSERT_EQ(makeParent(false), 0);
+    EXPECT_EQ(Open(u"Child"), -kTdbErrNoSuitableIndex);
+    EXPECT_EQ(Catalog().FindRltnIdx(u"Child"), 0);
+}
+
 // An accessor's stand-in: a relation with a listener is in use and cannot be closed for room.
 class Listener final : public IRelationListener {
 public:
