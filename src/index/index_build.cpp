@@ -19,6 +19,7 @@ TBulkInsertInfo::TBulkInsertInfo(const TTdbIndexKeys& keys, const TTdbSortDef& i
                                  std::u16string tableName, std::int64_t batchLimit)
     : FKeys(keys),
       FIndexDef(indexDef),
+      FComparator(keys, indexDef),
       FWorkEntry(workEntry),
       FRecords(records),
       FTableName(std::move(tableName)),
@@ -120,10 +121,11 @@ void TBulkInsertInfo::MakeBatch() {
         return;
     }
     ++FBatchCount;
-    const TTdbIndexKeys& keys = FKeys;
-    const auto less = [&keys](std::span<const std::byte> a, std::span<const std::byte> b,
-                              bool& flag, TStrCmpOptions options, const void* sortVar) {
-        return keys.IndexLess(a, b, flag, options, *static_cast<const TTdbSortDef*>(sortVar));
+    const TTdbKeyComparator& comparator = FComparator;
+    const auto less = [&comparator](std::span<const std::byte> a, std::span<const std::byte> b,
+                                    bool& flag, TStrCmpOptions options, const void* sortVar) {
+        return comparator.IndexLess(a, b, flag, options,
+                                    *static_cast<const TTdbSortDef*>(sortVar));
     };
     Sorter.SortStart(less, 0);
 }

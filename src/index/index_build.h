@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "index/index_file.h"
+#include "index/index_keys.h"
 #include "index/sorter.h"
 #include "types/calculation.h"
 
@@ -83,6 +84,8 @@ private:
 
     const TTdbIndexKeys& FKeys;
     const TTdbSortDef& FIndexDef;
+    // Prepared once for the build: a batch costs millions of comparisons.
+    TTdbKeyComparator FComparator;
     std::span<std::byte> FWorkEntry;
     TTdbRecordSource& FRecords;
     std::u16string FTableName;
