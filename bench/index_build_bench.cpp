@@ -26,7 +26,7 @@
 #include "index/index_build.h"
 #include "index/index_file.h"
 #include "index/index_keys.h"
-#include "index/index_spec.h"
+#include "index/index_text.h"
 #include "index/sorter.h"
 #include "platform/text.h"
 #include "storage/os_file_system.h"

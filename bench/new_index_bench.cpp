@@ -18,7 +18,7 @@
 #include "engine/base_table.h"
 #include "engine/catalog.h"
 #include "engine/session.h"
-#include "index/index_spec.h"
+#include "index/index_text.h"
 #include "platform/text.h"
 #include "storage/heap_data_file.h"
 #include "storage/page_manager.h"

@@ -6,7 +6,7 @@
 
 #include "api/call_interface.h"
 #include "api/dispatch.h"
-#include "api/table_specs.h"
+#include "api/table_records.h"
 #include "api/text_buffers.h"
 #include "engine/catalog.h"
 #include "storage/data_file.h"

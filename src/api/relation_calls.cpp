@@ -5,11 +5,11 @@
 
 #include "api/call_interface.h"
 #include "api/dispatch.h"
-#include "api/table_specs.h"
+#include "api/table_records.h"
 #include "api/text_buffers.h"
 #include "engine/base_table.h"
 #include "engine/catalog.h"
-#include "index/index_spec.h"
+#include "index/index_text.h"
 
 namespace tdb::api {
 

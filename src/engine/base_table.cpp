@@ -12,7 +12,7 @@
 #include "index/index_check.h"
 #include "index/index_entry.h"
 #include "index/index_names.h"
-#include "index/index_spec.h"
+#include "index/index_text.h"
 #include "platform/text.h"
 #include "storage/file_system.h"
 #include "storage/heap_data_file.h"

@@ -19,7 +19,7 @@
 #include "engine_code.h"
 #include "index/index_file.h"
 #include "index/index_keys.h"
-#include "index/index_spec.h"
+#include "index/index_text.h"
 #include "storage/os_file_system.h"
 #include "storage/page_manager.h"
 #include "test_support.h"

@@ -10,7 +10,7 @@
 #include "base/engine_error.h"
 #include "base/engine_errors.h"
 #include "build_test_support.h"
-#include "index/index_spec.h"
+#include "index/index_text.h"
 #include "platform/text.h"
 
 namespace tdb {

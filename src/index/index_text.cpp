@@ -1,6 +1,6 @@
 // Reading index specification texts: splitting into components, resolving columns and
 // lengths, and recognising expression indexes.
-#include "index/index_spec.h"
+#include "index/index_text.h"
 
 #include <optional>
 #include <string>

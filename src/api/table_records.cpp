@@ -1,7 +1,7 @@
 // From the call interface's table records to the engine's definitions and back. Column options
 // that describe the stored image (the null byte) are derived by the engine, never taken from the
 // caller, so a record cannot describe a column whose image differs from its type.
-#include "api/table_specs.h"
+#include "api/table_records.h"
 
 #include <memory>
 #include <string>

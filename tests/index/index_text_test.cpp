@@ -1,6 +1,6 @@
 // Index specification texts: what they resolve to, that a definition's own text reads back as
 // the same definition, and the texts that are refused.
-#include "index/index_spec.h"
+#include "index/index_text.h"
 
 #include <gtest/gtest.h>
 
