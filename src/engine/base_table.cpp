@@ -66,6 +66,20 @@ bool IsPlausibleColumn(const TTdbColumnDef& column, std::span<std::byte> record)
     }
 }
 
+// Runs an open of a file of the table, turning the cache's refusals into the table's errors.
+template <typename Open>
+void OpenClassified(const std::u16string& fileName, Open open) {
+    try {
+        open();
+    } catch (const ETdbPMStorageNotFound&) {
+        RaiseEngineError(kTdbErrFileNotFound, {fileName});
+    } catch (const ETdbPMStorageAccessDenied&) {
+        RaiseEngineError(kTdbErrNoWriteAccess, {fileName});
+    } catch (const ETdbPageManager&) {
+        RaiseEngineError(kTdbErrCannotOpenFile, {fileName});
+    }
+}
+
 // A build reads the records straight from the data file: the table lock is already held.
 class TDataFileRecords final : public TTdbRecordSource {
 public:
@@ -139,15 +153,7 @@ std::int16_t TTdbBaseTable::OpenFiles(bool force) {
             TTdbClientStorage probe(FServices.PageManager(), *FFileSystem, FServices.FSessionHdl,
                                     nullptr);
             probe.SetName(FFileName);
-            try {
-                probe.Open(readOnly, exclusive);
-            } catch (const ETdbPMStorageNotFound&) {
-                RaiseEngineError(kTdbErrFileNotFound, {FFileName});
-            } catch (const ETdbPMStorageAccessDenied&) {
-                RaiseEngineError(kTdbErrNoWriteAccess, {FFileName});
-            } catch (const ETdbPageManager&) {
-                RaiseEngineError(kTdbErrCannotOpenFile, {FFileName});
-            }
+            OpenClassified(FFileName, [&] { probe.Open(readOnly, exclusive); });
             std::array<std::byte, 4> start{};
             if (probe.ReadDirect(0, start) == 4)
                 signature = LoadLE<std::int32_t>(start.data());
@@ -158,14 +164,10 @@ std::int16_t TTdbBaseTable::OpenFiles(bool force) {
                                                        FServices.FSessionHdl, FFileName);
         FCryptor.SetKey(FKey);
         std::u16string collation = FCollationName;
-        try {
+        OpenClassified(FFileName, [&] {
             FDataFile->Open(readOnly, exclusive, FCryptor, FServices, FCapacity, collation, FTypes,
                             FColumnDefs, FChecks, FKeyDefs, FForeignKeyDefs);
-        } catch (const ETdbPMStorageAccessDenied&) {
-            RaiseEngineError(kTdbErrNoWriteAccess, {FFileName});
-        } catch (const ETdbPageManager&) {
-            RaiseEngineError(kTdbErrCannotOpenFile, {FFileName});
-        }
+        });
         FCollationName = collation;
         FLevel = FDataFile->GetLevel();
         const std::u16string name(TableNameFromFileName(FFileName));
