@@ -414,11 +414,11 @@ TTdbIndexNo TTdbBaseTable::InitIndex(std::u16string_view indexName, const TTdbSo
 }
 
 std::unique_ptr<TTdbIndexFile> TTdbBaseTable::MakeIndexFile(const TTdbSortDef& indexDef,
-                                                            std::u16string_view indexName) const {
+                                                            std::u16string_view indexName) {
     const TdwEncryptionMethod method = FCryptor.GetEncryptionMethod();
     auto storage = std::make_unique<TTdbClientStorage>(
         FServices.PageManager(), *FFileSystem, FServices.FSessionHdl,
-        method == emNone || method == emProtection ? nullptr : const_cast<TdwCryptor*>(&FCryptor));
+        method == emNone || method == emProtection ? nullptr : &FCryptor);
     storage->SetName(CalcIndexFileName(indexName));
     auto index = std::make_unique<TTdbIndexFile>(*FKeys, FLevel, std::move(storage), &FServices);
     TTdbSortDef def(indexDef);

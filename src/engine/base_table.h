@@ -166,7 +166,7 @@ private:
     // Assigns an index number to a new index (its file not yet made); negative when none free.
     TTdbIndexNo InitIndex(std::u16string_view indexName, const TTdbSortDef& indexDef);
     std::unique_ptr<TTdbIndexFile> MakeIndexFile(const TTdbSortDef& indexDef,
-                                                 std::u16string_view indexName) const;
+                                                 std::u16string_view indexName);
     void SetupSystemIndexes(bool force);
     void SetupIntegrityRules();
     TTdbIndexNo SetupSystemIndex(std::u16string_view name, const TTdbSortDef& def,
