@@ -395,11 +395,12 @@ int TTdbCatalog::OpenTable(std::u16string_view storagePath, std::u16string_view 
     }
     if (!internal)
         rights = DeriveRights(rights, *this);
-    // Sharing a table with other sessions goes through its lock file, which this engine does not
-    // keep yet: such an open is refused rather than left unprotected.
+    // Only an exclusive open or one where nobody writes (shared read-only) goes without the
+    // table's lock file, which this engine does not keep yet: any other open is refused rather
+    // than left unprotected.
     if ((rights & (kRightExclusive | kRightSharedReadOnly)) == 0 && !internal)
-        return FServices.SetLastError(kTdbErrNotSupported,
-                                      {u"opening a table shared for writing (" + standardName + u")"});
+        return FServices.SetLastError(
+            kTdbErrNotSupported, {u"opening a table shared through its lock file (" + standardName + u")"});
     auto table = std::make_unique<TTdbBaseTable>(FServices);
     TTdbBaseTable& opened = *table;
     opened.SetParentResolver([this](std::u16string_view name,
