@@ -761,12 +761,12 @@ protected:
     }
 
     // Everything a caller does with a table, each answer checked for an explanation.
-    void Exercise(const std::u16string& name, std::mt19937& rng, std::int16_t& rltn) {
+    void Exercise(const std::u16string& name, std::mt19937& rng, bool readOnly, bool refreshing,
+                  std::int16_t& rltn) {
         const bool force = rng() % 4 == 0;
-        // Read-only opens repair the engine's own indexes too, as far as the medium lets them.
-        const std::uint16_t rights = rng() % 4 == 0 ? kTdbRightSharedReadOnly : kExclusiveWrite;
         ClearLastError();
-        rltn = TdbSessOpenTable(session_, name.c_str(), u"", rights, false, force);
+        rltn = TdbSessOpenTable(session_, name.c_str(), u"", readOnly ? 0 : kExclusiveWrite, false,
+                                force);
         ExpectExplained(rltn, "TdbSessOpenTable");
         if (rltn <= 0)
             return;
@@ -801,6 +801,8 @@ protected:
                 break;
             }
         }
+        if (!refreshing)
+            return;
         const std::u16string refresh =
             indexes.empty() || rng() % 4 == 0 ? std::u16string{} : indexes[rng() % indexes.size()];
         ClearLastError();
@@ -825,23 +827,39 @@ protected:
         testing::WriteBytes(PathOf(file), bytes);
         const std::u16string owner = OwnerOf(file);
 
-        ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", u"", 0, 0), kTdbOk);
+        // Read-only opens repair the engine's own indexes too, as far as the medium lets them.
+        const bool readOnly = rng() % 4 == 0;
+        const bool refreshing = rng() % 2 == 0;
+        ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", u"", 0,
+                                readOnly ? kTdbDbReadOnly | kTdbDbSharedReadOnly : 0),
+                  kTdbOk);
         std::int16_t rltn = 0;
-        Exercise(owner, rng, rltn);
-        // The others open and read while the damaged one is still open.
-        ExpectOthersRead(owner);
+        Exercise(owner, rng, readOnly, refreshing, rltn);
+        // The others open and read while the damaged one is still open. Their indexes are only
+        // compared once it is closed: below level 4 an index file is named by the index alone,
+        // so another table's data file in place of this one's reaches for the same index file,
+        // which the first to open it holds.
+        for (const TableKind& kind : kTables) {
+            if (kind.name == owner)
+                continue;
+            SCOPED_TRACE(ToUtf8(kind.name));
+            TableImage image = Image(kind.name);
+            image.indexes = images_[kind.name].indexes;
+            EXPECT_TRUE(image == images_[kind.name]);
+        }
         if (rltn > 0) {
             EXPECT_EQ(TdbRltnClose(rltn), kTdbOk) << LastError().second;
         }
+        ExpectOthersRead(owner);
         EXPECT_EQ(TdbSessCloseDb(session_), kTdbOk);
         ExpectOthersUntouched(owner);
-        // The data file of the damaged table is not written when only an index was spoilt.
-        if (!IsDataFile(file)) {
-            for (const auto& [other, pristineBytes] : pristine_)
-                if (OwnerOf(other) == owner && IsDataFile(other)) {
-                    EXPECT_TRUE(testing::ReadBytes(PathOf(other)) == pristineBytes)
-                        << other << " changed";
-                }
+        // Of the damaged table, only what is derived may change: the engine's own indexes, and
+        // the user indexes a refresh asked for.
+        for (const auto& [other, pristineBytes] : pristine_) {
+            if (other == file || OwnerOf(other) != owner ||
+                other.find("!sys_") != std::string::npos || (refreshing && !IsDataFile(other)))
+                continue;
+            EXPECT_TRUE(testing::ReadBytes(PathOf(other)) == pristineBytes) << other << " changed";
         }
     }
 };
