@@ -1118,6 +1118,8 @@ std::int16_t TTdbBaseTable::ErzeugeIndexFile(TTdbIndexNo indexNo, std::int32_t c
 
 std::int16_t TTdbBaseTable::NewIndex(std::u16string_view indexName, const TTdbSortDef& indexDef,
                                      const TProgFun& progFun, std::int32_t capacity) {
+    if (!IsStoredIndexName(indexName))
+        return Fail(kTdbErrInvalidIndexName, {std::u16string(indexName)});
     const TTdbIndexKind kind = GetIndexKind(indexName, FLevel);
     if (kind != tikTemporary && (FRights & kRightIndex) == 0)
         return Fail(kTdbErrNoIndexRight);

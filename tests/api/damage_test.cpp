@@ -636,6 +636,26 @@ TEST_F(DataFileDamage, StoredIndexNamesThatAreNoIndexNamesAreNotFollowed) {
     }
 }
 
+TEST_F(DataFileDamage, IndexNamesThatLeaveTheDirectoryAreRefusedWhenMade) {
+    ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", u"", 0, 0), kTdbOk);
+    const std::int16_t rltn =
+        TdbSessOpenTable(session_, u"Irsz", u"", kExclusiveWrite, false, false);
+    ASSERT_GT(rltn, 0) << LastError().second;
+    for (const char16_t* name : {u"../Kint", u"../../Kint", u"a/b", u"", u"TE\\LEP"}) {
+        SCOPED_TRACE(ToUtf8(name));
+        EXPECT_EQ(TdbRltnCreateIndex(rltn, name, u"TELEP", false), kTdbInvalidIndexDefinition);
+        EXPECT_EQ(LastError().first, -kTdbErrInvalidIndexName) << LastError().second;
+    }
+    EXPECT_EQ(IndexNames(rltn), (std::vector<std::u16string>{u"TELEP", u"IRSZ"}));
+    EXPECT_EQ(TdbRltnClose(rltn), kTdbOk);
+    EXPECT_EQ(TdbSessCloseDb(session_), kTdbOk);
+    std::vector<std::string> outside;
+    for (const auto& entry : fs::recursive_directory_iterator(dir_.Path()))
+        if (entry.path().parent_path() != dir_.Path() / "Posta")
+            outside.push_back(entry.path().filename().string());
+    EXPECT_EQ(outside, (std::vector<std::string>{"Posta"}));
+}
+
 // ---- The random run ----
 
 // Aborts the process when a round outlasts its time: a hang is a failure as much as a crash.
