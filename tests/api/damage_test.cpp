@@ -67,7 +67,11 @@ constexpr TableKind kTables[] = {
     {u"Ids", 6, 200},    // record ids (sys_Inr) and a primary key (sys_Primary)
     {u"Regi5", 5, 150},  // the older wide header
     {u"Regi3", 3, 100},  // the old short header
+    {u"Titok", 6, 120},  // protected by a password
 };
+
+// The database's key, which the protected table was made with; the others have none.
+constexpr const char16_t* kKey = u"Titkos jelszó a postához";
 
 const char16_t* const kSettlements[] = {u"Budapest", u"Szeged",        u"Győr", u"Pécs",
                                         u"Érd",      u"Őriszentpéter", u"Ózd",  u"Szekszárd"};
@@ -121,7 +125,7 @@ protected:
 
     void CreateTables() {
         ASSERT_EQ(TdbSessCreateDatabase(session_, 0, db_.c_str(), 0, 0, u""), kTdbOk);
-        ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", u"", 0, 0), kTdbOk);
+        ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", kKey, 0, 0), kTdbOk);
         for (const TableKind& kind : kTables) {
             TTdbCreateTableArgs args;
             args.StoragePath = kind.name;
@@ -129,7 +133,12 @@ protected:
             args.Capacity = 1000;
             const std::u16string name(kind.name);
             const std::int16_t level = kind.level;
-            if (name == u"Irsz" || name == u"Regi5") {
+            if (name == u"Titok") {
+                args.EncryptionMethod = temProtection;
+                args.Key = kKey;
+                args.KeyDefs.Add(std::make_unique<TTdbCandidateKeyDef>(u"", u"IRSZ", true));
+            }
+            if (name == u"Irsz" || name == u"Regi5" || name == u"Titok") {
                 args.ColumnDefs.Add(Column(
                     u"IRSZ", TTdbDataType::GetStringType(ctWideString, false, 4, u"", level)));
                 args.ColumnDefs.Add(Column(
@@ -403,7 +412,7 @@ TEST_F(IndexFileDamage, DamagedOrMissingAutomaticIndexesAreRebuiltSilently) {
                 std::fill(bytes.begin(), bytes.end(), '\x5A');
             testing::WriteBytes(PathOf(c.file), bytes);
         }
-        ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", u"", 0, 0), kTdbOk);
+        ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", kKey, 0, 0), kTdbOk);
         ExpectIdsSound();
         EXPECT_EQ(TdbSessCloseDb(session_), kTdbOk);
         EXPECT_TRUE(testing::ReadBytes(PathOf("Ids.tdbt")) == pristine_["Ids.tdbt"]);
@@ -412,7 +421,7 @@ TEST_F(IndexFileDamage, DamagedOrMissingAutomaticIndexesAreRebuiltSilently) {
 
 TEST_F(IndexFileDamage, AnIndexFileOfTheWrongTableOrIndexIsNotTakenForTheEnginesOwn) {
     // A table of the same shape as Ids, with other records.
-    ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", u"", 0, 0), kTdbOk);
+    ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", kKey, 0, 0), kTdbOk);
     TTdbCreateTableArgs args;
     args.StoragePath = u"Masik";
     args.ColumnDefs.Add(Column(u"Id", TTdbDataType::GetDataType(ctAutoInc, false)));
@@ -441,7 +450,7 @@ TEST_F(IndexFileDamage, AnIndexFileOfTheWrongTableOrIndexIsNotTakenForTheEngines
         SCOPED_TRACE(c.what);
         RestorePristine();
         testing::WriteBytes(PathOf(c.file), c.bytes);
-        ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", u"", 0, 0), kTdbOk);
+        ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", kKey, 0, 0), kTdbOk);
         ExpectIdsSound();
         EXPECT_EQ(TdbSessCloseDb(session_), kTdbOk);
     }
@@ -471,7 +480,7 @@ TEST_F(IndexFileDamage, ADamagedUserIndexIsReportedAndTheTableStillReads) {
         } else {
             fs::remove(PathOf("Irsz!TELEP.tdbi"));
         }
-        ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", u"", 0, 0), kTdbOk);
+        ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", kKey, 0, 0), kTdbOk);
         const std::int16_t rltn =
             TdbSessOpenTable(session_, u"Irsz", u"", kExclusiveWrite, false, false);
         ASSERT_GT(rltn, 0) << LastError().second;
@@ -520,7 +529,7 @@ TEST_F(DataFileDamage, ARecordCountBeyondTheFileIsLoweredToWhatTheFileHolds) {
                 bytes[c.countOffset + i] =
                     static_cast<char>((static_cast<std::uint32_t>(count) >> (8 * i)) & 0xFF);
             testing::WriteBytes(PathOf(c.file), bytes);
-            ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", u"", 0, 0), kTdbOk);
+            ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", kKey, 0, 0), kTdbOk);
             const std::int16_t rltn =
                 TdbSessOpenTable(session_, c.table, u"", kExclusiveWrite, false, false);
             ASSERT_GT(rltn, 0) << LastError().second;
@@ -548,7 +557,7 @@ TEST_F(DataFileDamage, ARecordCountBeyondTheFileIsLoweredToWhatTheFileHolds) {
 
 TEST_F(DataFileDamage, AnEmptyTableFileIsRefusedWithItsReason) {
     testing::WriteBytes(PathOf("Irsz.tdbt"), "");
-    ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", u"", 0, 0), kTdbOk);
+    ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", kKey, 0, 0), kTdbOk);
     EXPECT_EQ(TdbSessExistsTable(session_, u"Irsz"), 1);
     EXPECT_EQ(TdbSessOpenTable(session_, u"Irsz", u"", kExclusiveWrite, false, false),
               kTdbCannotOpenTable);
@@ -563,7 +572,7 @@ TEST_F(DataFileDamage, AnEmptyTableFileIsRefusedWithItsReason) {
 TEST_F(DataFileDamage, ADirectoryNamedLikeATableIsNoTable) {
     fs::create_directory(PathOf("Mappa.tdbt"));
     fs::create_directory(PathOf("Regi.dat"));
-    ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", u"", 0, 0), kTdbOk);
+    ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", kKey, 0, 0), kTdbOk);
     char16_t names[256] = {};
     TdbSessGetTableNames(session_, names, 255);
     const std::string list = ToUtf8(names);
@@ -615,7 +624,7 @@ TEST_F(DataFileDamage, StoredIndexNamesThatAreNoIndexNamesAreNotFollowed) {
                 bytes[c.entry + 1 + i] = i < c.name.size() ? c.name[i] : '\0';
         }
         testing::WriteBytes(PathOf(c.file), bytes);
-        ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", u"", 0, 0), kTdbOk);
+        ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", kKey, 0, 0), kTdbOk);
         const std::int16_t rltn =
             TdbSessOpenTable(session_, c.table, u"", kExclusiveWrite, false, false);
         ASSERT_GT(rltn, 0) << LastError().second;
@@ -637,7 +646,7 @@ TEST_F(DataFileDamage, StoredIndexNamesThatAreNoIndexNamesAreNotFollowed) {
 }
 
 TEST_F(DataFileDamage, IndexNamesThatLeaveTheDirectoryAreRefusedWhenMade) {
-    ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", u"", 0, 0), kTdbOk);
+    ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", kKey, 0, 0), kTdbOk);
     const std::int16_t rltn =
         TdbSessOpenTable(session_, u"Irsz", u"", kExclusiveWrite, false, false);
     ASSERT_GT(rltn, 0) << LastError().second;
@@ -850,7 +859,7 @@ protected:
         // Read-only opens repair the engine's own indexes too, as far as the medium lets them.
         const bool readOnly = rng() % 4 == 0;
         const bool refreshing = rng() % 2 == 0;
-        ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", u"", 0,
+        ASSERT_EQ(TdbSessOpenDb(session_, db_.c_str(), u"", kKey, 0,
                                 readOnly ? kTdbDbReadOnly | kTdbDbSharedReadOnly : 0),
                   kTdbOk);
         std::int16_t rltn = 0;
@@ -892,7 +901,7 @@ int Rounds() {
 
 TEST_F(RandomDamage, EveryCallAnswersAndTheOtherTablesStaySound) {
     CreateTables();
-    ASSERT_EQ(pristine_.size(), 11u);
+    ASSERT_EQ(pristine_.size(), 14u);
     Watchdog watchdog(std::chrono::seconds(60));
     const int rounds = Rounds();
     for (int seed = 1; seed <= rounds && !HasFatalFailure(); ++seed)
