@@ -936,7 +936,7 @@ protected:
 int Rounds() {
     const char* asked = std::getenv("ZENKALO_DAMAGE_ROUNDS");
     const int rounds = asked != nullptr ? std::atoi(asked) : 0;
-    return rounds > 0 ? rounds : 600;
+    return rounds > 0 ? rounds : 400;
 }
 
 TEST_F(RandomDamage, EveryCallAnswersAndTheOtherTablesStaySound) {
