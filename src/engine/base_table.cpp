@@ -80,6 +80,16 @@ void OpenClassified(const std::u16string& fileName, Open open) {
     }
 }
 
+// An index name names a file beside the table: a name from a damaged or hostile header that
+// is empty, holds control characters or would reach another directory is no index of it.
+bool IsStoredIndexName(std::u16string_view name) {
+    if (name.empty() || name == u"." || name == u"..")
+        return false;
+    return std::none_of(name.begin(), name.end(), [](char16_t c) {
+        return c < u' ' || c == u'/' || c == u'\\' || c == u':';
+    });
+}
+
 // A build reads the records straight from the data file: the table lock is already held.
 class TDataFileRecords final : public TTdbRecordSource {
 public:
@@ -216,13 +226,23 @@ std::int16_t TTdbBaseTable::Setup(bool force) {
         // The index list of the data file: full-text indexes are not kept by this table kind
         // yet; every user or temporary index gets its number in the stored order.
         for (const std::u16string& name : FDataFile->IndexNames()) {
-            if (IsFullTextIndexName(name))
+            if (IsFullTextIndexName(name) || !IsStoredIndexName(name))
                 continue;
             const TTdbIndexKind kind = GetIndexKind(name, FLevel);
             if ((kind == tikUser || kind == tikTemporary) && FindIndexByName(name) == kTdbNoIndex)
                 InitIndex(name, TTdbSortDef(name));
         }
         SetupSystemIndexes(force);
+        // A user index that does not fit the table is only put aside: its use says so, and the
+        // table stays readable. The open itself does not fail on it.
+        const std::int16_t priorCode = FServices.LastError().LastErrorCode();
+        const std::u16string priorMessage = FServices.LastError().LastErrorMsg();
+        for (TTdbIndexNo no = 0; no <= FLastIndexNo; ++no) {
+            TTdbIndexFile* index = FIndexFiles[static_cast<std::size_t>(no)].get();
+            if (index != nullptr && !index->IsOpen() && !index->IsLost() && !index->IsAutomatic() &&
+                !CheckIndexOpen(no, true))
+                FServices.LastError().SetLastErrorMsg(priorCode, priorMessage);
+        }
         for (TTdbIndexNo no = 0; no <= FLastIndexNo; ++no) {
             TTdbIndexFile* index = FIndexFiles[static_cast<std::size_t>(no)].get();
             if (index == nullptr || index->IsOpen() || !index->IsAutomatic())
@@ -447,7 +467,7 @@ TTdbIndexFile* TTdbBaseTable::GetIndexFile(TTdbIndexNo indexNo) const {
     return FIndexFiles[static_cast<std::size_t>(indexNo)].get();
 }
 
-bool TTdbBaseTable::CheckIndexOpen(TTdbIndexNo indexNo, bool /*checkSize*/) {
+bool TTdbBaseTable::CheckIndexOpen(TTdbIndexNo indexNo, bool checkSize) {
     TTdbIndexFile* index = GetIndexFile(indexNo);
     if (index == nullptr) {
         FServices.SetLastError(kTdbErrIndexNotFound, {NumberText(indexNo)});
@@ -469,6 +489,8 @@ bool TTdbBaseTable::CheckIndexOpen(TTdbIndexNo indexNo, bool /*checkSize*/) {
             index->SetLost(true);
             result = FServices.SetLastError(kTdbErrInconsistentIndex, {index->Name()});
         }
+        if (result == 0)
+            result = CheckIndexBelongs(indexNo, checkSize);
         // The engine keeps its own indexes: a missing or broken one is built again. A user
         // index stays lost until it is deleted or regenerated; a file only held by someone
         // else is neither.
@@ -484,13 +506,44 @@ bool TTdbBaseTable::CheckIndexOpen(TTdbIndexNo indexNo, bool /*checkSize*/) {
     return open;
 }
 
+// A file that opens and fits the columns can still be another index's: one of another level,
+// another of the engine's own in its place, or one of another table. Such a file is put aside
+// like a broken one.
+std::int16_t TTdbBaseTable::CheckIndexBelongs(TTdbIndexNo indexNo, bool checkSize) {
+    TTdbIndexFile& index = *FIndexFiles[static_cast<std::size_t>(indexNo)];
+    std::int16_t code = 0;
+    const std::int16_t version = index.Version();
+    // Files below level 4 carry no version of their own.
+    if ((version < 4) != (FLevel < 4) || (version >= 4 && version != FLevel)) {
+        code = kTdbErrInconsistentIndex;
+    } else if (const TTdbSortDef* derived = FSystemDefs[static_cast<std::size_t>(indexNo)].get();
+               derived != nullptr && index.IsAutomatic()) {
+        bool reverse = false;
+        TTdbSortDef expected(*derived);
+        expected.IsUnique = index.IndexDef().IsUnique;
+        if (!expected.Equals(index.IndexDef(), false, reverse))
+            code = kTdbErrInconsistentIndex;
+    }
+    if (code == 0 && checkSize && index.ItemCount() != FDataFile->GetRecordCount())
+        code = kTdbErrIndexCorrupt;
+    // A tree whose pages were lost or zeroed opens as an empty one, whatever its count says.
+    if (code == 0 && (index.Erster_Index(index.GetWorkInfo(4)) == 0) != (index.ItemCount() > 0))
+        code = kTdbErrIndexCorrupt;
+    if (code == 0)
+        return 0;
+    index.Close(false);
+    index.SetLost(true);
+    return FServices.SetLastError(code, {index.Name()});
+}
+
 std::int16_t TTdbBaseTable::RebuildAutomaticIndex(TTdbIndexNo indexNo) {
     TTdbIndexFile& index = *FIndexFiles[static_cast<std::size_t>(indexNo)];
     const TTdbSortDef* derived = FSystemDefs[static_cast<std::size_t>(indexNo)].get();
     if (derived == nullptr)
         return FServices.SetLastError(kTdbErrIndexCorrupt, {index.Name()});
+    // The definition read from a file that did not fit is gone; the derived one says it all.
     const bool primary = index.IsPrimary();
-    const bool unique = index.MustBeUnique();
+    const bool unique = derived->IsUnique || primary;
     std::int16_t result = index.SetIndexDefinition(*derived);
     if (result == 0) {
         index.SetPrimary(primary);
@@ -1067,6 +1120,8 @@ std::int16_t TTdbBaseTable::ErzeugeIndexFile(TTdbIndexNo indexNo, std::int32_t c
 
 std::int16_t TTdbBaseTable::NewIndex(std::u16string_view indexName, const TTdbSortDef& indexDef,
                                      const TProgFun& progFun, std::int32_t capacity) {
+    if (!IsStoredIndexName(indexName))
+        return Fail(kTdbErrInvalidIndexName, {std::u16string(indexName)});
     const TTdbIndexKind kind = GetIndexKind(indexName, FLevel);
     if (kind != tikTemporary && (FRights & kRightIndex) == 0)
         return Fail(kTdbErrNoIndexRight);

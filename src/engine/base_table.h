@@ -172,6 +172,7 @@ private:
     TTdbIndexNo SetupSystemIndex(std::u16string_view name, const TTdbSortDef& def,
                                  bool primary, bool unique);
     std::int16_t CreateTempIndex(const TTdbSortDef& def);
+    std::int16_t CheckIndexBelongs(TTdbIndexNo indexNo, bool checkSize);
     std::int16_t RebuildAutomaticIndex(TTdbIndexNo indexNo);
     // Below level 4 system indexes are named after the table.
     std::u16string OldSystemIndexName(std::u16string_view extension) const;
