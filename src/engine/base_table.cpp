@@ -472,6 +472,12 @@ bool TTdbBaseTable::CheckIndexOpen(TTdbIndexNo indexNo, bool /*checkSize*/) {
         // else is neither.
         if (result < 0 && index->IsAutomatic() && index->IsLost())
             result = RebuildAutomaticIndex(indexNo);
+        // Another count than the table's is what a process leaves that died between flushing
+        // the data file and its indexes, or a flush that failed half-way. The definition is
+        // sound and the records are what counts, so the index is built again from them rather
+        // than answer with entries of records that are gone or without the new ones.
+        else if (result == 0 && index->ItemCount() != FDataFile->GetRecordCount())
+            result = RebuildIndex(indexNo, index->IndexDef());
         open = result == 0 && index->IsOpen();
     } catch (const std::exception& e) {
         index->Close(false);
@@ -487,13 +493,20 @@ std::int16_t TTdbBaseTable::RebuildAutomaticIndex(TTdbIndexNo indexNo) {
     const TTdbSortDef* derived = FSystemDefs[static_cast<std::size_t>(indexNo)].get();
     if (derived == nullptr)
         return FServices.SetLastError(kTdbErrIndexCorrupt, {index.Name()});
+    return RebuildIndex(indexNo, *derived);
+}
+
+std::int16_t TTdbBaseTable::RebuildIndex(TTdbIndexNo indexNo, TTdbSortDef def) {
+    TTdbIndexFile& index = *FIndexFiles[static_cast<std::size_t>(indexNo)];
+    if (index.IsOpen())
+        index.Close(false);
     const bool primary = index.IsPrimary();
     const bool unique = index.MustBeUnique();
-    std::int16_t result = index.SetIndexDefinition(*derived);
+    std::int16_t result = index.SetIndexDefinition(def);
     if (result == 0) {
         index.SetPrimary(primary);
         index.SetUnique(unique);
-        // A read-only open still repairs the engine's own index, as far as the medium lets it.
+        // A read-only open still repairs the index, as far as the medium lets it.
         index.SetOpenModes(false, GetExclusive());
         result = ErzeugeIndexFile(indexNo, 0, {}, false);
         index.SetOpenModes(GetReadOnly(), GetExclusive());
