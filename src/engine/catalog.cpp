@@ -1140,9 +1140,19 @@ std::int16_t TTdbCatalog::RenameTable(std::u16string_view oldName, std::u16strin
         if (closed < 0)
             return closed;
     }
+    // A rename that is refused or fails leaves the table as it was: open again if it was open.
+    const auto refuse = [&](int result) {
+        if (formerRights != 0 && FindRltnIdx(oldName) == 0) {
+            const std::int16_t code = FServices.LastError().LastErrorCode();
+            const std::u16string message = FServices.LastError().LastErrorMsg();
+            OpenTable(oldName, formerKey, formerRights, false, false, true);
+            FServices.LastError().SetLastErrorMsg(code, message);
+        }
+        return static_cast<std::int16_t>(result);
+    };
     rltnIdx = OpenTable(oldName, formerKey, kAllWriteRights | kRightExclusive, false, true, true);
     if (rltnIdx <= 0)
-        return static_cast<std::int16_t>(rltnIdx);
+        return refuse(rltnIdx);
     auto& table = static_cast<TTdbBaseTable&>(*GetRelation(rltnIdx));
     const std::int16_t level = table.GetLevel();
     const std::u16string oldStandard = table.StdName();
@@ -1153,7 +1163,7 @@ std::int16_t TTdbCatalog::RenameTable(std::u16string_view oldName, std::u16strin
                                    std::u16string(FileExtension(table.FileName()));
     if (!FindExistingTablePath(directory + newStandard, false).empty()) {
         CloseRelation(rltnIdx);
-        return FServices.SetLastError(kTdbErrFileExists, {newPath});
+        return refuse(FServices.SetLastError(kTdbErrFileExists, {newPath}));
     }
     if (level >= 4)
         DeleteIndexLeftovers(*table.FileSystem(), directory, newStandard);
@@ -1178,8 +1188,10 @@ std::int16_t TTdbCatalog::RenameTable(std::u16string_view oldName, std::u16strin
     std::int16_t result = table.Flush(false);
     if (result == 0)
         result = TryCloseRelation(rltnIdx, false, true);
+    else
+        CloseRelation(rltnIdx);
     if (result < 0)
-        return result;
+        return refuse(result);
     std::size_t done = 0;
     for (; done < renames.size(); ++done) {
         const auto& [from, to] = renames[done];
@@ -1190,7 +1202,7 @@ std::int16_t TTdbCatalog::RenameTable(std::u16string_view oldName, std::u16strin
         // Put back what was renamed, so the table stays whole under its old name.
         for (std::size_t i = done; i-- > 0;)
             fileSystem->RenameFile(renames[i].second, renames[i].first);
-        return FServices.SetLastError(kTdbErrWriteFile, {renames[done].first});
+        return refuse(FServices.SetLastError(kTdbErrWriteFile, {renames[done].first}));
     }
     if (FManagementLevel == tmlManaged) {
         result = UnregisterTable(oldStandard);
