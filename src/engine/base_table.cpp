@@ -467,7 +467,7 @@ TTdbIndexFile* TTdbBaseTable::GetIndexFile(TTdbIndexNo indexNo) const {
     return FIndexFiles[static_cast<std::size_t>(indexNo)].get();
 }
 
-bool TTdbBaseTable::CheckIndexOpen(TTdbIndexNo indexNo, bool checkSize) {
+bool TTdbBaseTable::CheckIndexOpen(TTdbIndexNo indexNo, bool /*checkSize*/) {
     TTdbIndexFile* index = GetIndexFile(indexNo);
     if (index == nullptr) {
         FServices.SetLastError(kTdbErrIndexNotFound, {NumberText(indexNo)});
@@ -490,12 +490,18 @@ bool TTdbBaseTable::CheckIndexOpen(TTdbIndexNo indexNo, bool checkSize) {
             result = FServices.SetLastError(kTdbErrInconsistentIndex, {index->Name()});
         }
         if (result == 0)
-            result = CheckIndexBelongs(indexNo, checkSize);
+            result = CheckIndexBelongs(indexNo);
         // The engine keeps its own indexes: a missing or broken one is built again. A user
         // index stays lost until it is deleted or regenerated; a file only held by someone
         // else is neither.
         if (result < 0 && index->IsAutomatic() && index->IsLost())
             result = RebuildAutomaticIndex(indexNo);
+        // Another count than the table's is what a process leaves that died between flushing
+        // the data file and its indexes, or a flush that failed half-way. The definition is
+        // sound and the records are what counts, so the index is built again from them rather
+        // than answer with entries of records that are gone or without the new ones.
+        else if (result == 0 && index->ItemCount() != FDataFile->GetRecordCount())
+            result = RebuildIndex(indexNo, index->IndexDef());
         open = result == 0 && index->IsOpen();
     } catch (const std::exception& e) {
         index->Close(false);
@@ -509,7 +515,7 @@ bool TTdbBaseTable::CheckIndexOpen(TTdbIndexNo indexNo, bool checkSize) {
 // A file that opens and fits the columns can still be another index's: one of another level,
 // another of the engine's own in its place, or one of another table. Such a file is put aside
 // like a broken one.
-std::int16_t TTdbBaseTable::CheckIndexBelongs(TTdbIndexNo indexNo, bool checkSize) {
+std::int16_t TTdbBaseTable::CheckIndexBelongs(TTdbIndexNo indexNo) {
     TTdbIndexFile& index = *FIndexFiles[static_cast<std::size_t>(indexNo)];
     std::int16_t code = 0;
     const std::int16_t version = index.Version();
@@ -524,8 +530,6 @@ std::int16_t TTdbBaseTable::CheckIndexBelongs(TTdbIndexNo indexNo, bool checkSiz
         if (!expected.Equals(index.IndexDef(), false, reverse))
             code = kTdbErrInconsistentIndex;
     }
-    if (code == 0 && checkSize && index.ItemCount() != FDataFile->GetRecordCount())
-        code = kTdbErrIndexCorrupt;
     // A tree whose pages were lost or zeroed opens as an empty one, whatever its count says.
     if (code == 0 && (index.Erster_Index(index.GetWorkInfo(4)) == 0) != (index.ItemCount() > 0))
         code = kTdbErrIndexCorrupt;
@@ -542,13 +546,20 @@ std::int16_t TTdbBaseTable::RebuildAutomaticIndex(TTdbIndexNo indexNo) {
     if (derived == nullptr)
         return FServices.SetLastError(kTdbErrIndexCorrupt, {index.Name()});
     // The definition read from a file that did not fit is gone; the derived one says it all.
+    return RebuildIndex(indexNo, *derived);
+}
+
+std::int16_t TTdbBaseTable::RebuildIndex(TTdbIndexNo indexNo, TTdbSortDef def) {
+    TTdbIndexFile& index = *FIndexFiles[static_cast<std::size_t>(indexNo)];
+    if (index.IsOpen())
+        index.Close(false);
     const bool primary = index.IsPrimary();
-    const bool unique = derived->IsUnique || primary;
-    std::int16_t result = index.SetIndexDefinition(*derived);
+    const bool unique = def.IsUnique || primary;
+    std::int16_t result = index.SetIndexDefinition(def);
     if (result == 0) {
         index.SetPrimary(primary);
         index.SetUnique(unique);
-        // A read-only open still repairs the engine's own index, as far as the medium lets it.
+        // A read-only open still repairs the index, as far as the medium lets it.
         index.SetOpenModes(false, GetExclusive());
         result = ErzeugeIndexFile(indexNo, 0, {}, false);
         index.SetOpenModes(GetReadOnly(), GetExclusive());

@@ -172,8 +172,10 @@ private:
     TTdbIndexNo SetupSystemIndex(std::u16string_view name, const TTdbSortDef& def,
                                  bool primary, bool unique);
     std::int16_t CreateTempIndex(const TTdbSortDef& def);
-    std::int16_t CheckIndexBelongs(TTdbIndexNo indexNo, bool checkSize);
+    std::int16_t CheckIndexBelongs(TTdbIndexNo indexNo);
     std::int16_t RebuildAutomaticIndex(TTdbIndexNo indexNo);
+    // Makes the index file new with that definition and fills it from the records.
+    std::int16_t RebuildIndex(TTdbIndexNo indexNo, TTdbSortDef def);
     // Below level 4 system indexes are named after the table.
     std::u16string OldSystemIndexName(std::u16string_view extension) const;
     // Gives up temporary and lost automatic indexes to make room for a new one.

@@ -877,6 +877,31 @@ bool IsOldLevelIdentifier(std::u16string_view name) {
                        [&](char16_t c) { return letter(c) || (c >= u'0' && c <= u'9'); });
 }
 
+// The index files named after a table whose data file is gone: what a process left that died
+// while it created, renamed or deleted that table. Nothing opens them any more, but they would
+// stand in the way of every later table of that name. Index files of other tables whose names
+// merely start alike ("A!B" for "A") are kept.
+void DeleteIndexLeftovers(TdwFileSystem& fileSystem, const std::u16string& directory,
+                          std::u16string_view tableName) {
+    const std::u16string prefix = std::u16string(tableName) + u"!";
+    std::vector<std::u16string> leftovers;
+    TdwFindFileRec rec;
+    if (fileSystem.FindFirstFile(directory + u"*.*", 0, rec)) {
+        do {
+            const std::u16string_view name = rec.Name;
+            const std::u16string_view extension = FileExtension(name);
+            if ((rec.Attr & kAttrDirectory) == 0 && name.size() > prefix.size() &&
+                SameTableText(name.substr(0, prefix.size()), prefix) &&
+                name.substr(prefix.size()).find(u'!') == std::u16string_view::npos &&
+                (SameAsciiText(extension, u".tdbi") || SameAsciiText(extension, u".ind")))
+                leftovers.push_back(directory + rec.Name);
+        } while (fileSystem.FindNextFile(rec));
+        fileSystem.FindFileClose(rec);
+    }
+    for (const std::u16string& file : leftovers)
+        fileSystem.DeleteFile(file);
+}
+
 }  // namespace
 
 std::int16_t TTdbCatalog::CreateTable(TTdbCreateTableArgs& args) {
@@ -978,22 +1003,63 @@ std::int16_t TTdbCatalog::CreateTable(TTdbCreateTableArgs& args) {
         return FServices.SetLastError(e);
     }
 
+    // From level 4 on the index files carry the table's name: the table is made under a name no
+    // listing shows and moved into place with its data file last, so that a process that dies
+    // on the way leaves either the whole table or none.
+    const std::u16string directory = DirectoryOf(path);
+    TdwFileSystem* fileSystem = FServices.DetermineFileSystem(directory);
+    const bool staged = level >= 4 && fileSystem != nullptr;
+    const std::u16string makingPath = staged ? path + u".new" : path;
+    if (staged) {
+        DeleteIndexLeftovers(*fileSystem, directory, standardName);
+        DeleteIndexLeftovers(*fileSystem, directory, TableNameFromFileName(makingPath));
+        if (fileSystem->FileExists(makingPath))
+            fileSystem->DeleteFile(makingPath);
+    }
     auto created = std::make_unique<TTdbBaseTable>(FServices);
-    created->SetFileName(path);
+    created->SetFileName(makingPath);
     created->IsRelFile = relFile;
     TTdbBaseTable& newTable = *created;
     const int rltnIdx = AddRelation(std::move(created));
     if (rltnIdx <= 0)
         return static_cast<std::int16_t>(rltnIdx);
     std::int16_t result = newTable.NewFile(table, args.IndexDefs);
-    const std::vector<std::u16string> files =
-        result < 0 ? newTable.GetFileNames() : std::vector<std::u16string>{};
-    const std::int16_t code = FServices.LastError().LastErrorCode();
-    const std::u16string message = FServices.LastError().LastErrorMsg();
+    const std::vector<std::u16string> files = newTable.GetFileNames();
+    // Where each file goes; the data file moves last, and with it the table appears.
+    std::vector<std::pair<std::u16string, std::u16string>> moves;
+    if (staged && result >= 0) {
+        for (TTdbIndexNo no = 0; no <= newTable.GetLastIndexNo(); ++no)
+            if (const TTdbIndexFile* index = newTable.GetIndexFile(no))
+                moves.emplace_back(
+                    index->FileName(),
+                    tdb::CalcIndexFileName(directory, standardName, index->Name(), level));
+        if (newTable.HasMemo())
+            moves.emplace_back(MemoFileName(FileNameBase(makingPath), level),
+                               MemoFileName(FileNameBase(path), level));
+        if (newTable.HasBlob())
+            moves.emplace_back(BlobFileName(FileNameBase(makingPath), level),
+                               BlobFileName(FileNameBase(path), level));
+        moves.emplace_back(makingPath, path);
+    }
+    std::int16_t code = FServices.LastError().LastErrorCode();
+    std::u16string message = FServices.LastError().LastErrorMsg();
     CloseRelation(rltnIdx);
+    if (result >= 0) {
+        for (std::size_t done = 0; done < moves.size(); ++done) {
+            const auto& [from, to] = moves[done];
+            if (!fileSystem->FileExists(from) || fileSystem->RenameFile(from, to))
+                continue;
+            for (std::size_t i = done; i-- > 0;)
+                fileSystem->RenameFile(moves[i].second, moves[i].first);
+            result = FServices.SetLastError(kTdbErrWriteFile, {to});
+            code = FServices.LastError().LastErrorCode();
+            message = FServices.LastError().LastErrorMsg();
+            break;
+        }
+    }
     if (result < 0) {
         // A table that could not be made whole leaves nothing behind.
-        if (TdwFileSystem* fileSystem = FServices.DetermineFileSystem(DirectoryOf(path)))
+        if (fileSystem != nullptr)
             for (const std::u16string& file : files)
                 if (fileSystem->FileExists(file))
                     fileSystem->DeleteFile(file);
@@ -1075,9 +1141,19 @@ std::int16_t TTdbCatalog::RenameTable(std::u16string_view oldName, std::u16strin
         if (closed < 0)
             return closed;
     }
+    // A rename that is refused or fails leaves the table as it was: open again if it was open.
+    const auto refuse = [&](int result) {
+        if (formerRights != 0 && FindRltnIdx(oldName) == 0) {
+            const std::int16_t code = FServices.LastError().LastErrorCode();
+            const std::u16string message = FServices.LastError().LastErrorMsg();
+            OpenTable(oldName, formerKey, formerRights, false, false, true);
+            FServices.LastError().SetLastErrorMsg(code, message);
+        }
+        return static_cast<std::int16_t>(result);
+    };
     rltnIdx = OpenTable(oldName, formerKey, kAllWriteRights | kRightExclusive, false, true, true);
     if (rltnIdx <= 0)
-        return static_cast<std::int16_t>(rltnIdx);
+        return refuse(rltnIdx);
     auto& table = static_cast<TTdbBaseTable&>(*GetRelation(rltnIdx));
     const std::int16_t level = table.GetLevel();
     const std::u16string oldStandard = table.StdName();
@@ -1088,8 +1164,10 @@ std::int16_t TTdbCatalog::RenameTable(std::u16string_view oldName, std::u16strin
                                    std::u16string(FileExtension(table.FileName()));
     if (!FindExistingTablePath(directory + newStandard, false).empty()) {
         CloseRelation(rltnIdx);
-        return FServices.SetLastError(kTdbErrFileExists, {newPath});
+        return refuse(FServices.SetLastError(kTdbErrFileExists, {newPath}));
     }
+    if (level >= 4)
+        DeleteIndexLeftovers(*table.FileSystem(), directory, newStandard);
     // Every file keeps its kind; index files carry the table's name from level 4 on.
     std::vector<std::pair<std::u16string, std::u16string>> renames;
     renames.emplace_back(table.FileName(), newPath);
@@ -1111,8 +1189,10 @@ std::int16_t TTdbCatalog::RenameTable(std::u16string_view oldName, std::u16strin
     std::int16_t result = table.Flush(false);
     if (result == 0)
         result = TryCloseRelation(rltnIdx, false, true);
+    else
+        CloseRelation(rltnIdx);
     if (result < 0)
-        return result;
+        return refuse(result);
     std::size_t done = 0;
     for (; done < renames.size(); ++done) {
         const auto& [from, to] = renames[done];
@@ -1123,7 +1203,7 @@ std::int16_t TTdbCatalog::RenameTable(std::u16string_view oldName, std::u16strin
         // Put back what was renamed, so the table stays whole under its old name.
         for (std::size_t i = done; i-- > 0;)
             fileSystem->RenameFile(renames[i].second, renames[i].first);
-        return FServices.SetLastError(kTdbErrWriteFile, {renames[done].first});
+        return refuse(FServices.SetLastError(kTdbErrWriteFile, {renames[done].first}));
     }
     if (FManagementLevel == tmlManaged) {
         result = UnregisterTable(oldStandard);
