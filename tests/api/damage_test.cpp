@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "../engine/indexed_insert.h"
 #include "../platform/test_support.h"
 #include "api/call_interface.h"
 #include "api/text_buffers.h"
@@ -210,17 +211,7 @@ protected:
                 SetValue(table, record, 2, settlement, 0);
                 SetValue(table, record, 3, NumberText(i % 40), 0);
             }
-            const std::int32_t recNo = table.DataFile()->InsertRecord(record);
-            ASSERT_GT(recNo, 0);
-            for (TTdbIndexNo no = 0; no <= table.GetLastIndexNo(); ++no) {
-                if (table.GetIndexFile(no) == nullptr)
-                    continue;
-                ASSERT_TRUE(table.CheckIndexOpen(no, false)) << LastError().second;
-                TTdbIndexFile& index = *table.GetIndexFile(no);
-                std::span<std::byte> entry = index.GetWorkInfo(3);
-                table.Keys().CalcIndexInfo(index.IndexDef(), record, recNo, entry);
-                ASSERT_EQ(index.Add_Index(entry), 0);
-            }
+            ASSERT_EQ(tdb::testing::InsertIndexed(table, record), "") << LastError().second;
         }
         ASSERT_EQ(table.Flush(false), 0);
         Catalog().CloseRelation(rltnIdx);

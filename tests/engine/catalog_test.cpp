@@ -10,6 +10,7 @@
 
 #include "../platform/test_support.h"
 #include "../storage/fault_file_system.h"
+#include "indexed_insert.h"
 #include "base/engine_errors.h"
 #include "engine/base_table.h"
 #include "engine/catalog.h"
@@ -94,15 +95,7 @@ protected:
             ASSERT_EQ(table.InitRecord(record, false), 0);
             SetText(table, record, 1, code);
             SetText(table, record, 2, name);
-            const std::int32_t recNo = table.DataFile()->InsertRecord(record);
-            ASSERT_GT(recNo, 0);
-            for (TTdbIndexNo no = 0; no <= table.GetLastIndexNo(); ++no) {
-                ASSERT_TRUE(table.CheckIndexOpen(no, false)) << LastError();
-                TTdbIndexFile& index = *table.GetIndexFile(no);
-                std::span<std::byte> entry = index.GetWorkInfo(3);
-                table.Keys().CalcIndexInfo(index.IndexDef(), record, recNo, entry);
-                ASSERT_EQ(index.Add_Index(entry), 0);
-            }
+            ASSERT_EQ(testing::InsertIndexed(table, record), "") << LastError();
         }
         ASSERT_EQ(table.Flush(false), 0);
         Catalog().CloseRelation(rltnIdx);
@@ -330,11 +323,7 @@ TEST_F(CatalogTest, ClearDatEmptiesTableAndIndexesAndRestartsRecordIds) {
     std::vector<std::byte> record(static_cast<std::size_t>(table.GetRecordSize()));
     for (int i = 0; i < 3; ++i) {
         ASSERT_EQ(table.InitRecord(record, true), 0) << LastError();
-        const std::int32_t recNo = table.DataFile()->InsertRecord(record);
-        TTdbIndexFile& inr = *table.GetIndexFile(table.InrIndexNo());
-        ASSERT_TRUE(table.CheckIndexOpen(table.InrIndexNo(), false));
-        table.Keys().CalcIndexInfo(inr.IndexDef(), record, recNo, inr.GetWorkInfo(3));
-        ASSERT_EQ(inr.Add_Index(inr.GetWorkInfo(3)), 0);
+        ASSERT_EQ(testing::InsertIndexed(table, record), "") << LastError();
     }
     EXPECT_EQ(table.FindRecordId(2), 2);
     EXPECT_EQ(table.FindRecordId(0), 0);

@@ -9,6 +9,7 @@
 
 #include "../platform/test_support.h"
 #include "../storage/fault_file_system.h"
+#include "indexed_insert.h"
 #include "base/engine_errors.h"
 #include "engine/base_table.h"
 #include "engine/catalog.h"
@@ -91,16 +92,7 @@ protected:
             code.DataType->SetInteger(value, 1000 + (n * 7919u) % 9000);
             name.DataType->SetReference(value, record.data() + name.Position);
             name.DataType->SetWideString(value, SettlementName(n));
-            const std::int32_t recNo = table.DataFile()->InsertRecord(record);
-            ASSERT_GT(recNo, 0);
-            for (TTdbIndexNo no = 0; no <= table.GetLastIndexNo(); ++no) {
-                TTdbIndexFile* index = table.GetIndexFile(no);
-                if (index == nullptr || !index->IsOpen())
-                    continue;
-                std::span<std::byte> entry = index->GetWorkInfo(3);
-                table.Keys().CalcIndexInfo(index->IndexDef(), record, recNo, entry);
-                ASSERT_EQ(index->Add_Index(entry), 0);
-            }
+            ASSERT_EQ(testing::InsertIndexed(table, record), "");
         }
     }
 

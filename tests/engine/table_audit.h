@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/base_table.h"
+#include "indexed_insert.h"
 #include "engine/catalog.h"
 #include "index/index_entry.h"
 #include "index/index_file.h"
@@ -89,24 +90,8 @@ inline std::string AppendRows(TTdbBaseTable& table, const std::vector<TRow>& row
         code.DataType->SetInteger(value, row.Code);
         name.DataType->SetReference(value, record.data() + name.Position);
         name.DataType->SetWideString(value, row.Name);
-        const std::int32_t recNo = table.DataFile()->InsertRecord(record);
-        if (recNo < 1)
-            return "insert failed";
-        for (TTdbIndexNo no = 0; no <= table.GetLastIndexNo(); ++no) {
-            if (table.GetIndexFile(no) == nullptr)
-                continue;
-            if (!table.CheckIndexOpen(no, false)) {
-                // A lost user index stays lost until it is deleted; writing passes it by.
-                if (table.GetIndexFile(no)->IsLost() && !table.GetIndexFile(no)->IsAutomatic())
-                    continue;
-                return "index " + std::to_string(no) + " does not open";
-            }
-            TTdbIndexFile& index = *table.GetIndexFile(no);
-            std::span<std::byte> entry = index.GetWorkInfo(3);
-            table.Keys().CalcIndexInfo(index.IndexDef(), record, recNo, entry);
-            if (index.Add_Index(entry) != 0)
-                return "entry not added to " + ToUtf8(index.Name());
-        }
+        if (std::string failure = testing::InsertIndexed(table, record); !failure.empty())
+            return failure;
     }
     return {};
 }
