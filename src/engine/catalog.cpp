@@ -267,6 +267,14 @@ void TTdbCatalog::CloseRelation(int rltnIdx, bool withRelFields, bool remove) {
         FreeRelation(rltnIdx);
 }
 
+std::int16_t TTdbCatalog::CloseKeepingLastError(int rltnIdx) {
+    const std::int16_t code = FServices.LastError().LastErrorCode();
+    const std::u16string message = FServices.LastError().LastErrorMsg();
+    CloseRelation(rltnIdx);
+    FServices.LastError().SetLastErrorMsg(code, message);
+    return static_cast<std::int16_t>(-code);
+}
+
 void TTdbCatalog::CloseUnneededTables(bool temporaryOnly, bool includeSystem) {
     bool closed = true;
     while (closed) {
@@ -424,11 +432,7 @@ int TTdbCatalog::OpenTable(std::u16string_view storagePath, std::u16string_view 
     if (result == 0)
         result = opened.Setup(force);
     if (result < 0) {
-        // Keep the reason across the close.
-        const std::int16_t code = FServices.LastError().LastErrorCode();
-        const std::u16string message = FServices.LastError().LastErrorMsg();
-        CloseRelation(rltnIdx);
-        FServices.LastError().SetLastErrorMsg(code, message);
+        CloseKeepingLastError(rltnIdx);
         return result;
     }
     return rltnIdx;
@@ -812,9 +816,7 @@ int TTdbCatalog::OpenSystemView(std::u16string_view name) {
     for (const auto& row : rows) {
         WriteRow(table.ColumnDefs(), record, row);
         if (table.AppendRecordDirect(record) < 0) {
-            const std::int16_t code = FServices.LastError().LastErrorCode();
-            CloseRelation(rltnIdx);
-            return -code;
+            return CloseKeepingLastError(rltnIdx);
         }
     }
     const std::int16_t flushed = table.Flush(false);

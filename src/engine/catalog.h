@@ -151,6 +151,8 @@ private:
     std::int16_t DoUnregisterTable(std::u16string_view standardName);
     // Unmanaged databases: a "sys_" name without a file is a view of the open relations' schema.
     int OpenSystemView(std::u16string_view name);
+    // Closes a relation that failed half-way without losing the reason: the negated code.
+    std::int16_t CloseKeepingLastError(int rltnIdx);
 
     TTdbServices& FServices;
     std::u16string FLocation;
