@@ -698,12 +698,8 @@ std::int16_t TTdbBaseTable::DeleteRecordDirect(std::int32_t recNo) {
 // ---- Record ids ----
 
 std::int32_t TTdbBaseTable::GetRecordIdOf(std::span<const std::byte> recBuffer) const {
-    const TTdbColumnDef& column = *FColumnDefs.GetColumnDef(FRecordIdFieldNo - 1);
-    TTdbDataValue value;
-    column.DataType->SetReference(value, const_cast<std::byte*>(recBuffer.data()) + column.Position);
-    return column.DataType->IsNull(value)
-               ? 0
-               : static_cast<std::int32_t>(column.DataType->GetInteger(value));
+    std::int32_t recordId = 0;
+    return Access().GetRecordId(recBuffer, FRecordIdFieldNo, recordId) ? recordId : 0;
 }
 
 std::int16_t TTdbBaseTable::SetAutoNum(std::span<std::byte> recBuffer) {
@@ -716,14 +712,9 @@ std::int16_t TTdbBaseTable::SetAutoNum(std::span<std::byte> recBuffer) {
         return locked;
     std::int16_t result = 0;
     try {
+        // A counter that ran past the ids stores no id.
         const std::int32_t id = FDataFile->ObtainNewRecordId();
-        const TTdbColumnDef& column = *FColumnDefs.GetColumnDef(FRecordIdFieldNo - 1);
-        TTdbDataValue value;
-        column.DataType->SetReference(value, recBuffer.data() + column.Position);
-        if (id < 1)
-            column.DataType->SetNull(value);
-        else
-            column.DataType->SetInteger(value, id);
+        Access().SetRecordId(recBuffer, FRecordIdFieldNo, id, id < 1);
     } catch (const ETdbEngine& e) {
         result = FServices.SetLastError(e);
     }
@@ -785,11 +776,10 @@ std::int32_t TTdbBaseTable::FindRecordId(std::int32_t recordId) {
     TTdbIndexFile& index = *GetIndexFile(no);
     std::span<std::byte> key = index.GetWorkInfo(1);
     std::fill(key.begin(), key.end(), std::byte{0});
-    const TTdbColumnDef& column = *FColumnDefs.GetColumnDef(FRecordIdFieldNo - 1);
-    std::vector<std::byte> record(static_cast<std::size_t>(GetRecordSize()));
-    TTdbDataValue value;
-    column.DataType->SetReference(value, record.data() + column.Position);
-    column.DataType->SetInteger(value, recordId);
+    // The scratch buffer holds the id alone: building the key needs nothing else of a record.
+    std::span<std::byte> record(FRecBuffer);
+    std::fill(record.begin(), record.end(), std::byte{0});
+    Access().SetRecordId(record, FRecordIdFieldNo, recordId, false);
     if (BeginRead(true) < 0)
         return 0;
     std::int32_t found = 0;
