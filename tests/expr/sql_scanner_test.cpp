@@ -377,5 +377,17 @@ TEST(SqlScanner, RestoreRereadsFromTheSavedToken) {
     EXPECT_EQ(scanner.TokenText(), u"it's");
 }
 
+TEST(SqlScanner, RestoreRecoversAfterAReadingError) {
+    TSqlScanner scanner(u"(a ? b");
+    scanner.NextToken();
+    scanner.SavePosition();
+    scanner.NextToken();
+    EXPECT_THROW(scanner.NextToken(), ETdbCompilerError);
+    scanner.RestorePosition();
+    EXPECT_EQ(scanner.TokenType(), sqltOpenParenthesis);
+    scanner.NextToken();
+    EXPECT_EQ(scanner.TokenText(), u"a");
+}
+
 }  // namespace
 }  // namespace tdb
