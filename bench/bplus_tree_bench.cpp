@@ -37,6 +37,7 @@
 #include <utility>
 #include <vector>
 
+#include "postal_rows.h"
 #include "base/byte_image.h"
 #include "beside.h"
 #include "scratch_storage.h"
@@ -134,25 +135,11 @@ struct Settlements {
 };
 
 Settlements LoadSettlements() {
-    std::ifstream file(std::filesystem::path(ZENKALO_DATA_DIR) / "irsz.csv");
-    if (!file) {
-        throw std::runtime_error("irsz.csv not found in the data directory");
-    }
     Settlements data;
     std::set<std::u16string> names;
-    std::string line;
-    std::getline(file, line);  // IRSZ;TELEP;TELK
-    while (std::getline(file, line)) {
-        const auto first = line.find(';');
-        const auto second = line.find(';', first + 1);
-        if (first == std::string::npos || second == std::string::npos) {
-            continue;
-        }
-        data.rows.push_back(tdb::FromUtf8(line.substr(first + 1, second - first - 1)));
-        names.insert(data.rows.back());
-    }
-    if (data.rows.empty()) {
-        throw std::runtime_error("irsz.csv holds no settlements");
+    for (const tdb::bench::TPostalRow& row : tdb::bench::PostalRows()) {
+        data.rows.push_back(row.Name);
+        names.insert(row.Name);
     }
     data.names.assign(names.begin(), names.end());
     return data;

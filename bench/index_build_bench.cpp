@@ -23,6 +23,7 @@
 #include <system_error>
 #include <vector>
 
+#include "postal_rows.h"
 #include "index/index_build.h"
 #include "index/index_file.h"
 #include "index/index_keys.h"
@@ -51,20 +52,9 @@ constexpr std::int32_t kCacheKB = 256 * 1024;
 // One name per row of the postal-code list, duplicates included.
 const std::vector<std::u16string>& Rows() {
     static const std::vector<std::u16string> rows = [] {
-        std::ifstream file(std::filesystem::path(ZENKALO_DATA_DIR) / "irsz.csv");
-        if (!file) {
-            throw std::runtime_error("data/irsz.csv not found");
-        }
         std::vector<std::u16string> names;
-        std::string line;
-        std::getline(file, line);  // the header
-        while (std::getline(file, line)) {
-            const auto first = line.find(';');
-            const auto second = line.find(';', first + 1);
-            if (first != std::string::npos && second != std::string::npos) {
-                names.push_back(tdb::FromUtf8(line.substr(first + 1, second - first - 1)));
-            }
-        }
+        for (const tdb::bench::TPostalRow& row : tdb::bench::PostalRows())
+            names.push_back(row.Name);
         return names;
     }();
     return rows;

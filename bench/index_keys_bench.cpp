@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "postal_rows.h"
 #include "base/byte_image.h"
 #include "index/index_keys.h"
 #include "platform/text.h"
@@ -74,23 +75,11 @@ struct PostalCodes {
 
 const PostalCodes& LoadPostalCodes() {
     static const PostalCodes data = [] {
-        const std::filesystem::path here = std::filesystem::path(__FILE__).parent_path();
-        std::ifstream file(here / ".." / "data" / "irsz.csv");
-        if (!file) {
-            throw std::runtime_error("data/irsz.csv not found beside the benchmarks");
-        }
         std::set<std::u16string> names;
         std::set<std::int32_t> codes;
-        std::string line;
-        std::getline(file, line);  // the header
-        while (std::getline(file, line)) {
-            const auto first = line.find(';');
-            const auto second = line.find(';', first + 1);
-            if (first == std::string::npos || second == std::string::npos) {
-                continue;
-            }
-            codes.insert(std::stoi(line.substr(0, first)));
-            names.insert(tdb::FromUtf8(line.substr(first + 1, second - first - 1)));
+        for (const tdb::bench::TPostalRow& row : tdb::bench::PostalRows()) {
+            codes.insert(std::stoi(tdb::ToUtf8(row.Code)));
+            names.insert(row.Name);
         }
         return PostalCodes{{names.begin(), names.end()}, {codes.begin(), codes.end()}};
     }();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/base_table.h"
+#include "postal_rows.h"
 #include "engine/catalog.h"
 #include "engine/session.h"
 #include "index/index_text.h"
@@ -29,27 +30,11 @@ namespace {
 constexpr std::int32_t kRecords = 1000000;
 constexpr std::int32_t kCacheKB = 40960;  // the session's default share of the cache
 
-struct Row {
-    std::u16string Code;
-    std::u16string Name;
-};
+using Row = tdb::bench::TPostalRow;
 
 // Every record is a random row of the postal-code list, so names repeat as they do there.
 std::vector<Row> LoadRows() {
-    std::ifstream file(std::filesystem::path(ZENKALO_DATA_DIR) / "irsz.csv");
-    if (!file)
-        throw std::runtime_error("irsz.csv not found in the data directory");
-    std::vector<Row> list;
-    std::string line;
-    std::getline(file, line);  // IRSZ;TELEP;TELK
-    while (std::getline(file, line)) {
-        const auto first = line.find(';');
-        const auto second = line.find(';', first + 1);
-        if (first == std::string::npos || second == std::string::npos)
-            continue;
-        list.push_back({tdb::FromUtf8(line.substr(0, first)),
-                        tdb::FromUtf8(line.substr(first + 1, second - first - 1))});
-    }
+    const std::vector<Row>& list = tdb::bench::PostalRows();
     std::mt19937 random(20261210);
     std::vector<Row> rows(kRecords);
     for (Row& row : rows)
