@@ -65,6 +65,14 @@ std::int16_t TdbSessGetDbInfo(std::int16_t sessHdl, TTdbDatabaseInfo& info) noex
 // 1 for a single-file database, 0 for a directory.
 std::int16_t TdbSessIsSingleFile(std::int16_t sessHdl) noexcept;
 std::int16_t TdbSessCloseDb(std::int16_t sessHdl) noexcept;
+
+// Transactions of the session: start, commit, roll back; -63 on failure (the reason in the
+// session's last error).
+std::int16_t TdbSessBeginTransaction(std::int16_t sessHdl) noexcept;
+std::int16_t TdbSessEndTransaction(std::int16_t sessHdl) noexcept;
+std::int16_t TdbSessCancelTransaction(std::int16_t sessHdl) noexcept;
+// The isolation level in effect: above 0 while a transaction runs.
+std::int16_t TdbSessGetTransactionState(std::int16_t sessHdl) noexcept;
 // ErrCode: the negated engine error number of the last error, 0 if none; ErrMsg its message.
 std::int16_t TdbSessGetLastError(std::int16_t sessHdl, std::int16_t& errCode, char16_t* errMsg,
                                  std::int16_t maxLen) noexcept;

@@ -218,6 +218,39 @@ std::int16_t TdbSessCloseDb(std::int16_t sessHdl) noexcept {
                        });
 }
 
+namespace {
+
+std::int16_t RunTransactionStep(std::int16_t sessHdl,
+                                std::int16_t (*step)(TTdbCatalog& catalog)) noexcept {
+    return WithSession(sessHdl, kTdbTransactionFailed, TTdbCatch::EngineErrors,
+                       [&](TTdbLocalSession& session) -> std::int16_t {
+                           return step(session.Catalog()) < 0 ? kTdbTransactionFailed : kTdbOk;
+                       });
+}
+
+}  // namespace
+
+std::int16_t TdbSessBeginTransaction(std::int16_t sessHdl) noexcept {
+    return RunTransactionStep(sessHdl, [](TTdbCatalog& catalog) { return catalog.BeginTransaction(); });
+}
+
+std::int16_t TdbSessEndTransaction(std::int16_t sessHdl) noexcept {
+    return RunTransactionStep(sessHdl,
+                              [](TTdbCatalog& catalog) { return catalog.EndTransaction(true); });
+}
+
+std::int16_t TdbSessCancelTransaction(std::int16_t sessHdl) noexcept {
+    return RunTransactionStep(sessHdl,
+                              [](TTdbCatalog& catalog) { return catalog.EndTransaction(false); });
+}
+
+std::int16_t TdbSessGetTransactionState(std::int16_t sessHdl) noexcept {
+    return WithSession(sessHdl, kTdbEngineError, TTdbCatch::EngineErrors,
+                       [&](TTdbLocalSession& session) -> std::int16_t {
+                           return static_cast<std::int16_t>(session.Services().FIsolationLevel);
+                       });
+}
+
 std::int16_t TdbSessGetLastError(std::int16_t sessHdl, std::int16_t& errCode, char16_t* errMsg,
                                  std::int16_t maxLen) noexcept {
     return WithSession(sessHdl, kTdbEngineError, TTdbCatch::EngineErrors,

@@ -146,8 +146,11 @@ std::int16_t TTdbBaseTable::OpenFiles(bool force) {
     if (FFileSystem == nullptr || !FFileSystem->FileExists(FFileName))
         return Fail(kTdbErrFileNotFound, {FFileName});
 
-    // Sharing through the lock file is for opens that are neither exclusive nor shared
-    // read-only; until a table has one, every open here is one of those two.
+    try {
+        LogIntoLockFile();
+    } catch (const std::exception& e) {
+        return FServices.SetLastError(e);
+    }
     FChecks.Clear();
     FForeignKeyDefs.Clear();
     std::lock_guard guard(FLockingMutex);
@@ -164,6 +167,10 @@ std::int16_t TTdbBaseTable::OpenFiles(bool force) {
                                     nullptr);
             probe.SetName(FFileName);
             OpenClassified(FFileName, [&] { probe.Open(readOnly, exclusive); });
+            // Another session of this process may have cached the file before another process
+            // changed it.
+            if (FLockFile)
+                probe.Invalidate(FLockFile->TableChangeCount());
             std::array<std::byte, 4> start{};
             if (probe.ReadDirect(0, start) == 4)
                 signature = LoadLE<std::int32_t>(start.data());
@@ -179,6 +186,8 @@ std::int16_t TTdbBaseTable::OpenFiles(bool force) {
                             FColumnDefs, FChecks, FKeyDefs, FForeignKeyDefs);
         });
         FCollationName = collation;
+        if (FLockFile)
+            FLockFile->SetSessionChangeCount(FLockFile->TableChangeCount());
         FLevel = FDataFile->GetLevel();
         const std::u16string name(TableNameFromFileName(FFileName));
         IsRelFile = FLevel < 6 ? SameAsciiText(FileExtension(FFileName), u".rel")
@@ -192,14 +201,21 @@ std::int16_t TTdbBaseTable::OpenFiles(bool force) {
             RaiseEngineError(kTdbErrCannotOpenMemo, {MemoFileName(FileBase(), FLevel)});
         if (FHasBlob && !force)
             RaiseEngineError(kTdbErrCannotOpenBlob, {FFileName});
+        readLocked = false;
         EndRead();
+        ReleaseUnneededLocks();
+        RollBackLeftTransaction();
+        ReleaseUnneededLocks();
+        ArmUnlock();
         return 0;
     } catch (const std::exception& e) {
         if (readLocked)
             EndRead();
+        FLocks = {};
         if (FDataFile)
             FDataFile->Close();
         FDataFile.reset();
+        LogOutOfLockFile();
         return FServices.SetLastError(e);
     }
 }
@@ -223,15 +239,7 @@ std::int16_t TTdbBaseTable::Setup(bool force) {
         std::int16_t result = TTdbRelation::Setup(force);
         if (result < 0)
             return result;
-        // The index list of the data file: full-text indexes are not kept by this table kind
-        // yet; every user or temporary index gets its number in the stored order.
-        for (const std::u16string& name : FDataFile->IndexNames()) {
-            if (IsFullTextIndexName(name) || !IsStoredIndexName(name))
-                continue;
-            const TTdbIndexKind kind = GetIndexKind(name, FLevel);
-            if ((kind == tikUser || kind == tikTemporary) && FindIndexByName(name) == kTdbNoIndex)
-                InitIndex(name, TTdbSortDef(name));
-        }
+        InitStoredIndexes();
         SetupSystemIndexes(force);
         // A user index that does not fit the table is only put aside: its use says so, and the
         // table stays readable. The open itself does not fail on it.
@@ -262,6 +270,24 @@ std::int16_t TTdbBaseTable::Setup(bool force) {
     } catch (const std::exception& e) {
         return FServices.SetLastError(e);
     }
+}
+
+// The index list of the data file: full-text indexes are not kept by this table kind yet;
+// every user or temporary index gets its number in the stored order.
+std::vector<TTdbIndexNo> TTdbBaseTable::InitStoredIndexes() {
+    std::vector<TTdbIndexNo> added;
+    for (const std::u16string& name : FDataFile->IndexNames()) {
+        if (IsFullTextIndexName(name) || !IsStoredIndexName(name))
+            continue;
+        const TTdbIndexKind kind = GetIndexKind(name, FLevel);
+        if ((kind == tikUser || kind == tikTemporary) && FindIndexByName(name) == kTdbNoIndex) {
+            const TTdbIndexNo no = InitIndex(name, TTdbSortDef(name));
+            if (no >= 0)
+                added.push_back(no);
+        }
+    }
+    FLoadedIndexNames = FDataFile->IndexNames().size();
+    return added;
 }
 
 namespace {
@@ -484,6 +510,8 @@ bool TTdbBaseTable::CheckIndexOpen(TTdbIndexNo indexNo, bool /*checkSize*/) {
     bool open = false;
     try {
         std::int16_t result = index->IsOpen() ? 0 : index->Open();
+        if (result == 0 && FLockFile)
+            result = index->Update(FLockFile->SessionChangeCount());
         if (result == 0 && !CheckIndexDefinition(index->IndexDef())) {
             index->Close(false);
             index->SetLost(true);
@@ -628,73 +656,6 @@ std::int16_t TTdbBaseTable::InitRecord(std::span<std::byte> recBuffer, bool pres
     return 0;
 }
 
-std::int32_t TTdbBaseTable::AppendRecordDirect(std::span<const std::byte> recBuffer) {
-    if (FLastIndexNo >= 0)
-        return Fail(kTdbErrNotSupported, {u"writing a record past the indexes of " + FStdName});
-    const std::int16_t locked = BeginWrite(true);
-    if (locked < 0)
-        return locked;
-    std::int32_t result;
-    try {
-        result = FDataFile->InsertRecord(recBuffer.first(static_cast<std::size_t>(GetRecordSize())));
-        if (result < 0)
-            result = Fail(kTdbErrWriteFile, {FFileName});
-    } catch (const std::exception& e) {
-        result = FServices.SetLastError(e);
-    }
-    EndWrite();
-    return result;
-}
-
-std::int16_t TTdbBaseTable::ReplaceRecordDirect(std::int32_t recNo,
-                                                std::span<const std::byte> recBuffer) {
-    if (FLastIndexNo >= 0)
-        return Fail(kTdbErrNotSupported, {u"writing a record past the indexes of " + FStdName});
-    const std::int16_t locked = BeginWrite(true);
-    if (locked < 0)
-        return locked;
-    std::int16_t result;
-    try {
-        result = recNo < 1 || recNo > FDataFile->GetRecordCount()
-                     ? Fail(kTdbErrRecordNotFound)
-                     : FDataFile->WriteRecord(recNo,
-                                              recBuffer.first(static_cast<std::size_t>(GetRecordSize())));
-        if (result < 0 && result != -kTdbErrRecordNotFound)
-            result = Fail(kTdbErrWriteFile, {FFileName});
-    } catch (const std::exception& e) {
-        result = FServices.SetLastError(e);
-    }
-    EndWrite();
-    return result;
-}
-
-std::int16_t TTdbBaseTable::DeleteRecordDirect(std::int32_t recNo) {
-    if (FLastIndexNo >= 0)
-        return Fail(kTdbErrNotSupported, {u"deleting a record past the indexes of " + FStdName});
-    const std::int16_t locked = BeginWrite(true);
-    if (locked < 0)
-        return locked;
-    std::int16_t result = 0;
-    try {
-        const std::int32_t last = FDataFile->GetRecordCount();
-        if (recNo < 1 || recNo > last) {
-            result = Fail(kTdbErrRecordNotFound);
-        } else {
-            if (recNo != last) {
-                CheckEngineResult(FDataFile->ReadRecord(last, FRecBuffer));
-                if (FDataFile->WriteRecord(recNo, FRecBuffer) < 0)
-                    RaiseEngineError(kTdbErrWriteFile, {FFileName});
-            }
-            if (FDataFile->DeleteRecord(last) < 0)
-                RaiseEngineError(kTdbErrWriteFile, {FFileName});
-        }
-    } catch (const std::exception& e) {
-        result = FServices.SetLastError(e);
-    }
-    EndWrite();
-    return result;
-}
-
 // ---- Record ids ----
 
 std::int32_t TTdbBaseTable::GetRecordIdOf(std::span<const std::byte> recBuffer) const {
@@ -796,80 +757,15 @@ std::int32_t TTdbBaseTable::FindRecordId(std::int32_t recordId) {
     return found;
 }
 
-// ---- Locks ----
-// Without a lock file the table is this object's alone (exclusive) or nobody writes it (shared
-// read-only): the counts are all there is to a lock.
-
-std::int16_t TTdbBaseTable::BeginRead(bool /*wait*/) {
-    std::lock_guard guard(FLockingMutex);
-    ++FLocks.Read;
-    return 0;
-}
-
-std::int16_t TTdbBaseTable::BeginUpgrade(bool /*wait*/) {
-    std::lock_guard guard(FLockingMutex);
-    ++FLocks.Upgrade;
-    return 0;
-}
-
-std::int16_t TTdbBaseTable::BeginWrite(bool /*wait*/) {
-    std::lock_guard guard(FLockingMutex);
-    if (GetReadOnly())
-        return Fail(kTdbErrNoWriteRight, {FStdName});
-    ++FLocks.Write;
-    return 0;
-}
-
-std::int16_t TTdbBaseTable::BeginExclusive(bool /*wait*/) {
-    std::lock_guard guard(FLockingMutex);
-    ++FLocks.Exclusive;
-    return 0;
-}
-
-void TTdbBaseTable::EndRead() {
-    std::lock_guard guard(FLockingMutex);
-    if (FLocks.Read > 0)
-        --FLocks.Read;
-}
-
-void TTdbBaseTable::EndUpgrade() {
-    std::lock_guard guard(FLockingMutex);
-    if (FLocks.Upgrade > 0)
-        --FLocks.Upgrade;
-}
-
-void TTdbBaseTable::EndWrite() {
-    std::lock_guard guard(FLockingMutex);
-    if (FLocks.Write > 0)
-        --FLocks.Write;
-}
-
-void TTdbBaseTable::EndExclusive() {
-    std::lock_guard guard(FLockingMutex);
-    if (FLocks.Exclusive > 0)
-        --FLocks.Exclusive;
-}
-
-std::int32_t TTdbBaseTable::CountReadLocks() const {
-    std::lock_guard guard(FLockingMutex);
-    return FLocks.Read;
-}
-
-std::int32_t TTdbBaseTable::CountWriteLocks() const {
-    std::lock_guard guard(FLockingMutex);
-    return FLocks.Write;
-}
-
-void TTdbBaseTable::CheckUnlock(std::uint64_t /*tickCount*/) {
-    // Delayed unlocks give locks back to a lock file; a table without one has none pending.
-    std::lock_guard guard(FLockingMutex);
-}
-
 // ---- Flushing, emptying, closing ----
 
 std::int16_t TTdbBaseTable::Flush(bool /*newFileSize*/) {
     std::lock_guard guard(FLockingMutex);
     if (!GetActive() || GetReadOnly())
+        return 0;
+    // A transaction's changes stay in the cache until it commits, so that the files never hold
+    // changes that a rollback, or the death of this session, would have to take back.
+    if (FRedoLog && !FCommitting)
         return 0;
     try {
         FDataFile->Flush();
@@ -919,6 +815,10 @@ std::int32_t TTdbBaseTable::ClearDat() {
 }
 
 std::int16_t TTdbBaseTable::CloseFiles() {
+    if (GetActive() && FRedoLog) {
+        // A transaction still running when its table closes did not finish: it is rolled back.
+        UndoModifications();
+    }
     if (GetActive()) {
         if (GetReadOnly() || BeginExclusive(false) == 0) {
             bool dropped = false;
@@ -944,18 +844,33 @@ std::int16_t TTdbBaseTable::CloseFiles() {
             }
         }
         std::lock_guard guard(FLockingMutex);
-        FLocks = {};
+        FUnlockActive.store(false);
+        try {
+            ReleaseUnneededLocks();
+            if (FLocks.Edit > 0 && FLockFile && FLockFile->GetLockedRecord() != 0)
+                FLockFile->UnlockRecord(FLockFile->GetLockedRecord());
+            FLocks = {};
+            FKeptReads = 0;
+            FKeptWrite = false;
+            ReleaseUnneededLocks();
+        } catch (const std::exception& e) {
+            FServices.SetLastError(e);
+            FLocks = {};
+        }
     }
+    // A shared table wrote everything when it gave its write lock back; writing now, without
+    // a lock, could overwrite what another process wrote since.
+    const bool writeBack = !GetReadOnly() && !FLockFile;
     std::int16_t result = 0;
     for (auto& index : FIndexFiles) {
-        if (index && index->IsOpen() && index->Close(!GetReadOnly()) < 0 && result == 0)
+        if (index && index->IsOpen() && index->Close(writeBack) < 0 && result == 0)
             result = -index->LastErrorCode();
         index.reset();
     }
     FSystemDefs = {};
     if (FDataFile) {
         try {
-            if (!GetReadOnly() && FDataFile->GetIsOpen())
+            if (writeBack && FDataFile->GetIsOpen())
                 FDataFile->Flush();
         } catch (const ETdbEngine& e) {
             result = FServices.SetLastError(e);
@@ -963,6 +878,7 @@ std::int16_t TTdbBaseTable::CloseFiles() {
         FDataFile->Close();
         FDataFile.reset();
     }
+    LogOutOfLockFile();
     FCryptor.Reset();
     return result;
 }
@@ -1155,6 +1071,8 @@ std::int16_t TTdbBaseTable::NewIndex(std::u16string_view indexName, const TTdbSo
             if (result < 0) {
                 DropIndex(no, true);
             } else {
+                // Other processes open the new file as soon as they learn of it.
+                CheckEngineResult(GetIndexFile(no)->UpdateDir());
                 StoreIndexNames();
                 result = no;
             }
@@ -1250,6 +1168,10 @@ void TTdbBaseTable::StoreIndexNames() {
         if (index)
             names.push_back(index->Name());
     FDataFile->WriteIndexNames();
+    FLoadedIndexNames = names.size();
+    // Other sessions load an index they learn of from the lock file.
+    if (FLockFile)
+        FLockFile->WriteIndexCount(static_cast<std::int16_t>(names.size()));
 }
 
 std::int16_t TTdbBaseTable::CreateTempIndex(const TTdbSortDef& def) {

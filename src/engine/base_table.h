@@ -1,9 +1,10 @@
 // The stored table: one data file with its index files, opened by the catalog under a relation
-// index. Its table locks are nesting counts here; sharing a table through its lock file builds on
-// them.
+// index. Opened neither exclusively nor shared read-only, it is shared with other sessions and
+// processes through its lock file; its table locks are nesting counts over the level held there.
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -11,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/lock_file.h"
+#include "engine/redo_log.h"
 #include "engine/relation.h"
 #include "storage/cryptor.h"
 #include "storage/data_file.h"
@@ -93,8 +96,10 @@ public:
     std::int16_t ReadRecord(std::int32_t recNo, std::span<std::byte> recBuffer) override;
     std::int16_t InitRecord(std::span<std::byte> recBuffer, bool preset) override;
 
-    // Records of tables the catalog fills and keeps itself (system tables and views), which
-    // have neither indexes nor constraints: the new record number, or a negative engine error.
+    // Writing records below checks and constraints: the data file and the entries of every
+    // index, under a write lock, with the redo log inside a transaction and the move file for
+    // other sessions. The catalog keeps its own tables with them, and rolling back uses them.
+    // The new record number, or a negative engine error.
     std::int32_t AppendRecordDirect(std::span<const std::byte> recBuffer);
     // Moves the last record into the slot, as the heap does; 0 or a negative engine error.
     std::int16_t DeleteRecordDirect(std::int32_t recNo);
@@ -123,8 +128,40 @@ public:
     void EndExclusive() override;
     std::int32_t CountReadLocks() const override;
     std::int32_t CountWriteLocks() const override;
-    // Called by the catalog's unlock thread with the current tick count.
+    // Called by the catalog's unlock thread with the current tick count: gives the level held in
+    // the lock file back once the table has been idle for kUnlockDelayMs.
     void CheckUnlock(std::uint64_t tickCount);
+    static constexpr std::uint32_t kUnlockDelayMs = 10;
+    // One in this many ends of a lock gives the file locks back at once.
+    static constexpr std::uint32_t kEarlyReleaseOdds = 3000;
+
+    std::int16_t CheckEdit(std::int32_t recNo, const IRelationListener* excluded) override;
+    void SwitchEdit(std::int32_t recNoFrom, std::int32_t recNoTo) override;
+    void EndEdit(std::int32_t recNo) override;
+    std::int16_t CheckUpdate() override;
+    // Brings what this object caches up to another session's change: data file, indexes, new
+    // indexes, moved records; tells the accessors.
+    void UpdateTable(std::int64_t tableChangeCount, std::int32_t recordCount,
+                     std::int32_t indexCount);
+    std::int32_t NetUsers() override;
+    void GetUsage(TTdbTableUsage& usage) override;
+    bool HasLockFile() const noexcept { return FLockFile != nullptr; }
+    // The level held in the lock file (it lags behind the nestings until the delayed release).
+    TTdbTableLockType HeldLock() const noexcept { return FUnlockAction.load(); }
+    // Sets how many attempts waits on the lock file make (tests keep them short).
+    void SetLockWaitAttempts(std::int32_t attempts);
+
+    // ---- Transactions ----
+    // Rolls back what the redo log holds, then erases it; 0 or a negative engine error.
+    std::int16_t UndoModifications();
+    std::int16_t CommitModifications();
+    // Throws away the changes not yet written to the files.
+    std::int16_t Undo();
+    bool HasRedoLog() const noexcept { return FRedoLog != nullptr; }
+    // Kept nestings: the transaction's locks that outlive their End calls.
+    bool HasKeptWrite() const noexcept { return FKeptWrite; }
+    // Ends the nestings a transaction kept.
+    void ReleaseKeptLocks();
 
     // ---- Indexes ----
     TTdbIndexFile* GetIndexFile(TTdbIndexNo indexNo) const override;
@@ -161,12 +198,15 @@ private:
         std::int32_t Upgrade = 0;
         std::int32_t Write = 0;
         std::int32_t Exclusive = 0;
+        std::int32_t Edit = 0;
     };
 
     // Assigns an index number to a new index (its file not yet made); negative when none free.
     TTdbIndexNo InitIndex(std::u16string_view indexName, const TTdbSortDef& indexDef);
     std::unique_ptr<TTdbIndexFile> MakeIndexFile(const TTdbSortDef& indexDef,
                                                  std::u16string_view indexName);
+    // Numbers the user and temporary indexes the data file lists and this object lacks.
+    std::vector<TTdbIndexNo> InitStoredIndexes();
     void SetupSystemIndexes(bool force);
     void SetupIntegrityRules();
     TTdbIndexNo SetupSystemIndex(std::u16string_view name, const TTdbSortDef& def,
@@ -185,6 +225,35 @@ private:
     void CheckFirstRecord();
     std::u16string FileBase() const;
     std::int16_t Fail(std::int16_t code, const TdbFormatArgs& args = {});
+
+    // ---- Sharing ----
+    void LogIntoLockFile();
+    void LogOutOfLockFile() noexcept;
+    // The base name of the lock file, move file and redo log: directory and table name.
+    std::u16string LockBaseName() const;
+    std::unique_ptr<TTdbRedoLog> MakeRedoLog() const;
+    // Lock files, move files and redo logs lie where the session keeps them.
+    TdwFileSystem& SharingFileSystem() const;
+    bool TableChanged() const;
+    void UpdateIfChanged();
+    // Gives back to the lock file what the nestings no longer need (flushing a write first).
+    void ReleaseUnneededLocks();
+    // The one-in-so-many release at the end of a lock, with a pause for waiting sessions.
+    void ReleaseEarly() noexcept;
+    // Takes the table for writing at once, when it can, and discards a log a broken session
+    // left.
+    void RollBackLeftTransaction();
+    void DiscardLeftLog();
+    void ArmUnlock() noexcept;
+    std::int16_t LockFailure(const std::exception& e);
+
+    // ---- Records below the checks ----
+    void AddKeys(std::int32_t recNo, std::span<const std::byte> record);
+    void RemoveKeys(std::int32_t recNo, std::span<const std::byte> record);
+    std::int32_t AppendRecordRaw(std::span<const std::byte> record);
+    void DeleteRecordRaw(std::int32_t recNo);
+    void ReplaceRecordRaw(std::int32_t recNo, std::span<const std::byte> record);
+    void UndoOneAction();
 
     std::u16string FFileName;
     std::u16string FKey;
@@ -205,6 +274,23 @@ private:
     mutable std::recursive_mutex FLockingMutex;
     TLockCounts FLocks;
     std::int16_t FWriteError = 0;
+    std::unique_ptr<TTdbLockFile> FLockFile;
+    std::unique_ptr<TTdbRedoLog> FRedoLog;
+    // The unlock thread looks at these before it tries the mutex.
+    std::atomic<TTdbTableLockType> FUnlockAction{tltNone};
+    std::atomic<bool> FUnlockActive{false};
+    std::atomic<std::uint32_t> FUnlockTime{0};
+    // Nestings a transaction keeps past their End calls.
+    std::int32_t FKeptReads = 0;
+    bool FKeptWrite = false;
+    bool FUpdating = false;
+    bool FRollingBack = false;
+    bool FCommitting = false;
+    // The lock file found dead sessions; one of them may have left a transaction log.
+    bool FHijacked = false;
+    // How many index names of the data file this object has loaded.
+    std::size_t FLoadedIndexNames = 0;
+    std::int32_t FLockWaitAttempts = TTdbLockFile::kDefaultWaitAttempts;
     TParentResolver FParentResolver;
     std::vector<TIntegrityLink> FIntegrityLinks;
 };
@@ -240,6 +326,16 @@ public:
     void EndExclusive() override { FBase.EndExclusive(); }
     std::int32_t CountReadLocks() const override { return FBase.CountReadLocks(); }
     std::int32_t CountWriteLocks() const override { return FBase.CountWriteLocks(); }
+    std::int16_t CheckEdit(std::int32_t recNo, const IRelationListener* excluded) override {
+        return FBase.CheckEdit(recNo, excluded);
+    }
+    void SwitchEdit(std::int32_t recNoFrom, std::int32_t recNoTo) override {
+        FBase.SwitchEdit(recNoFrom, recNoTo);
+    }
+    void EndEdit(std::int32_t recNo) override { FBase.EndEdit(recNo); }
+    std::int16_t CheckUpdate() override { return FBase.CheckUpdate(); }
+    std::int32_t NetUsers() override { return FBase.NetUsers(); }
+    void GetUsage(TTdbTableUsage& usage) override { FBase.GetUsage(usage); }
     TTdbIndexFile* GetIndexFile(TTdbIndexNo indexNo) const override {
         return FBase.GetIndexFile(indexNo);
     }

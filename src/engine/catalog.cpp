@@ -143,6 +143,74 @@ void TTdbCatalog::StopUnlockThread() {
     FUnlockThread.join();
 }
 
+// ---- Transactions ----
+
+std::int16_t TTdbCatalog::BeginTransaction() {
+    if (FServices.FIsolationLevel != tilNone)
+        return FServices.SetLastError(kTdbErrTransactionRunning);
+    FServices.FIsolationLevel = tilReadCommited;
+    return 0;
+}
+
+std::int16_t TTdbCatalog::EndTransaction(bool commit) {
+    if (FServices.FIsolationLevel == tilNone)
+        return 0;
+    std::lock_guard guard(FRelationListSync);
+    for (auto& relation : FRelations) {
+        if (relation && relation->GetActive() &&
+            (relation->CountReadLocks() > 0 || relation->CountWriteLocks() > 1))
+            return FServices.SetLastError(kTdbErrLocksOnTable, {relation->GetName()});
+    }
+    FServices.FIsolationLevel = tilNone;
+    std::int16_t result = 0;
+    for (auto& relation : FRelations) {
+        auto* table = dynamic_cast<TTdbBaseTable*>(relation.get());
+        if (table == nullptr || !table->GetActive())
+            continue;
+        result = commit ? table->CommitModifications() : table->UndoModifications();
+        if (result < 0)
+            break;
+    }
+    for (auto& relation : FRelations)
+        if (auto* table = dynamic_cast<TTdbBaseTable*>(relation.get()))
+            table->ReleaseKeptLocks();
+    return result;
+}
+
+std::int16_t TTdbCatalog::AcquireLocks(std::span<const std::int16_t> rltnIdxs, bool write) {
+    std::vector<TTdbRelation*> taken;
+    const std::size_t count = std::min<std::size_t>(rltnIdxs.size(), kMaxRelations);
+    for (std::size_t i = 0; i < count && rltnIdxs[i] >= 0; ++i) {
+        if (rltnIdxs[i] == 0)
+            continue;
+        TTdbRelation* relation = GetRelation(rltnIdxs[i]);
+        if (relation == nullptr) {
+            ReleaseLocks(taken, write);
+            return FServices.SetLastError(kTdbErrInvalidParameter, {u"RltnIdx"});
+        }
+        const std::int16_t result = write ? relation->BeginWrite(true) : relation->BeginRead(true);
+        if (result < 0) {
+            ReleaseLocks(taken, write);
+            return result;
+        }
+        taken.push_back(relation);
+    }
+    return 0;
+}
+
+std::int16_t TTdbCatalog::AcquireReadLocks(std::span<const std::int16_t> rltnIdxs) {
+    return AcquireLocks(rltnIdxs, false);
+}
+
+std::int16_t TTdbCatalog::AcquireWriteLocks(std::span<const std::int16_t> rltnIdxs) {
+    return AcquireLocks(rltnIdxs, true);
+}
+
+void TTdbCatalog::ReleaseLocks(const std::vector<TTdbRelation*>& taken, bool write) {
+    for (auto it = taken.rbegin(); it != taken.rend(); ++it)
+        write ? (*it)->EndWrite() : (*it)->EndRead();
+}
+
 void TTdbCatalog::UnlockThreadRun() {
     std::unique_lock lock(FUnlockMutex);
     while (!FUnlockWake.wait_for(lock, kUnlockPeriod, [this] { return FUnlockStop; })) {
@@ -403,12 +471,6 @@ int TTdbCatalog::OpenTable(std::u16string_view storagePath, std::u16string_view 
     }
     if (!internal)
         rights = DeriveRights(rights, *this);
-    // Only an exclusive open or one where nobody writes (shared read-only) goes without the
-    // table's lock file, which this engine does not keep yet: any other open is refused rather
-    // than left unprotected.
-    if ((rights & (kRightExclusive | kRightSharedReadOnly)) == 0 && !internal)
-        return FServices.SetLastError(
-            kTdbErrNotSupported, {u"opening a table shared through its lock file (" + standardName + u")"});
     auto table = std::make_unique<TTdbBaseTable>(FServices);
     TTdbBaseTable& opened = *table;
     opened.SetParentResolver([this](std::u16string_view name,

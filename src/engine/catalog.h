@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -120,6 +121,17 @@ public:
     // A view of an open relation under another name; its relation index or a negative error.
     int OpenVirtualRelation(std::u16string_view name, int baseRltnIdx);
 
+    // ---- Transactions and lock sets ----
+    // 0, or -183 when one is running already.
+    std::int16_t BeginTransaction();
+    // Commits or rolls back every stored table and gives back the locks the transaction kept;
+    // -170 while a relation still holds a read lock or more than the kept write lock.
+    std::int16_t EndTransaction(bool commit);
+    // Takes the locks one relation after another (the list ends at a negative entry, 0 entries
+    // are skipped); when one fails, those taken are given back in reverse order.
+    std::int16_t AcquireReadLocks(std::span<const std::int16_t> rltnIdxs);
+    std::int16_t AcquireWriteLocks(std::span<const std::int16_t> rltnIdxs);
+
     // ---- Relation slots ----
     int AddRelation(std::unique_ptr<TTdbRelation> relation);
     void FreeRelation(int rltnIdx);
@@ -140,6 +152,8 @@ public:
     std::u16string TablePath(std::u16string_view name, std::int16_t level, bool relFile) const;
 
 private:
+    std::int16_t AcquireLocks(std::span<const std::int16_t> rltnIdxs, bool write);
+    static void ReleaseLocks(const std::vector<TTdbRelation*>& taken, bool write);
     void StartUnlockThread();
     void StopUnlockThread();
     void UnlockThreadRun();

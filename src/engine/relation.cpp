@@ -6,6 +6,7 @@
 
 #include "base/engine_error.h"
 #include "base/engine_errors.h"
+#include "engine/lock_file.h"
 #include "engine/table_names.h"
 #include "index/index_entry.h"
 #include "platform/text.h"
@@ -239,6 +240,16 @@ void TTdbRelation::NotifyRelationChanged() {
         return;
     for (IRelationListener* listener : FClientAccessors)
         listener->RelationChanged();
+}
+
+void TTdbRelation::NotifyRecordDeleted(std::int32_t deletedRecNo, std::int32_t movedRecNo) {
+    for (IRelationListener* listener : FClientAccessors)
+        listener->RecordDeleted(deletedRecNo, movedRecNo);
+}
+
+void TTdbRelation::GetUsage(TTdbTableUsage& usage) {
+    usage = {};
+    usage.UserCount = 1;
 }
 
 void TTdbRelation::NotifyRelationEmptied() {

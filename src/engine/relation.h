@@ -56,6 +56,8 @@ public:
     virtual bool IsEditing(std::int32_t recNo) = 0;
 };
 
+struct TTdbTableUsage;
+
 enum TTdbTableLockType : std::uint8_t { tltNone, tltRead, tltUpgrade, tltWrite, tltExclusive };
 
 // How a column describes itself to callers of the engine: what they need to create it again and
@@ -127,6 +129,20 @@ public:
     virtual std::int32_t CountReadLocks() const = 0;
     virtual std::int32_t CountWriteLocks() const = 0;
 
+    // ---- Sharing with other sessions (stored tables; a view passes them on) ----
+    // Takes the record lock for editing; 0, or -105 when another session or another accessor
+    // than Excluded edits it.
+    virtual std::int16_t CheckEdit(std::int32_t /*recNo*/, const IRelationListener* /*excluded*/) {
+        return 0;
+    }
+    virtual void SwitchEdit(std::int32_t /*recNoFrom*/, std::int32_t /*recNoTo*/) {}
+    virtual void EndEdit(std::int32_t /*recNo*/) {}
+    // 1 when another session changed the table since this one last looked (what was cached is
+    // then re-read), else 0.
+    virtual std::int16_t CheckUpdate() { return 0; }
+    virtual std::int32_t NetUsers() { return 1; }
+    virtual void GetUsage(TTdbTableUsage& usage);
+
     // ---- Indexes ----
     virtual TTdbIndexNo GetFirstIndexNo() const { return 0; }
     virtual TTdbIndexNo GetLastIndexNo() const { return FLastIndexNo; }
@@ -176,6 +192,9 @@ public:
     void RemoveView() noexcept { --FViewCount; }
     void EnableNotifications(bool enable);
     void NotifyRelationChanged();
+    // The record at MovedRecNo now stands at DeletedRecNo (the heap moves its last record into
+    // the slot of a deleted one).
+    void NotifyRecordDeleted(std::int32_t deletedRecNo, std::int32_t movedRecNo);
     void NotifyRelationEmptied();
     void NotifyIndexRemoved(TTdbIndexNo indexNo);
     bool CanRemoveIndex(TTdbIndexNo indexNo) const;

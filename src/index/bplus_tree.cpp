@@ -220,14 +220,14 @@ void TTdbBPlusTree::Undo() {
     FStorage.Undo();
 }
 
-void TTdbBPlusTree::Update() {
+void TTdbBPlusTree::Update(std::int64_t changeCount) {
     if (!IsOpen()) {
         return;
     }
     UnloadLevels();
     FPages.clear();
     FHeaderPageSite->UnloadPage();
-    FStorage.Invalidate();
+    FStorage.Invalidate(changeCount);
     FHeaderPageSite->LoadPage(0);
 }
 

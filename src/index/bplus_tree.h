@@ -70,7 +70,7 @@ public:
     void Preload() override;
     void Flush() override;
     void Undo() override;
-    void Update() override;
+    void Update(std::int64_t changeCount = -1) override;
     void UpdateDir() override;
     void Close() override;
     bool IsOpen() const override;

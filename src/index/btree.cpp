@@ -408,12 +408,12 @@ void TTdbBTree::Undo() {
     FStorage.Undo();
 }
 
-void TTdbBTree::Update() {
+void TTdbBTree::Update(std::int64_t changeCount) {
     if (!IsOpen()) {
         return;
     }
     UnloadPath();
-    FStorage.Invalidate();
+    FStorage.Invalidate(changeCount);
 }
 
 void TTdbBTree::UpdateDir() {

@@ -652,11 +652,11 @@ std::int16_t TTdbIndexFile::Undo() {
     }));
 }
 
-std::int16_t TTdbIndexFile::Update() {
+std::int16_t TTdbIndexFile::Update(std::int64_t changeCount) {
     if (!FOpen)
         return 0;
     return static_cast<std::int16_t>(Run(kTdbErrIndexRead, [&] {
-        FTree->Update();
+        FTree->Update(changeCount);
         ReadItemCount();
         return 0;
     }));

@@ -96,7 +96,8 @@ public:
     std::int16_t Clear_Index();
     std::int16_t Flush();
     std::int16_t Undo();
-    std::int16_t Update();
+    // Reads the header again, and the cache unless already re-read for that change count.
+    std::int16_t Update(std::int64_t changeCount = -1);
     std::int16_t UpdateDir();
 
     void SetUnique(bool unique) noexcept { FIndexDef.IsUnique = unique; }

@@ -58,7 +58,7 @@ public:
     virtual void Flush() = 0;
     virtual void Undo() = 0;
     // Another process may have changed the file: forget every cached page and path.
-    virtual void Update() = 0;
+    virtual void Update(std::int64_t changeCount = -1) = 0;
     virtual void UpdateDir() = 0;
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;

@@ -96,7 +96,9 @@ public:
     // Raises engine error 3 with the file name when the storage cannot write.
     virtual void Flush();
     virtual void Undo();
-    virtual void Invalidate() = 0;
+    // Reads the header again; the cache of the file is re-read unless this process already
+    // did so for that table change count (-1: always).
+    virtual void Invalidate(std::int64_t changeCount = -1) = 0;
     virtual void UpdateDir();
     virtual bool CanAppend() const = 0;
     // -19 when there is no such record.

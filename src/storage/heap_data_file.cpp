@@ -123,8 +123,8 @@ void TTdbHeapDataFile::Undo() {
     ReadRecordCount();
 }
 
-void TTdbHeapDataFile::Invalidate() {
-    FStorage->Invalidate();
+void TTdbHeapDataFile::Invalidate(std::int64_t changeCount) {
+    FStorage->Invalidate(changeCount);
     FPage->UnloadPage();
     ReadRecordCount();
 }

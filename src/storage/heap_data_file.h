@@ -42,7 +42,7 @@ public:
     void Clear() override;
     // Both forget cached pages and read the record count again, checked against the file.
     void Undo() override;
-    void Invalidate() override;
+    void Invalidate(std::int64_t changeCount = -1) override;
     bool CanAppend() const override;
 
     std::int32_t GetFirstRecordNo() const override;

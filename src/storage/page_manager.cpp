@@ -149,6 +149,9 @@ struct TTdbStorage {
     int32_t FPageSize = 0;
     int32_t FRefCounter = 0;
     bool FShortened = false;  // the tile count was lowered since the last flush
+    // The table change count the cache was last brought up to; the sessions of one process
+    // share the storage, so the first of them to notice a change re-reads it for all.
+    int64_t FChangeGeneration = -1;
     std::vector<std::unique_ptr<TTdbStoragePage>> FCachedPages;
     size_t FCachedCount = 0;
     TTdbStoragePage* FFirstModifiedPage = nullptr;
@@ -927,12 +930,23 @@ void TTdbClientStorage::Undo() {
     });
 }
 
-void TTdbClientStorage::Invalidate() {
+void TTdbClientStorage::Invalidate(int64_t changeCount) {
     std::lock_guard lock(FPageManager.FCriticalSection);
     TTdbStorage& storage = OpenStorage(u"Invalidating storage");
+    if (changeCount >= 0) {
+        if (storage.FChangeGeneration >= changeCount)
+            return;
+        storage.FChangeGeneration = changeCount;
+    }
     RecountTiles(storage);
     storage.UnlinkModified([](const TTdbStoragePage&) { return true; });
     FPageManager.DropWhere(storage, [](const TTdbStoragePage&) { return true; });
+}
+
+void TTdbClientStorage::MarkCurrent(int64_t changeCount) {
+    std::lock_guard lock(FPageManager.FCriticalSection);
+    TTdbStorage& storage = OpenStorage(u"Invalidating storage");
+    storage.FChangeGeneration = std::max(storage.FChangeGeneration, changeCount);
 }
 
 void TTdbClientStorage::UpdateDir() {

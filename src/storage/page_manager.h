@@ -186,8 +186,12 @@ public:
     void Flush();
     // Throws away every unflushed change of the file.
     void Undo();
-    // Forgets everything cached of the file, after another process may have changed it.
-    void Invalidate();
+    // Forgets everything cached of the file, after another process may have changed it. With
+    // a table change count, only when the cache has not been brought up to that count yet:
+    // sessions of one process share the cache, and one re-read serves them all.
+    void Invalidate(int64_t changeCount = -1);
+    // The cache holds the file as of that table change count (this process wrote it).
+    void MarkCurrent(int64_t changeCount);
     // Makes the file's contents, size and directory entry durable, and lets other processes
     // open a file this client created, without closing its handle.
     void UpdateDir();

@@ -1,0 +1,251 @@
+// Records below the checks: the data file and every index kept in step, the redo log inside a
+// transaction, the move file for other sessions; and rolling a transaction back with them.
+#include <algorithm>
+#include <exception>
+#include <vector>
+
+#include "base/engine_error.h"
+#include "base/engine_errors.h"
+#include "engine/base_table.h"
+#include "engine/services.h"
+#include "index/index_file.h"
+#include "platform/text.h"
+
+namespace tdb {
+
+namespace {
+
+// Work entries of an index file the key upkeep uses; the searches use the lower ones.
+constexpr int kAddEntry = 3;
+constexpr int kRemoveEntry = 4;
+
+}  // namespace
+
+void TTdbBaseTable::AddKeys(std::int32_t recNo, std::span<const std::byte> record) {
+    for (TTdbIndexNo no = 0; no <= FLastIndexNo; ++no) {
+        TTdbIndexFile* index = GetIndexFile(no);
+        if (index == nullptr)
+            continue;
+        // A lost user index stays lost until it is deleted; writing passes it by.
+        if (!index->IsOpen() && index->IsLost() && !index->IsAutomatic())
+            continue;
+        if (!CheckIndexOpen(no, false))
+            RaiseNonCritical();
+        std::span<std::byte> entry = index->GetWorkInfo(kAddEntry);
+        FKeys->CalcIndexInfo(index->IndexDef(), record, recNo, entry);
+        if (index->Add_Index(entry) != 0)
+            RaiseEngineError(kTdbErrIndexWrite, {index->Name()});
+    }
+}
+
+void TTdbBaseTable::RemoveKeys(std::int32_t recNo, std::span<const std::byte> record) {
+    for (TTdbIndexNo no = 0; no <= FLastIndexNo; ++no) {
+        TTdbIndexFile* index = GetIndexFile(no);
+        if (index == nullptr)
+            continue;
+        if (!index->IsOpen() && index->IsLost() && !index->IsAutomatic())
+            continue;
+        if (!CheckIndexOpen(no, false))
+            RaiseNonCritical();
+        std::span<std::byte> entry = index->GetWorkInfo(kRemoveEntry);
+        FKeys->CalcIndexInfo(index->IndexDef(), record, recNo, entry);
+        if (index->Loesche_Index(entry) != 0)
+            RaiseEngineError(kTdbErrIndexWrite, {index->Name()});
+    }
+}
+
+std::int32_t TTdbBaseTable::AppendRecordRaw(std::span<const std::byte> record) {
+    const std::int32_t recNo = FDataFile->GetRecordCount() + 1;
+    if (FRedoLog && !FRollingBack)
+        FRedoLog->LogInsert(recNo);
+    // The entries go first: a refused entry leaves the data file untouched.
+    AddKeys(recNo, record);
+    const std::int32_t inserted = FDataFile->InsertRecord(record);
+    if (inserted != recNo) {
+        RemoveKeys(recNo, record);
+        RaiseEngineError(kTdbErrWriteFile, {FFileName});
+    }
+    return recNo;
+}
+
+void TTdbBaseTable::ReplaceRecordRaw(std::int32_t recNo, std::span<const std::byte> record) {
+    std::vector<std::byte> old(static_cast<std::size_t>(GetRecordSize()));
+    CheckEngineResult(FDataFile->ReadRecord(recNo, old));
+    if (FRedoLog && !FRollingBack)
+        FRedoLog->LogUpdate(recNo, old, {});
+    RemoveKeys(recNo, old);
+    AddKeys(recNo, record);
+    if (FDataFile->WriteRecord(recNo, record) < 0)
+        RaiseEngineError(kTdbErrWriteFile, {FFileName});
+}
+
+void TTdbBaseTable::DeleteRecordRaw(std::int32_t recNo) {
+    const std::int32_t last = FDataFile->GetRecordCount();
+    std::vector<std::byte> old(static_cast<std::size_t>(GetRecordSize()));
+    CheckEngineResult(FDataFile->ReadRecord(recNo, old));
+    if (FRedoLog && !FRollingBack)
+        FRedoLog->LogDelete(recNo, old, {});
+    RemoveKeys(recNo, old);
+    if (recNo != last) {
+        // The heap keeps its records dense: the last one moves into the slot.
+        std::vector<std::byte> moved(old.size());
+        CheckEngineResult(FDataFile->ReadRecord(last, moved));
+        RemoveKeys(last, moved);
+        AddKeys(recNo, moved);
+        if (FDataFile->WriteRecord(recNo, moved) < 0)
+            RaiseEngineError(kTdbErrWriteFile, {FFileName});
+    }
+    if (FDataFile->DeleteRecord(last) < 0)
+        RaiseEngineError(kTdbErrWriteFile, {FFileName});
+    if (recNo != last) {
+        if (FLockFile) {
+            FLockFile->AddRecordMove(last, recNo);
+            FLockFile->SwitchRecordLock(last, recNo);
+        }
+        NotifyRecordDeleted(recNo, last);
+    }
+}
+
+std::int32_t TTdbBaseTable::AppendRecordDirect(std::span<const std::byte> recBuffer) {
+    if (recBuffer.size() < static_cast<std::size_t>(GetRecordSize()))
+        return Fail(kTdbErrInvalidParameter, {u"RecBuffer"});
+    const std::int16_t locked = BeginWrite(true);
+    if (locked < 0)
+        return locked;
+    std::int32_t result;
+    try {
+        result = AppendRecordRaw(recBuffer.first(static_cast<std::size_t>(GetRecordSize())));
+    } catch (const std::exception& e) {
+        result = FServices.SetLastError(e);
+    }
+    EndWrite();
+    return result;
+}
+
+std::int16_t TTdbBaseTable::ReplaceRecordDirect(std::int32_t recNo,
+                                                std::span<const std::byte> recBuffer) {
+    if (recBuffer.size() < static_cast<std::size_t>(GetRecordSize()))
+        return Fail(kTdbErrInvalidParameter, {u"RecBuffer"});
+    const std::int16_t locked = BeginWrite(true);
+    if (locked < 0)
+        return locked;
+    std::int16_t result = 0;
+    try {
+        if (recNo < 1 || recNo > FDataFile->GetRecordCount())
+            result = Fail(kTdbErrRecordNotFound);
+        else
+            ReplaceRecordRaw(recNo, recBuffer.first(static_cast<std::size_t>(GetRecordSize())));
+    } catch (const std::exception& e) {
+        result = FServices.SetLastError(e);
+    }
+    EndWrite();
+    return result;
+}
+
+std::int16_t TTdbBaseTable::DeleteRecordDirect(std::int32_t recNo) {
+    const std::int16_t locked = BeginWrite(true);
+    if (locked < 0)
+        return locked;
+    std::int16_t result = 0;
+    try {
+        if (recNo < 1 || recNo > FDataFile->GetRecordCount())
+            result = Fail(kTdbErrRecordNotFound);
+        else
+            DeleteRecordRaw(recNo);
+    } catch (const std::exception& e) {
+        result = FServices.SetLastError(e);
+    }
+    EndWrite();
+    return result;
+}
+
+// ---- Transactions ----
+
+void TTdbBaseTable::UndoOneAction() {
+    const std::int32_t recNo = FRedoLog->LastActionRecordNo();
+    const std::int32_t count = FDataFile->GetRecordCount();
+    const auto image = FRedoLog->LastActionRecBuffer();
+    switch (FRedoLog->LastActionKind()) {
+    case takInsert:
+        if (recNo < 1 || recNo > count)
+            RaiseEngineError(kTdbErrRecordNotFound);
+        DeleteRecordRaw(recNo);
+        break;
+    case takUpdate:
+        if (recNo < 1 || recNo > count)
+            RaiseEngineError(kTdbErrRecordNotFound);
+        ReplaceRecordRaw(recNo, image);
+        break;
+    case takDelete:
+        if (recNo < 1)
+            RaiseEngineError(kTdbErrRecordNotFound);
+        if (count < recNo) {
+            AppendRecordRaw(image);
+        } else {
+            // The record that moved into the slot goes back to the end, where it came from.
+            std::vector<std::byte> displaced(image.size());
+            CheckEngineResult(FDataFile->ReadRecord(recNo, displaced));
+            ReplaceRecordRaw(recNo, image);
+            AppendRecordRaw(displaced);
+        }
+        break;
+    default:
+        RaiseEngineError(kTdbErrUnknown, {FRedoLog->FileName()});
+    }
+}
+
+std::int16_t TTdbBaseTable::UndoModifications() {
+    std::lock_guard guard(FLockingMutex);
+    if (!FRedoLog)
+        return 0;
+    const std::int16_t locked = BeginWrite(true);
+    if (locked < 0)
+        return locked;
+    std::int16_t result = 0;
+    FRollingBack = true;
+    try {
+        while (FRedoLog->ReadPriorAction())
+            UndoOneAction();
+        NotifyRelationChanged();
+    } catch (const std::exception& e) {
+        result = FServices.SetLastError(e);
+    }
+    FRollingBack = false;
+    FRedoLog->Erase();
+    FRedoLog.reset();
+    EndWrite();
+    return result;
+}
+
+std::int16_t TTdbBaseTable::CommitModifications() {
+    std::lock_guard guard(FLockingMutex);
+    if (!FRedoLog)
+        return 0;
+    // The changes reach the files before the log goes: a crash in between leaves a log that
+    // the next session discards, and the committed changes with it in place.
+    FCommitting = true;
+    const std::int16_t flushed = Flush(true);
+    FCommitting = false;
+    if (flushed < 0)
+        return flushed;
+    FRedoLog->Erase();
+    FRedoLog.reset();
+    return 0;
+}
+
+std::int16_t TTdbBaseTable::Undo() {
+    std::lock_guard guard(FLockingMutex);
+    if (!GetActive())
+        return 0;
+    try {
+        FDataFile->Undo();
+        for (auto& index : FIndexFiles)
+            if (index && index->IsOpen())
+                CheckEngineResult(index->Undo());
+        return 0;
+    } catch (const std::exception& e) {
+        return FServices.SetLastError(e);
+    }
+}
+
+}  // namespace tdb
