@@ -427,11 +427,26 @@ std::int64_t TTdbRedoLog::FindValidEnd(std::int64_t fileSize) {
             continue;
         }
         const std::int64_t rest = fileSize - pos;
-        if (kind == takInsert) {
-            return rest < kEntryFrame ? pos : fileSize;
-        }
         if (IsRecordKind(kind)) {
-            return rest < recordEntrySize ? pos : fileSize;
+            // Torn only when it is shorter than its kind says and what was written of its
+            // trailing length agrees with that size.
+            const std::int64_t size = kind == takInsert ? kEntryFrame : recordEntrySize;
+            if (rest >= size) {
+                return fileSize;
+            }
+            for (std::int64_t i = size - 4; i < rest; ++i) {
+                const auto expected = static_cast<std::uint8_t>(size >> (8 * (i - (size - 4))));
+                if (reader.Byte(pos + i) != expected) {
+                    return fileSize;
+                }
+            }
+            return pos;
+        }
+        if (rest >= 5) {
+            const auto column = static_cast<std::int32_t>(reader.U32(pos + 1));
+            if (column <= 0 || column > kMaxColumn) {
+                return fileSize;
+            }
         }
         // A blob entry: torn only where it follows a record entry or blob entry that may own it
         // and no trailing length in the rest of the file closes it.
