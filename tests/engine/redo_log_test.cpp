@@ -223,6 +223,11 @@ TEST_F(RedoLogTest, DamagedLogsFailCleanlyAndTornTailsAreDropped) {
                               Entry(takBlob, 1, "memo") + Entry(takInsert, 3, "");
     const std::vector<Action> soundActions = {{takInsert, 3}, {takUpdate, 2}, {takInsert, 1}};
     const std::string torn = Entry(takDelete, 4, "img4") + Entry(takBlob, 2, "long blob data");
+    // Larger than the window the log is checked through at open.
+    const std::string big =
+        Entry(takDelete, 4, "img4") + Entry(takBlob, 1, std::string(200000, 'z'));
+    std::vector<Action> withBig = {{takDelete, 4}};
+    withBig.insert(withBig.end(), soundActions.begin(), soundActions.end());
 
     struct Case {
         const char* what;
@@ -244,6 +249,8 @@ TEST_F(RedoLogTest, DamagedLogsFailCleanlyAndTornTailsAreDropped) {
          soundActions,
          {}},
         {"group torn after its record entry", sound + torn.substr(0, 14), soundActions, {}},
+        {"large blob complete", sound + big, withBig, {}},
+        {"group torn in a large blob", sound + big.substr(0, big.size() - 70000), soundActions, {}},
         {"lying length of the last entry",
          sound.substr(0, sound.size() - 4) + Le32(10),
          {},
