@@ -77,6 +77,18 @@ public:
     const TTdbBlobDataList& LastActionBlobs() const noexcept { return FLastActionBlobs; }
 
 private:
+    struct TEntryHead;
+
+    void Append(std::span<const std::byte> image);
+    void AppendRecordEntry(TTdbTableActionKind kind, std::int32_t recNo,
+                           std::span<const std::byte> recBuffer, const TTdbBlobDataList& blobs);
+    [[noreturn]] void RaiseDamaged() const;
+    [[noreturn]] void RaiseWriteFailed() const;
+    bool ReadExact(std::int64_t pos, std::span<std::byte> data);
+    bool EntryFits(std::uint8_t kind, std::uint32_t length, std::int32_t number,
+                   std::int64_t end) const noexcept;
+    std::int64_t FindValidEnd(std::int64_t fileSize);
+
     TdwFileSystem& FFileSystem;
     std::u16string FFileName;
     std::int32_t FLogFile = -1;
@@ -86,6 +98,10 @@ private:
     std::int32_t FLastActionRecordNo = 0;
     std::vector<std::byte> FLastActionRecBuffer;
     TTdbBlobDataList FLastActionBlobs;
+    // Where the next entry goes; FPosition moves backwards while the log is read.
+    std::int64_t FEnd = 0;
+    // Bytes past FEnd (a dropped torn tail, a failed write) are cut before the next entry.
+    bool FTailDirty = false;
 };
 
 }  // namespace tdb
