@@ -156,18 +156,32 @@ public:
     void SetOnCheckRollback(std::function<void()> handler) { FOnCheckRollback = std::move(handler); }
 
 private:
+    class TEnteredScope;
+
+    // Takes the mutex bytes, without reading anything.
+    void LockMutex();
     void Enter();
     void Leave() noexcept;
     void ReadHeader();
     void WriteHeader();
     void ReadEntry(std::int32_t index, TTdbSessionLockData& entry);
     void WriteEntry(std::int32_t index, const TTdbSessionLockData& entry, bool withVitalSign);
+    void WriteOwnEntry();
+    // The entry without its vital-sign byte; false when the file ends before it.
+    bool ReadEntryImage(std::int32_t index,
+                        std::array<std::byte, TTdbSessionLockData::kSize>& image);
     bool IsEntryAlive(std::int32_t index);
     // Clears dead entries and corrects the counts; true when dead entries were found.
     bool CheckSessions();
     bool TryLockTable(TTdbTableLockType fromLock, TTdbTableLockType toLock);
     bool TryLockRecord(std::int32_t recNo);
     void SleepRandom() const;
+    void SetWaiting(TTdbTableLockType toLock, bool waiting);
+    // Counts the release of an upgrade or write lock as a change of the table.
+    void CountChange();
+    std::int32_t OpenOrCreateLockFile();
+    std::int32_t OpenOrCreateMoveFile();
+    void CloseFiles() noexcept;
 
     TdwFileSystem& FFileSystem;
     std::uint64_t FSessionId = 0;
@@ -186,6 +200,9 @@ private:
     std::int32_t FWaitAttempts = kDefaultWaitAttempts;
     std::u16string FFileName;
     std::u16string FMoveFileName;
+    bool FExclusiveHeld = false;
+    // Where this session appended pairs while pairs of others before them were still unread.
+    std::vector<std::int64_t> FOwnMoves;
 };
 
 }  // namespace tdb
