@@ -66,7 +66,19 @@ std::int16_t TTdbBaseTable::BeginRead(bool wait) {
         FUnlockAction.store(tltRead);
         taken = true;
     }
+    const bool outermost = FLocks.Read == 0 && FLocks.Upgrade == 0 && FLocks.Write == 0;
     ++FLocks.Read;
+    if (outermost && FUnlockAction.load() > tltRead && FLockFile) {
+        // A write lock kept from an earlier write is given back to a read lock here, not by the
+        // unlock thread, which must not flush files this session is reading: a read lock
+        // held for long would otherwise keep every other session out.
+        try {
+            ReleaseUnneededLocks();
+        } catch (const std::exception& e) {
+            --FLocks.Read;
+            return LockFailure(e);
+        }
+    }
     if (taken) {
         try {
             UpdateIfChanged();

@@ -77,7 +77,9 @@ public:
         table_->EndRead();
         return count;
     }
+    // What a cursor sees when it goes to the first record: another session's changes too.
     std::vector<std::int32_t> Codes() {
+        EXPECT_GE(table_->CheckUpdate(), 0) << LastError();
         std::vector<std::int32_t> codes;
         for (const audit::TRow& row : audit::ReadRows(*table_))
             codes.push_back(row.Code);
@@ -85,6 +87,7 @@ public:
     }
     // Empty when every index agrees with the table.
     std::string Audit() {
+        EXPECT_GE(table_->CheckUpdate(), 0) << LastError();
         for (TTdbIndexNo no = 0; no <= table_->GetLastIndexNo(); ++no)
             if (table_->GetIndexFile(no) != nullptr)
                 if (std::string d = audit::IndexDisagreement(*table_, no); !d.empty())
@@ -175,6 +178,9 @@ TEST_F(ShareTest, ARecordEditedByOneSessionIsRefusedToAnother) {
     auto b = NewUser();
     for (std::uint32_t n = 0; n < 8; ++n)
         ASSERT_GT(a->Append(n), 0);
+    // Nobody locks a record while another session holds the table for writing.
+    EXPECT_EQ(b->Table().CheckEdit(5, nullptr), -kTdbErrRecordBeingEdited);
+    std::this_thread::sleep_for(kReleaseTime);
     ASSERT_EQ(a->Table().CheckEdit(5, nullptr), 0);
     EXPECT_EQ(b->Table().CheckEdit(5, nullptr), -kTdbErrRecordBeingEdited);
     ASSERT_EQ(b->Table().CheckEdit(6, nullptr), 0);
@@ -289,6 +295,50 @@ TEST_F(ShareTest, ATransactionRollsBackAndCommits) {
     EXPECT_EQ(b->Audit(), "");
 }
 
+// Sessions in threads of their own, with the unlock threads of their catalogs giving locks back
+// behind them: under ThreadSanitizer too.
+using ShareThreads = ShareTest;
+
+TEST_F(ShareThreads, SessionsInThreadsAppendAndReadOneTable) {
+    auto creator = NewUser(true);
+    constexpr int kUsers = 3;
+    constexpr std::uint32_t kAppends = 40;
+    std::vector<std::unique_ptr<TUser>> users;
+    for (int i = 0; i < kUsers; ++i) {
+        users.push_back(NewUser());
+        users.back()->Table().SetLockWaitAttempts(TTdbLockFile::kDefaultWaitAttempts);
+    }
+    std::vector<std::thread> threads;
+    std::vector<std::string> failures(kUsers);
+    for (int i = 0; i < kUsers; ++i) {
+        threads.emplace_back([&, i] {
+            TUser& user = *users[static_cast<std::size_t>(i)];
+            std::int32_t seen = 0;
+            for (std::uint32_t n = 0; n < kAppends; ++n) {
+                if (user.Append(static_cast<std::uint32_t>(i) * 1000 + n) < 1) {
+                    failures[static_cast<std::size_t>(i)] = user.LastError();
+                    return;
+                }
+                user.Table().CheckUpdate();
+                const std::int32_t count = user.Count();
+                // Records are only ever added: nobody sees the table shrink.
+                if (count < seen || count < static_cast<std::int32_t>(n) + 1) {
+                    failures[static_cast<std::size_t>(i)] = "count went back";
+                    return;
+                }
+                seen = count;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    for (const std::string& failure : failures)
+        EXPECT_EQ(failure, "");
+    std::this_thread::sleep_for(kReleaseTime);
+    EXPECT_EQ(creator->Codes().size(), kUsers * kAppends);
+    EXPECT_EQ(creator->Audit(), "");
+}
+
 // ---- Real processes ----
 
 class ShareProcessTest : public ShareTest {
@@ -308,10 +358,10 @@ TEST_F(ShareProcessTest, AWaitingWriterBlocksNewReadersAndGetsTheTableWhenReader
     ASSERT_EQ(r1->Ask("append 1"), "ok 1");
     ASSERT_EQ(r1->Ask("lock read wait"), "ok");
     ASSERT_EQ(r2->Ask("lock read wait"), "ok");
+    auto r3 = NewUser();
     w->Send("lock write wait");
     std::this_thread::sleep_for(50ms);
     // The waiting writer keeps new readers out, so it is not starved.
-    auto r3 = NewUser();
     EXPECT_EQ(r3->Table().BeginRead(false), -kTdbErrTableLocked);
     EXPECT_EQ(r1->Ask("unlock read"), "ok");
     EXPECT_EQ(r2->Ask("unlock read"), "ok");
@@ -328,6 +378,7 @@ TEST_F(ShareProcessTest, ADeadSessionsEntryAndRecordLockAreCleared) {
     auto p = Probe(true);
     for (int n = 0; n < 6; ++n)
         ASSERT_EQ(p->Ask("append " + std::to_string(n)), "ok " + std::to_string(n + 1));
+    ASSERT_EQ(p->Ask("sleep 100"), "ok");  // the records reach the file with the write lock
     ASSERT_EQ(p->Ask("edit 3"), "ok");
     ASSERT_EQ(p->Ask("lock read wait"), "ok");
     p->Kill();
