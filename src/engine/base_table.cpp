@@ -523,13 +523,18 @@ bool TTdbBaseTable::CheckIndexOpen(TTdbIndexNo indexNo, bool /*checkSize*/) {
         // index stays lost until it is deleted or regenerated; a file only held by someone
         // else is neither.
         if (result < 0 && index->IsAutomatic() && index->IsLost())
-            result = RebuildAutomaticIndex(indexNo);
+            result = RebuildAlone([&] { return RebuildAutomaticIndex(indexNo); });
         // Another count than the table's is what a process leaves that died between flushing
         // the data file and its indexes, or a flush that failed half-way. The definition is
         // sound and the records are what counts, so the index is built again from them rather
         // than answer with entries of records that are gone or without the new ones.
         else if (result == 0 && index->ItemCount() != FDataFile->GetRecordCount())
-            result = RebuildIndex(indexNo, index->IndexDef());
+            result = RebuildAlone([&] { return RebuildIndex(indexNo, index->IndexDef()); });
+        if (result == -kTdbErrTableInUse) {
+            // Tried again once this session has the table to itself.
+            index->Close(false);
+            index->SetLost(false);
+        }
         open = result == 0 && index->IsOpen();
     } catch (const std::exception& e) {
         index->Close(false);
@@ -575,6 +580,20 @@ std::int16_t TTdbBaseTable::RebuildAutomaticIndex(TTdbIndexNo indexNo) {
         return FServices.SetLastError(kTdbErrIndexCorrupt, {index.Name()});
     // The definition read from a file that did not fit is gone; the derived one says it all.
     return RebuildIndex(indexNo, *derived);
+}
+
+// Building an index file again writes it under a read lock; with other sessions present they
+// would read it half built, or build it at the same time. A shared table is repaired only by a
+// session that has it to itself; the others find it repaired, or fail to open the index until
+// then.
+std::int16_t TTdbBaseTable::RebuildAlone(const std::function<std::int16_t()>& rebuild) {
+    if (!FLockFile)
+        return rebuild();
+    if (BeginExclusive(false) < 0)
+        return -kTdbErrTableInUse;
+    const std::int16_t result = rebuild();
+    EndExclusive();
+    return result;
 }
 
 std::int16_t TTdbBaseTable::RebuildIndex(TTdbIndexNo indexNo, TTdbSortDef def) {

@@ -214,6 +214,7 @@ private:
     std::int16_t CreateTempIndex(const TTdbSortDef& def);
     std::int16_t CheckIndexBelongs(TTdbIndexNo indexNo);
     std::int16_t RebuildAutomaticIndex(TTdbIndexNo indexNo);
+    std::int16_t RebuildAlone(const std::function<std::int16_t()>& rebuild);
     // Makes the index file new with that definition and fills it from the records.
     std::int16_t RebuildIndex(TTdbIndexNo indexNo, TTdbSortDef def);
     // Below level 4 system indexes are named after the table.

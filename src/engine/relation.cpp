@@ -7,8 +7,10 @@
 #include "base/engine_error.h"
 #include "base/engine_errors.h"
 #include "engine/lock_file.h"
+#include "engine/services.h"
 #include "engine/table_names.h"
 #include "index/index_entry.h"
+#include "platform/clock.h"
 #include "platform/text.h"
 #include "storage/data_file.h"
 #include "types/data_type.h"
@@ -240,6 +242,20 @@ void TTdbRelation::NotifyRelationChanged() {
         return;
     for (IRelationListener* listener : FClientAccessors)
         listener->RelationChanged();
+}
+
+std::int16_t TTdbRelation::CheckEditWaiting(std::int32_t recNo, const IRelationListener* excluded) {
+    const std::uint32_t start = platform::GetTickCount();
+    for (;;) {
+        const std::int16_t result = CheckEdit(recNo, excluded);
+        if (result != -kTdbErrRecordBeingEdited)
+            return result;
+        const std::uint32_t waited = platform::GetTickCount() - start;
+        if (FServices.FLockingTimeout <= 0 ||
+            waited >= static_cast<std::uint32_t>(FServices.FLockingTimeout))
+            return result;
+        platform::Sleep(kEditRetryMs);
+    }
 }
 
 void TTdbRelation::NotifyRecordDeleted(std::int32_t deletedRecNo, std::int32_t movedRecNo) {

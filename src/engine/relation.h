@@ -135,6 +135,10 @@ public:
     virtual std::int16_t CheckEdit(std::int32_t /*recNo*/, const IRelationListener* /*excluded*/) {
         return 0;
     }
+    // CheckEdit again every 100 ms while another session edits the record, until the session's
+    // locking time-out has passed.
+    std::int16_t CheckEditWaiting(std::int32_t recNo, const IRelationListener* excluded);
+    static constexpr std::uint32_t kEditRetryMs = 100;
     virtual void SwitchEdit(std::int32_t /*recNoFrom*/, std::int32_t /*recNoTo*/) {}
     virtual void EndEdit(std::int32_t /*recNo*/) {}
     // 1 when another session changed the table since this one last looked (what was cached is

@@ -195,8 +195,17 @@ TEST_F(ShareTest, ARecordEditedByOneSessionIsRefusedToAnother) {
     EXPECT_EQ(b->Table().CheckEdit(3, nullptr), -kTdbErrRecordBeingEdited);
     b->Table().RemoveAccessor(&other);
 
-    a->Table().EndEdit(5);
-    EXPECT_EQ(b->Table().CheckEdit(5, nullptr), 0);
+    // Editing retries until the session's locking time-out: in vain while A keeps the record,
+    // with success once A lets it go.
+    b->Table().Services().FLockingTimeout = 250;
+    EXPECT_EQ(b->Table().CheckEditWaiting(5, nullptr), -kTdbErrRecordBeingEdited);
+    b->Table().Services().FLockingTimeout = 20000;
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(150ms);
+        a->Table().EndEdit(5);
+    });
+    EXPECT_EQ(b->Table().CheckEditWaiting(5, nullptr), 0) << b->LastError();
+    releaser.join();
     b->Table().EndEdit(5);
 }
 
@@ -295,6 +304,33 @@ TEST_F(ShareTest, ATransactionRollsBackAndCommits) {
     EXPECT_EQ(b->Audit(), "");
 }
 
+TEST_F(ShareTest, ALockSetIsTakenWholeOrNotAtAll) {
+    auto a = NewUser(true);
+    auto b = NewUser();
+    TTdbCreateTableArgs args = audit::AuditTableArgs(u"Other");
+    ASSERT_EQ(a->Catalog().CreateTable(args), 0) << a->LastError();
+    const int otherA = a->Catalog().OpenTable(u"Other", {}, kRightsWrite, false, false, false);
+    const int otherB = b->Catalog().OpenTable(u"Other", {}, kRightsWrite, false, false, false);
+    ASSERT_GT(otherA, 0);
+    ASSERT_GT(otherB, 0);
+    auto& otherTableA = dynamic_cast<TTdbBaseTable&>(*a->Catalog().GetRelation(otherA));
+    otherTableA.SetLockWaitAttempts(40);
+    const auto shared = static_cast<std::int16_t>(a->Table().RltnIdx());
+
+    ASSERT_EQ(b->Catalog().GetRelation(otherB)->BeginWrite(true), 0);
+    const std::vector<std::int16_t> both{shared, 0, static_cast<std::int16_t>(otherA), -1, shared};
+    EXPECT_EQ(a->Catalog().AcquireWriteLocks(both), -kTdbErrTableLocked);
+    EXPECT_EQ(a->Table().CountWriteLocks(), 0);
+    b->Catalog().GetRelation(otherB)->EndWrite();
+    std::this_thread::sleep_for(kReleaseTime);
+
+    ASSERT_EQ(a->Catalog().AcquireReadLocks(both), 0) << a->LastError();
+    EXPECT_EQ(a->Table().CountReadLocks(), 1);  // the entry after the end mark is not taken
+    EXPECT_EQ(otherTableA.CountReadLocks(), 1);
+    a->Table().EndRead();
+    otherTableA.EndRead();
+}
+
 // Sessions in threads of their own, with the unlock threads of their catalogs giving locks back
 // behind them: under ThreadSanitizer too.
 using ShareThreads = ShareTest;
@@ -372,6 +408,31 @@ TEST_F(ShareProcessTest, AWaitingWriterBlocksNewReadersAndGetsTheTableWhenReader
     EXPECT_EQ(r3->Count(), 2);
     EXPECT_EQ(r1->Ask("refresh"), "ok 1");
     EXPECT_EQ(r1->Ask("count"), "ok 2");
+}
+
+TEST_F(ShareProcessTest, AnotherProcessesAppendsAndMovesReachTheReader) {
+    auto b = Probe(true);
+    for (int n = 0; n < 10; ++n)
+        ASSERT_EQ(b->Ask("append " + std::to_string(n)), "ok " + std::to_string(n + 1));
+    std::this_thread::sleep_for(kReleaseTime);
+    auto a = NewUser();
+    TRecordingListener listener;
+    a->Table().AddAccessor(&listener);
+    EXPECT_EQ(a->Count(), 10);
+    std::this_thread::sleep_for(kReleaseTime);
+
+    ASSERT_EQ(b->Ask("append 10"), "ok 11");
+    ASSERT_EQ(b->Ask("delete 4"), "ok");
+    std::this_thread::sleep_for(kReleaseTime);
+    EXPECT_EQ(a->Table().CheckUpdate(), 1);
+    EXPECT_EQ(listener.Moves, (std::vector<std::pair<std::int32_t, std::int32_t>>{{11, 4}}));
+    EXPECT_EQ(a->Table().CheckUpdate(), 0);
+    std::vector<std::int32_t> expected = CodesOf(0, 11);
+    expected[3] = expected[10];
+    expected.pop_back();
+    EXPECT_EQ(a->Codes(), expected);
+    EXPECT_EQ(a->Audit(), "");
+    a->Table().RemoveAccessor(&listener);
 }
 
 TEST_F(ShareProcessTest, ADeadSessionsEntryAndRecordLockAreCleared) {
