@@ -249,6 +249,9 @@ private:
     std::int16_t LockFailure(const std::exception& e);
 
     // ---- Records below the checks ----
+    template <typename Change>
+    void ForEachEntry(std::int32_t recNo, std::span<const std::byte> record, int workInfo,
+                      Change change);
     void AddKeys(std::int32_t recNo, std::span<const std::byte> record);
     void RemoveKeys(std::int32_t recNo, std::span<const std::byte> record);
     std::int32_t AppendRecordRaw(std::span<const std::byte> record);

@@ -21,7 +21,10 @@ constexpr int kRemoveEntry = 4;
 
 }  // namespace
 
-void TTdbBaseTable::AddKeys(std::int32_t recNo, std::span<const std::byte> record) {
+// Builds the record's entry for every index that takes entries and hands it over.
+template <typename Change>
+void TTdbBaseTable::ForEachEntry(std::int32_t recNo, std::span<const std::byte> record,
+                                 int workInfo, Change change) {
     for (TTdbIndexNo no = 0; no <= FLastIndexNo; ++no) {
         TTdbIndexFile* index = GetIndexFile(no);
         if (index == nullptr)
@@ -31,27 +34,23 @@ void TTdbBaseTable::AddKeys(std::int32_t recNo, std::span<const std::byte> recor
             continue;
         if (!CheckIndexOpen(no, false))
             RaiseNonCritical();
-        std::span<std::byte> entry = index->GetWorkInfo(kAddEntry);
+        std::span<std::byte> entry = index->GetWorkInfo(workInfo);
         FKeys->CalcIndexInfo(index->IndexDef(), record, recNo, entry);
-        if (index->Add_Index(entry) != 0)
+        if (change(*index, entry) != 0)
             RaiseEngineError(kTdbErrIndexWrite, {index->Name()});
     }
 }
 
+void TTdbBaseTable::AddKeys(std::int32_t recNo, std::span<const std::byte> record) {
+    ForEachEntry(recNo, record, kAddEntry, [](TTdbIndexFile& index, std::span<std::byte> entry) {
+        return index.Add_Index(entry);
+    });
+}
+
 void TTdbBaseTable::RemoveKeys(std::int32_t recNo, std::span<const std::byte> record) {
-    for (TTdbIndexNo no = 0; no <= FLastIndexNo; ++no) {
-        TTdbIndexFile* index = GetIndexFile(no);
-        if (index == nullptr)
-            continue;
-        if (!index->IsOpen() && index->IsLost() && !index->IsAutomatic())
-            continue;
-        if (!CheckIndexOpen(no, false))
-            RaiseNonCritical();
-        std::span<std::byte> entry = index->GetWorkInfo(kRemoveEntry);
-        FKeys->CalcIndexInfo(index->IndexDef(), record, recNo, entry);
-        if (index->Loesche_Index(entry) != 0)
-            RaiseEngineError(kTdbErrIndexWrite, {index->Name()});
-    }
+    ForEachEntry(recNo, record, kRemoveEntry, [](TTdbIndexFile& index, std::span<std::byte> entry) {
+        return index.Loesche_Index(entry);
+    });
 }
 
 std::int32_t TTdbBaseTable::AppendRecordRaw(std::span<const std::byte> record) {
@@ -209,6 +208,16 @@ std::int16_t TTdbBaseTable::UndoModifications() {
         NotifyRelationChanged();
     } catch (const std::exception& e) {
         result = FServices.SetLastError(e);
+        // The transaction's changes never left the cache, so throwing the cache away takes
+        // back what the log could not.
+        try {
+            CheckEngineResult(Undo());
+            FDataFile->Invalidate();
+            for (auto& index : FIndexFiles)
+                if (index && index->IsOpen())
+                    CheckEngineResult(index->Update());
+        } catch (const std::exception&) {
+        }
     }
     FRollingBack = false;
     FRedoLog->Erase();

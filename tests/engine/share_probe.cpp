@@ -174,15 +174,7 @@ private:
     bool Fill(const audit::TRow& row, bool fresh) {
         if (fresh && table_->InitRecord(record_, true) != 0)
             return false;
-        const TTdbColumnDef& code =
-            *table_->ColumnDefs().GetColumnDef(table_->FindColumn(u"Code", false) - 1);
-        const TTdbColumnDef& name =
-            *table_->ColumnDefs().GetColumnDef(table_->FindColumn(u"Name", false) - 1);
-        TTdbDataValue value;
-        code.DataType->SetReference(value, record_.data() + code.Position);
-        code.DataType->SetInteger(value, row.Code);
-        name.DataType->SetReference(value, record_.data() + name.Position);
-        name.DataType->SetWideString(value, row.Name);
+        audit::SetRow(*table_, record_, row);
         return true;
     }
 

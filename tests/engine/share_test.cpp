@@ -62,13 +62,13 @@ public:
     std::int32_t Append(std::uint32_t n) {
         std::vector<std::byte> record(static_cast<std::size_t>(table_->GetRecordSize()));
         EXPECT_EQ(table_->InitRecord(record, true), 0) << LastError();
-        SetRow(record, audit::RowFor(n));
+        audit::SetRow(*table_, record, audit::RowFor(n));
         return table_->AppendRecordDirect(record);
     }
     std::int16_t Replace(std::int32_t recNo, std::uint32_t n) {
         std::vector<std::byte> record(static_cast<std::size_t>(table_->GetRecordSize()));
         EXPECT_EQ(table_->ReadRecord(recNo, record), 0) << LastError();
-        SetRow(record, audit::RowFor(n));
+        audit::SetRow(*table_, record, audit::RowFor(n));
         return table_->ReplaceRecordDirect(recNo, record);
     }
     std::int32_t Count() {
@@ -96,18 +96,6 @@ public:
     }
 
 private:
-    void SetRow(std::vector<std::byte>& record, const audit::TRow& row) {
-        const TTdbColumnDef& code =
-            *table_->ColumnDefs().GetColumnDef(table_->FindColumn(u"Code", false) - 1);
-        const TTdbColumnDef& name =
-            *table_->ColumnDefs().GetColumnDef(table_->FindColumn(u"Name", false) - 1);
-        TTdbDataValue value;
-        code.DataType->SetReference(value, record.data() + code.Position);
-        code.DataType->SetInteger(value, row.Code);
-        name.DataType->SetReference(value, record.data() + name.Position);
-        name.DataType->SetWideString(value, row.Name);
-    }
-
     TTdbLocalSession session_;
     TTdbBaseTable* table_ = nullptr;
 };

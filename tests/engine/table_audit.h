@@ -74,22 +74,27 @@ inline TRow ReadRow(TTdbRelation& table, std::span<const std::byte> record) {
     return row;
 }
 
-// Appends the rows straight into the data file with fresh record ids and adds their entries to
-// every index, the way writing a record does; the caller flushes. Empty, or what went wrong.
-inline std::string AppendRows(TTdbBaseTable& table, const std::vector<TRow>& rows) {
-    std::vector<std::byte> record(static_cast<std::size_t>(table.GetRecordSize()));
+// Writes the row's values into a record of an audit table.
+inline void SetRow(TTdbRelation& table, std::span<std::byte> record, const TRow& row) {
     const TTdbColumnDef& code =
         *table.ColumnDefs().GetColumnDef(table.FindColumn(u"Code", false) - 1);
     const TTdbColumnDef& name =
         *table.ColumnDefs().GetColumnDef(table.FindColumn(u"Name", false) - 1);
+    TTdbDataValue value;
+    code.DataType->SetReference(value, record.data() + code.Position);
+    code.DataType->SetInteger(value, row.Code);
+    name.DataType->SetReference(value, record.data() + name.Position);
+    name.DataType->SetWideString(value, row.Name);
+}
+
+// Appends the rows straight into the data file with fresh record ids and adds their entries to
+// every index, the way writing a record does; the caller flushes. Empty, or what went wrong.
+inline std::string AppendRows(TTdbBaseTable& table, const std::vector<TRow>& rows) {
+    std::vector<std::byte> record(static_cast<std::size_t>(table.GetRecordSize()));
     for (const TRow& row : rows) {
         if (table.InitRecord(record, table.HasRecordId()) != 0)
             return "no record id";
-        TTdbDataValue value;
-        code.DataType->SetReference(value, record.data() + code.Position);
-        code.DataType->SetInteger(value, row.Code);
-        name.DataType->SetReference(value, record.data() + name.Position);
-        name.DataType->SetWideString(value, row.Name);
+        SetRow(table, record, row);
         if (std::string failure = testing::InsertIndexed(table, record); !failure.empty())
             return failure;
     }
