@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -140,20 +141,24 @@ private:
     pid_t pid_ = -1;
 };
 
-void ReportPerRead(benchmark::State& state) {
-    state.SetItemsProcessed(state.iterations() * kRecords);
-    // Seconds per million reads: microseconds per read.
+// Runs the reads and reports them as items and as microseconds per read.
+void MeasureReads(benchmark::State& state, TReader& reader) {
+    std::chrono::steady_clock::duration spent{};
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        reader.ReadAll();
+        spent += std::chrono::steady_clock::now() - start;
+    }
+    const double reads = static_cast<double>(state.iterations()) * kRecords;
+    state.SetItemsProcessed(static_cast<std::int64_t>(reads));
     state.counters["us_per_read"] =
-        benchmark::Counter(kRecords * 1e-6, benchmark::Counter::kIsIterationInvariantRate |
-                                                benchmark::Counter::kInvert);
+        std::chrono::duration<double, std::micro>(spent).count() / reads;
 }
 
 void BM_ReadsExclusive(benchmark::State& state) {
     EnsureTable();
     TReader reader(true);
-    for (auto _ : state)
-        reader.ReadAll();
-    ReportPerRead(state);
+    MeasureReads(state, reader);
 }
 BENCHMARK(BM_ReadsExclusive)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -161,9 +166,7 @@ void BM_ReadsSharedWithAnotherProcessAttached(benchmark::State& state) {
     EnsureTable();
     TOtherProcess other(false);
     TReader reader(false);
-    for (auto _ : state)
-        reader.ReadAll();
-    ReportPerRead(state);
+    MeasureReads(state, reader);
 }
 BENCHMARK(BM_ReadsSharedWithAnotherProcessAttached)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -171,9 +174,7 @@ void BM_ReadsSharedWhileAnotherProcessReads(benchmark::State& state) {
     EnsureTable();
     TOtherProcess other(true);
     TReader reader(false);
-    for (auto _ : state)
-        reader.ReadAll();
-    ReportPerRead(state);
+    MeasureReads(state, reader);
 }
 BENCHMARK(BM_ReadsSharedWhileAnotherProcessReads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
