@@ -219,8 +219,13 @@ void TTdbLockFile::Enter() {
     LockMutex();
     try {
         ReadHeader();
-        if (LoggedIn())
-            ReadEntry(FSessionDataPos, FSessionLockData);
+        if (LoggedIn()) {
+            // Others change only the record number of the own entry (a record that moved);
+            // the rest stays as this session wrote it.
+            std::array<std::byte, TTdbSessionLockData::kSize> image{};
+            if (ReadEntryImage(FSessionDataPos, image))
+                FSessionLockData.EditRecNo = LoadLE<std::int32_t>(image.data() + kEditRecNoOffset);
+        }
     } catch (...) {
         Leave();
         throw;
@@ -250,7 +255,8 @@ private:
 
 void TTdbLockFile::ReadHeader() {
     std::array<std::byte, TTdbTableLockData::kSize> image{};
-    if (FFileSystem.FileRead(FNetFile, 0, image) != static_cast<std::int32_t>(image.size()))
+    if (FFileSystem.GetFileSize(FNetFile) < kHeaderSize ||
+        FFileSystem.FileRead(FNetFile, 0, image) != static_cast<std::int32_t>(image.size()))
         RaiseEngineError(kTdbErrLogin);
     FTableLockData.Load(image);
 }
@@ -265,6 +271,9 @@ void TTdbLockFile::WriteHeader() {
 bool TTdbLockFile::ReadEntryImage(std::int32_t index,
                                   std::array<std::byte, TTdbSessionLockData::kSize>& image) {
     image.fill(std::byte{0});
+    // Nothing is read past the end of the file while locks are held.
+    if (FFileSystem.GetFileSize(FNetFile) < EntryPos(index) + static_cast<std::int64_t>(kEntryBody))
+        return false;
     // The vital-sign byte is never read: it may be locked, and only the lock says anything.
     const std::span<std::byte> body(image.data(), kEntryBody);
     return FFileSystem.FileRead(FNetFile, EntryPos(index), body) ==
@@ -275,8 +284,11 @@ void TTdbLockFile::ReadEntry(std::int32_t index, TTdbSessionLockData& entry) {
     std::array<std::byte, TTdbSessionLockData::kSize> image{};
     // An entry the file no longer holds keeps what is known of it; the session check cuts
     // such files back to their whole entries.
-    if (ReadEntryImage(index, image))
+    if (ReadEntryImage(index, image)) {
+        const std::uint8_t vitalSign = entry.VitalSign;  // not read: only its lock counts
         entry.Load(image);
+        entry.VitalSign = vitalSign;
+    }
 }
 
 void TTdbLockFile::WriteEntry(std::int32_t index, const TTdbSessionLockData& entry,

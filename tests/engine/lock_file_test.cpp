@@ -341,6 +341,8 @@ TEST_F(LockFileTest, RecordLocks) {
     // The record B edits moved to slot 8: A's lock of 8 is refused, 6 is free.
     a->SwitchRecordLock(6, 8);
     EXPECT_EQ(Usage(*a).Entries[1].RecNo, 8);
+    b->CheckUpdate();  // B learns it when it next enters the file
+    EXPECT_EQ(b->GetLockedRecord(), 8);
     EXPECT_FALSE(a->LockRecord(8));
     EXPECT_TRUE(a->LockRecord(6));  // the one record lock of A moves from 5 to 6
     EXPECT_TRUE(b->LockRecord(5));
