@@ -269,7 +269,9 @@ void TTdbBaseTable::ReleaseEarly() noexcept {
     } catch (const std::exception& e) {
         FServices.SetLastError(e);
     }
-    platform::Sleep(kEarlyReleasePauseMs);
+    // The pause is for the sessions that wait; without any it would only slow this one down.
+    if (FLockFile->LockWaiters() > 0)
+        platform::Sleep(kEarlyReleasePauseMs);
 }
 
 void TTdbBaseTable::ReleaseKeptLocks() {

@@ -680,6 +680,10 @@ bool TTdbLockFile::LockTable(TTdbTableLockType fromLock, TTdbTableLockType toLoc
             SleepRandom();
             Enter();
             locked = TryLockTable(fromLock, toLock);
+            // A holder that died keeps its lock counted until a session check clears it:
+            // looking now and then spares the waiter the whole time-out.
+            if (!locked && (attempt + 1) % kDeadCheckAttempts == 0 && CheckSessions())
+                locked = TryLockTable(fromLock, toLock);
         }
         if (!locked && CheckSessions())
             locked = TryLockTable(fromLock, toLock);

@@ -86,6 +86,8 @@ public:
     // 20 seconds' worth of attempts for a table lock, and for entering the lock-file mutex:
     // nothing waits forever.
     static constexpr std::int32_t kDefaultWaitAttempts = 20000 / kBaseSleepMs;
+    // A waiting session checks for dead sessions every so many attempts (about half a second).
+    static constexpr std::int32_t kDeadCheckAttempts = 100;
 
     explicit TTdbLockFile(TdwFileSystem& fileSystem);
     // Logs out when still logged in; never raises.
@@ -148,6 +150,7 @@ public:
     std::int32_t TableIndexCount() const noexcept { return FTableLockData.IndexCount; }
     TTdbTableLockType TableLock() const noexcept { return FTableLock; }
     std::int32_t SessionCount() const noexcept { return FTableLockData.SessionCount; }
+    std::int32_t LockWaiters() const noexcept { return FTableLockData.LockWaiters; }
     const std::u16string& FileName() const noexcept { return FFileName; }
 
     // Called when a session check found dead sessions, with the lock-file mutex held, so that
