@@ -3,12 +3,7 @@
 // processes that die while they hold locks.
 #include "engine/lock_file.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -24,9 +19,9 @@
 #include "base/engine_error.h"
 #include "base/engine_errors.h"
 #include "platform/text.h"
+#include "probe_process.h"
 #include "storage/os_file_system.h"
 
-extern char** environ;
 
 namespace tdb {
 namespace {
@@ -520,98 +515,36 @@ TEST_F(LockFileTest, LockFileThatCannotBeCreatedIsNoWriteAccess) {
 // ---- A session in another process ----
 
 // The lock-file probe as a child whose commands are sent one line at a time.
-class LockProbe {
+class LockProbe : public testing::TProbeProcess {
 public:
-    LockProbe(const std::string& base, std::uint64_t id) {
-        int toChild[2];
-        int fromChild[2];
-        if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
-        std::vector<std::string> args{ZENKALO_LOCK_FILE_PROBE, base, std::to_string(id), "probe"};
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        if (::posix_spawn(&pid_, ZENKALO_LOCK_FILE_PROBE, &actions, nullptr, argv.data(),
-                          environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(toChild[0]);
-        ::close(fromChild[1]);
-        toChild_ = ::fdopen(toChild[1], "w");
-        fromChild_ = ::fdopen(fromChild[0], "r");
-    }
-    ~LockProbe() {
-        if (toChild_ != nullptr)
-            std::fclose(toChild_);  // end of input: the probe logs out and ends
-        Wait();
-        if (fromChild_ != nullptr)
-            std::fclose(fromChild_);
-    }
-    LockProbe(const LockProbe&) = delete;
-    LockProbe& operator=(const LockProbe&) = delete;
-
-    bool Started() const { return pid_ > 0; }
-    std::string Send(const std::string& command) {
-        std::fputs((command + "\n").c_str(), toChild_);
-        std::fflush(toChild_);
-        char line[256] = {};
-        if (std::fgets(line, sizeof line, fromChild_) == nullptr)
-            return "<no answer>";
-        std::string answer(line);
-        while (!answer.empty() && answer.back() == '\n')
-            answer.pop_back();
-        return answer;
-    }
-    void Kill() {
-        if (pid_ > 0)
-            ::kill(pid_, SIGKILL);
-        Wait();
-    }
-
-private:
-    void Wait() {
-        if (pid_ <= 0)
-            return;
-        int status = 0;
-        while (::waitpid(pid_, &status, 0) == -1 && errno == EINTR) {
-        }
-        pid_ = -1;
-    }
-
-    pid_t pid_ = -1;
-    FILE* toChild_ = nullptr;
-    FILE* fromChild_ = nullptr;
+    LockProbe(const std::string& base, std::uint64_t id)
+        : TProbeProcess(ZENKALO_LOCK_FILE_PROBE, {base, std::to_string(id), "probe"}) {}
 };
 
 TEST_F(LockFileTest, ProbeSessionsShareLocksAcrossProcesses) {
     auto a = LoggedIn(1);
     LockProbe probe(ToUtf8(base_), 2);
     ASSERT_TRUE(probe.Started());
-    EXPECT_EQ(probe.Send("attempts 400"), "ok");
-    EXPECT_EQ(probe.Send("login"), "ok");
+    EXPECT_EQ(probe.Ask("attempts 400"), "ok");
+    EXPECT_EQ(probe.Ask("login"), "ok");
     EXPECT_EQ(a->SessionCount(), 1);  // as last read
     EXPECT_FALSE(a->LockExclusive());
     EXPECT_EQ(a->SessionCount(), 2);
     ASSERT_TRUE(a->LockTable(tltNone, tltRead, true));
-    EXPECT_EQ(probe.Send("lock none write"), "false");
-    EXPECT_EQ(probe.Send("record 3"), "true");
+    EXPECT_EQ(probe.Ask("lock none write"), "false");
+    EXPECT_EQ(probe.Ask("record 3"), "true");
     EXPECT_FALSE(a->LockRecord(3));
     a->AddRecordMove(20, 3);
     a->SwitchRecordLock(3, 20);
-    EXPECT_EQ(probe.Send("readmove"), "20 3");
-    EXPECT_EQ(probe.Send("readmove"), "none");
+    EXPECT_EQ(probe.Ask("readmove"), "20 3");
+    EXPECT_EQ(probe.Ask("readmove"), "none");
     a->UnlockTable(tltRead, tltNone);
-    EXPECT_EQ(probe.Send("lock none write"), "true");
-    EXPECT_EQ(probe.Send("unlock write none"), "ok");
+    EXPECT_EQ(probe.Ask("lock none write"), "true");
+    EXPECT_EQ(probe.Ask("unlock write none"), "ok");
     EXPECT_TRUE(a->CheckUpdate());
     EXPECT_TRUE(a->LockRecord(3));
     EXPECT_FALSE(a->LockRecord(20));
-    EXPECT_EQ(probe.Send("logout"), "ok");
+    EXPECT_EQ(probe.Ask("logout"), "ok");
     EXPECT_TRUE(a->LockRecord(20));
 }
 
@@ -633,10 +566,10 @@ TEST_F(LockFileTest, AKilledSessionIsClearedByTheNextSessionCheck) {
         a->LogIn(base, kLevel, false);
         LockProbe probe(ToUtf8(base), 2);
         ASSERT_TRUE(probe.Started());
-        ASSERT_EQ(probe.Send("login"), "ok");
+        ASSERT_EQ(probe.Ask("login"), "ok");
         const bool writer = trigger == Trigger::LockWait;
-        ASSERT_EQ(probe.Send(writer ? "lock none write" : "lock none read"), "true");
-        ASSERT_EQ(probe.Send("record 5"), "true");
+        ASSERT_EQ(probe.Ask(writer ? "lock none write" : "lock none read"), "true");
+        ASSERT_EQ(probe.Ask("record 5"), "true");
         EXPECT_FALSE(a->LockRecord(5));
         probe.Kill();
 
