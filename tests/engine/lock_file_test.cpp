@@ -22,7 +22,6 @@
 #include "probe_process.h"
 #include "storage/os_file_system.h"
 
-
 namespace tdb {
 namespace {
 
