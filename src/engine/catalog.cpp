@@ -117,6 +117,8 @@ void TTdbCatalog::Close() {
             }
         }
     }
+    // The tables rolled back what a transaction still running had changed.
+    FServices.FIsolationLevel = tilNone;
     if (FClientRegistered) {
         FServices.PageManager().UnregisterClient(FServices.FSessionHdl, FCacheSize);
         FClientRegistered = false;

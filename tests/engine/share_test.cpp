@@ -290,6 +290,14 @@ TEST_F(ShareTest, ATransactionRollsBackAndCommits) {
     expected.pop_back();
     EXPECT_EQ(b->Codes(), expected);
     EXPECT_EQ(b->Audit(), "");
+
+    // A session that closes in the middle of a transaction takes its changes back.
+    ASSERT_EQ(a->Catalog().BeginTransaction(), 0);
+    ASSERT_GT(a->Append(300), 0);
+    a.reset();
+    EXPECT_FALSE(std::filesystem::exists(File("Shared.tdbr")));
+    EXPECT_EQ(b->Codes(), expected);
+    EXPECT_EQ(b->Audit(), "");
 }
 
 TEST_F(ShareTest, ALockSetIsTakenWholeOrNotAtAll) {
