@@ -321,6 +321,24 @@ bool GiveKey(std::int16_t, const char16_t* tableName, char16_t* key, std::int16_
     return true;
 }
 
+TEST_F(DatabaseTest, TransactionsBeginOnceAndEndWithCommitOrRollback) {
+    CreateAndOpenDatabase(session_);
+    EXPECT_EQ(TdbSessGetTransactionState(session_), 0);
+    EXPECT_EQ(TdbSessEndTransaction(session_), kTdbOk);  // nothing to end
+    ASSERT_EQ(TdbSessBeginTransaction(session_), kTdbOk);
+    EXPECT_GT(TdbSessGetTransactionState(session_), 0);
+    EXPECT_EQ(TdbSessBeginTransaction(session_), kTdbTransactionFailed);
+    EXPECT_EQ(LastError(session_),
+              std::make_pair(std::int16_t{-kTdbErrTransactionRunning},
+                             std::string("There is already a transaction running")));
+    EXPECT_EQ(TdbSessCancelTransaction(session_), kTdbOk);
+    EXPECT_EQ(TdbSessGetTransactionState(session_), 0);
+    ASSERT_EQ(TdbSessBeginTransaction(session_), kTdbOk);
+    EXPECT_EQ(TdbSessEndTransaction(session_), kTdbOk);
+    EXPECT_EQ(TdbSessGetTransactionState(session_), 0);
+    EXPECT_EQ(TdbSessBeginTransaction(9999), kTdbInvalidSessionHandle);
+}
+
 TEST_F(DatabaseTest, AWrongKeyIsReportedAndThePasswordCallbackMayGiveTheRightOne) {
     CreateAndOpenDatabase(session_);
     ASSERT_EQ(CreateIrsz(session_, u"Titok", temProtection, u"Jelszó"), kTdbOk)
