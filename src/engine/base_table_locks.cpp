@@ -309,11 +309,10 @@ void TTdbBaseTable::ReleaseUnneededLocks() {
     // Whoever takes the table next reads the files, so what this session wrote goes there
     // first. A failed flush is reported on the next write lock; holding the lock forever
     // would help nobody.
-    if (held == tltWrite)
-        Flush(true);
+    const bool flushed = held != tltWrite || Flush(true) == 0;
     FLockFile->UnlockTable(held, needed);
     FUnlockAction.store(needed);
-    if (held >= tltUpgrade && FDataFile) {
+    if (held >= tltUpgrade && flushed && FDataFile) {
         // The cache shared by this process's sessions holds the files as this session left them.
         const std::int64_t changeCount = FLockFile->TableChangeCount();
         FDataFile->Storage()->MarkCurrent(changeCount);

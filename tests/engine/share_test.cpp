@@ -327,6 +327,23 @@ TEST_F(ShareTest, ALockSetIsTakenWholeOrNotAtAll) {
     otherTableA.EndRead();
 }
 
+TEST_F(ShareTest, RepeatableReadsKeepTheTableFromWritersUntilTheTransactionEnds) {
+    auto a = NewUser(true);
+    auto b = NewUser();
+    ASSERT_GT(b->Append(1), 0);
+    std::this_thread::sleep_for(kReleaseTime);
+    ASSERT_EQ(a->Catalog().BeginTransaction(), 0);
+    a->Table().Services().FIsolationLevel = tilRepeatableRead;
+    EXPECT_EQ(a->Count(), 1);
+    EXPECT_EQ(a->Table().CountReadLocks(), 0);  // kept, not held by the caller
+    std::this_thread::sleep_for(kReleaseTime);
+    EXPECT_EQ(b->Table().BeginWrite(false), -kTdbErrTableLocked);
+    ASSERT_EQ(a->Catalog().EndTransaction(true), 0) << a->LastError();
+    std::this_thread::sleep_for(kReleaseTime);
+    ASSERT_EQ(b->Table().BeginWrite(false), 0) << b->LastError();
+    b->Table().EndWrite();
+}
+
 // Sessions in threads of their own, with the unlock threads of their catalogs giving locks back
 // behind them: under ThreadSanitizer too.
 using ShareThreads = ShareTest;
