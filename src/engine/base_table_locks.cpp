@@ -41,7 +41,7 @@ void TTdbBaseTable::SetLockWaitAttempts(std::int32_t attempts) {
 }
 
 bool TTdbBaseTable::TableChanged() const {
-    return FLockFile->SessionChangeCount() < FLockFile->TableChangeCount() ||
+    return FLockFile->SessionChangeCount() != FLockFile->TableChangeCount() ||
            static_cast<std::size_t>(FLockFile->TableIndexCount()) > FLoadedIndexNames;
 }
 
@@ -434,6 +434,11 @@ void TTdbBaseTable::UpdateTable(std::int64_t tableChangeCount, std::int32_t /*re
             // An index that does not open is marked lost by the open and its use says so.
             for (const TTdbIndexNo no : InitStoredIndexes())
                 CheckIndexOpen(no, true);
+            // Nobody adds an index while this session reads, so a count above the list can
+            // only come from a damaged lock file: left, it would send every session of the
+            // table through this re-reading on each lock.
+            if (FLockFile && static_cast<std::size_t>(indexCount) > FLoadedIndexNames)
+                FLockFile->WriteIndexCount(static_cast<std::int16_t>(FLoadedIndexNames));
         }
         for (auto& index : FIndexFiles)
             if (index && index->IsOpen())

@@ -97,6 +97,12 @@ std::u16string DirectoryOf(std::u16string_view fileName) {
                                               : std::u16string(fileName.substr(0, slash));
 }
 
+// A count taken from a damaged file may stand at the top of its range: it wraps instead of
+// overflowing, and a change is told by a count that differs, so the wrap still shows as one.
+std::int64_t NextChangeCount(std::int64_t count) {
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(count) + 1);
+}
+
 bool IsMissing(std::int32_t error) {
     return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
 }
@@ -351,7 +357,7 @@ bool TTdbLockFile::CheckSessions() {
         if (!IsEntryAlive(i)) {
             // What a dead writer left in the table must be re-read by everybody.
             if (tableLock == tltUpgrade || tableLock == tltWrite)
-                ++counted.ChangeCount;
+                counted.ChangeCount = NextChangeCount(counted.ChangeCount);
             std::array<std::byte, TTdbSessionLockData::kSize> zeros{};
             if (FFileSystem.FileWrite(FNetFile, EntryPos(i),
                                       std::span<const std::byte>(zeros.data(), kEntryBody)) !=
@@ -578,7 +584,8 @@ void TTdbLockFile::LogOut() noexcept {
             const std::int64_t pos = VitalSignPos(FSessionDataPos);
             FFileSystem.UnlockFile(FNetFile, pos, pos + 1, true);
             if (FSessionLockData.TableLock == tltUpgrade || FSessionLockData.TableLock == tltWrite)
-                ++FTableLockData.ChangeCount;  // as if released first
+                // as if released first
+                FTableLockData.ChangeCount = NextChangeCount(FTableLockData.ChangeCount);
             TTdbSessionLockData cleared;
             WriteEntry(FSessionDataPos, cleared, false);
             Decrement(FTableLockData.SessionCount);
@@ -607,8 +614,8 @@ void TTdbLockFile::LogOut() noexcept {
 void TTdbLockFile::CountChange() {
     // The own release is not a foreign change; a foreign change not yet seen stays visible.
     if (FChangeCount == FTableLockData.ChangeCount)
-        FChangeCount = FTableLockData.ChangeCount + 1;
-    ++FTableLockData.ChangeCount;
+        FChangeCount = NextChangeCount(FTableLockData.ChangeCount);
+    FTableLockData.ChangeCount = NextChangeCount(FTableLockData.ChangeCount);
 }
 
 bool TTdbLockFile::TryLockTable(TTdbTableLockType fromLock, TTdbTableLockType toLock) {
@@ -766,7 +773,8 @@ void TTdbLockFile::UnlockExclusive() {
 
 bool TTdbLockFile::CheckUpdate() {
     TEnteredScope entered(*this);
-    return FChangeCount < FTableLockData.ChangeCount;
+    // Nobody ever sees more changes than the file counts: any other count is news.
+    return FChangeCount != FTableLockData.ChangeCount;
 }
 
 // ---- Record locks ----

@@ -564,6 +564,59 @@ TEST_F(SharingFilesTest, RandomLockFilesEndInAnErrorOrARepair) {
     }
 }
 
+TEST_F(SharingFilesTest, AbsurdCountsAreRecountedFromTheEntries) {
+    MakeTable(3);
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+    const std::string dead = LockEntryBytes(4242, "gone", 3, 3, 2);
+    const std::string strange = LockEntryBytes(4343, "odd", 200, 9, -5);
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"no entries counted many", LockHeaderBytes(0, 0, 0, 0, 0, 0, 65535, 65535)},
+        {"locks of nobody", LockHeaderBytes(5, 65535, 65535, 65535, 65535, 65535, 0, 0)},
+        {"a dead writer", LockHeaderBytes(5, 0, 0, 1, 1, 1, 1, 1) + dead},
+        {"a dead entry with unknown levels", LockHeaderBytes(5, 0, 0, 0, 0, 0, 1, 1) + strange},
+        {"entries beyond the count", LockHeaderBytes(5, 0, 0, 0, 0, 0, 0, 0) + dead + strange},
+        {"the highest change count", LockHeaderBytes(kMax, 0, 0, 0, 0, 0, 0, 0)},
+        {"a dead writer at the highest count", LockHeaderBytes(kMax, 0, 0, 1, 0, 0, 1, 1) + dead},
+        {"the lowest change count", LockHeaderBytes(kMin, 0, 0, 0, 0, 0, 0, 0)},
+        {"more indexes than the table has", LockHeaderBytes(5, 0, 0, 0, 0, 0, 0, 0, 65535)},
+    };
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        WriteBytes(LockPath(), bytes);
+        EXPECT_EQ(OpenAndUse({}, 3), "");
+    }
+}
+
+TEST_F(SharingFilesTest, ChangesAreSeenAcrossTheTopOfTheChangeCount) {
+    MakeTable(3);
+    WriteBytes(LockPath(),
+               LockHeaderBytes(std::numeric_limits<std::int64_t>::max() - 1, 0, 0, 0, 0, 0, 0, 0));
+    auto a = NewSharer();
+    auto b = NewSharer();
+    ASSERT_TRUE(a->Open() && b->Open());
+    std::this_thread::sleep_for(kReleaseTime);
+    for (std::uint32_t n = 0; n < 3; ++n) {
+        SCOPED_TRACE(n);
+        ASSERT_EQ(b->Append(100 + n), static_cast<std::int32_t>(4 + n)) << b->LastError();
+        std::this_thread::sleep_for(kReleaseTime);
+        EXPECT_EQ(a->Table().CheckUpdate(), 1);
+        EXPECT_EQ(a->Table().CheckUpdate(), 0);
+        EXPECT_EQ(a->Count(), static_cast<std::int32_t>(4 + n));
+    }
+    EXPECT_EQ(a->Audit(), "");
+}
+
+TEST_F(SharingFilesTest, AnOverstatedIndexCountIsNotAChangeForever) {
+    MakeTable(3);
+    WriteBytes(LockPath(), LockHeaderBytes(5, 0, 0, 0, 0, 0, 0, 0, 65535));
+    auto a = NewSharer();
+    ASSERT_TRUE(a->Open());
+    a->Table().CheckUpdate();
+    EXPECT_EQ(a->Table().CheckUpdate(), 0);
+    EXPECT_EQ(a->Audit(), "");
+}
+
 TEST_F(SharingFilesTest, LiveEntriesThatContradictEachOtherAreANetworkError) {
     MakeTable(3);
     const std::vector<std::pair<const char*, std::vector<std::uint8_t>>> cases = {
