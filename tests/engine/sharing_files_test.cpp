@@ -642,5 +642,133 @@ TEST_F(SharingFilesTest, LiveEntriesThatContradictEachOtherAreANetworkError) {
     }
 }
 
+// ---- Damaged move files ----
+
+void AppendBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string PairBytes(std::int32_t to, std::int32_t from) {
+    std::string b(8, '\0');
+    for (std::size_t i = 0; i < 4; ++i) {
+        b[i] = static_cast<char>(static_cast<std::uint32_t>(to) >> (8 * i));
+        b[4 + i] = static_cast<char>(static_cast<std::uint32_t>(from) >> (8 * i));
+    }
+    return b;
+}
+
+TEST_F(SharingFilesTest, InvalidMovePairsAreAnErrorOnceAndLoseNothing) {
+    constexpr std::int32_t kHuge = std::numeric_limits<std::int32_t>::max();
+    constexpr std::int32_t kLow = std::numeric_limits<std::int32_t>::min();
+    // Record numbers start at 1; pairs that only look unusual (a record beyond today's count,
+    // one that moved up) are passed on, for a number alone cannot prove them wrong.
+    const std::vector<std::pair<std::pair<std::int32_t, std::int32_t>, bool>> pairs = {
+        {{0, 5}, false},       {{5, 0}, false},    {{-3, 5}, false}, {{5, -3}, false},
+        {{kLow, kLow}, false}, {{kHuge, 5}, true}, {{7, 7}, true},   {{9, 4}, true}};
+    MakeTable(6);
+    auto a = NewSharer();
+    auto b = NewSharer();
+    ASSERT_TRUE(a->Open() && b->Open());
+    TMoveListener listener;
+    a->Table().AddAccessor(&listener);
+    std::vector<std::pair<std::int32_t, std::int32_t>> delivered;
+    std::int32_t records = 6;
+    for (const auto& [pair, valid] : pairs) {
+        const auto [to, from] = pair;
+        SCOPED_TRACE(std::to_string(to) + " from " + std::to_string(from));
+        AppendBytes(MovePath(), PairBytes(to, from));
+        ++records;
+        ASSERT_EQ(b->Append(static_cast<std::uint32_t>(records)), records) << b->LastError();
+        std::this_thread::sleep_for(kReleaseTime);
+        EXPECT_EQ(a->Table().CheckUpdate(), valid ? 1 : -kTdbErrUnknown);
+        if (valid)
+            delivered.push_back(pair);
+        EXPECT_EQ(listener.Moves, delivered);
+        EXPECT_EQ(a->Table().CheckUpdate(), 0);
+        EXPECT_EQ(a->Count(), records);
+        EXPECT_EQ(a->Audit(), "");
+    }
+    // A real move after them still arrives.
+    ASSERT_EQ(b->Table().DeleteRecordDirect(2), 0) << b->LastError();
+    std::this_thread::sleep_for(kReleaseTime);
+    EXPECT_EQ(a->Table().CheckUpdate(), 1);
+    delivered.emplace_back(2, records);
+    EXPECT_EQ(listener.Moves, delivered);
+    EXPECT_EQ(a->Audit(), "");
+    a->Table().RemoveAccessor(&listener);
+}
+
+TEST_F(SharingFilesTest, ATornLastMovePairIsOverwrittenByTheNextOne) {
+    MakeTable(12);
+    auto a = NewSharer();
+    auto b = NewSharer();
+    ASSERT_TRUE(a->Open() && b->Open());
+    TMoveListener listener;
+    a->Table().AddAccessor(&listener);
+    std::vector<std::pair<std::int32_t, std::int32_t>> expected;
+    std::int32_t records = 12;
+    for (std::size_t torn = 1; torn < 8; torn += 3) {
+        SCOPED_TRACE(torn);
+        AppendBytes(MovePath(), std::string(torn, '\x7F'));
+        ASSERT_EQ(b->Table().DeleteRecordDirect(1), 0) << b->LastError();
+        expected.emplace_back(1, records--);
+        std::this_thread::sleep_for(kReleaseTime);
+        EXPECT_EQ(a->Table().CheckUpdate(), 1);
+        EXPECT_EQ(listener.Moves, expected);
+        EXPECT_EQ(ReadMoveFile(MovePath()), expected);
+        EXPECT_EQ(ReadBytes(MovePath()).size() % 8, 0u);
+        EXPECT_EQ(a->Count(), records);
+        EXPECT_EQ(a->Audit(), "");
+    }
+    a->Table().RemoveAccessor(&listener);
+}
+
+// ---- Left and damaged redo logs ----
+
+TEST_F(SharingFilesTest, ALeftRedoLogOfAnyShapeIsDiscardedByTheNextOpen) {
+    MakeTable(5);
+    std::string valid;
+    {
+        auto a = NewSharer();
+        auto b = NewSharer();
+        ASSERT_EQ(a->Catalog().BeginTransaction(), 0);
+        ASSERT_GT(a->Append(50), 0);
+        ASSERT_EQ(a->Replace(1, 51), 0);
+        ASSERT_EQ(a->Table().DeleteRecordDirect(2), 0);
+        valid = ReadBytes(RedoPath());
+        ASSERT_EQ(a->Catalog().EndTransaction(false), 0) << a->LastError();
+    }
+    std::mt19937 random(77);
+    std::vector<std::pair<std::string, std::string>> logs = {
+        {"empty", ""},
+        {"short", "\xB0\xC0\xD0"},
+        {"header only", valid.substr(0, 8)},
+        {"torn", valid.substr(0, valid.size() - 3)},
+        {"cut inside the first entry", valid.substr(0, 12)},
+        {"whole", valid},
+    };
+    for (int i = 0; i < 6; ++i) {
+        std::string bytes(random() % 2000, '\0');
+        for (char& c : bytes)
+            c = static_cast<char>(random());
+        if (i % 2 == 1)
+            bytes = valid.substr(0, 8) + bytes;  // behind a valid header
+        logs.emplace_back("random " + std::to_string(i), bytes);
+    }
+    for (const auto& [name, bytes] : logs) {
+        SCOPED_TRACE(name);
+        WriteBytes(RedoPath(), bytes);
+        {
+            auto s = NewSharer();
+            ASSERT_TRUE(s->Open()) << s->LastError();
+            EXPECT_FALSE(std::filesystem::exists(RedoPath()));
+            EXPECT_EQ(s->Count(), 5);
+            EXPECT_EQ(s->Audit(), "");
+        }
+        EXPECT_EQ(OpenAndUse({}, 5), "");
+    }
+}
+
 }  // namespace
 }  // namespace tdb
