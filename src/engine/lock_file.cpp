@@ -103,6 +103,28 @@ std::int64_t NextChangeCount(std::int64_t count) {
     return static_cast<std::int64_t>(static_cast<std::uint64_t>(count) + 1);
 }
 
+// The file system says with exceptions of its own when it cannot tell a size or cut a file; for
+// the lock and the move file that is the same failure as a read that comes back short.
+std::int64_t FileSizeOf(TdwFileSystem& fileSystem, std::int32_t handle) {
+    try {
+        return fileSystem.GetFileSize(handle);
+    } catch (const ETdbEngine&) {
+        throw;
+    } catch (const std::exception&) {
+        RaiseEngineError(kTdbErrLogin);
+    }
+}
+
+void CutFile(TdwFileSystem& fileSystem, std::int32_t handle, std::int64_t size) {
+    try {
+        fileSystem.SetFileSize(handle, size);
+    } catch (const ETdbEngine&) {
+        throw;
+    } catch (const std::exception&) {
+        RaiseEngineError(kTdbErrLogin);
+    }
+}
+
 bool IsMissing(std::int32_t error) {
     return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
 }
@@ -261,7 +283,7 @@ private:
 
 void TTdbLockFile::ReadHeader() {
     std::array<std::byte, TTdbTableLockData::kSize> image{};
-    if (FFileSystem.GetFileSize(FNetFile) < kHeaderSize ||
+    if (FileSizeOf(FFileSystem, FNetFile) < kHeaderSize ||
         FFileSystem.FileRead(FNetFile, 0, image) != static_cast<std::int32_t>(image.size()))
         RaiseEngineError(kTdbErrLogin);
     FTableLockData.Load(image);
@@ -278,7 +300,7 @@ bool TTdbLockFile::ReadEntryImage(std::int32_t index,
                                   std::array<std::byte, TTdbSessionLockData::kSize>& image) {
     image.fill(std::byte{0});
     // Nothing is read past the end of the file while locks are held.
-    if (FFileSystem.GetFileSize(FNetFile) < EntryPos(index) + static_cast<std::int64_t>(kEntryBody))
+    if (FileSizeOf(FFileSystem, FNetFile) < EntryPos(index) + static_cast<std::int64_t>(kEntryBody))
         return false;
     // The vital-sign byte is never read: it may be locked, and only the lock says anything.
     const std::span<std::byte> body(image.data(), kEntryBody);
@@ -329,7 +351,7 @@ bool TTdbLockFile::IsEntryAlive(std::int32_t index) {
 }
 
 bool TTdbLockFile::CheckSessions() {
-    const std::int64_t fileSize = FFileSystem.GetFileSize(FNetFile);
+    const std::int64_t fileSize = FileSizeOf(FFileSystem, FNetFile);
     TTdbTableLockData counted = FTableLockData;
     counted.ReadLocks = 0;
     counted.UpgradeLocks = 0;
@@ -345,7 +367,7 @@ bool TTdbLockFile::CheckSessions() {
             const std::int64_t whole =
                 std::max<std::int64_t>(fileSize - kHeaderSize, 0) / kEntrySize;
             counted.ItemCount = static_cast<std::uint16_t>(whole);
-            FFileSystem.SetFileSize(FNetFile, EntryPos(counted.ItemCount));
+            CutFile(FFileSystem, FNetFile, EntryPos(counted.ItemCount));
             break;
         }
         if (!ReadEntryImage(i, image))
@@ -504,7 +526,7 @@ void TTdbLockFile::LogIn(std::u16string_view baseFileName, std::int16_t tableLev
     FNetFile = OpenOrCreateLockFile();
     try {
         LockMutex();
-        if (FFileSystem.GetFileSize(FNetFile) == 0) {
+        if (FileSizeOf(FFileSystem, FNetFile) == 0) {
             // Its creator died before writing the header; nobody can have used it.
             FTableLockData = TTdbTableLockData();
             WriteHeader();
@@ -564,7 +586,7 @@ void TTdbLockFile::LogIn(std::u16string_view baseFileName, std::int16_t tableLev
         FMovFile = OpenOrCreateMoveFile();
         // Pairs stand at multiples of 8; one still being written at this moment is read
         // once complete.
-        const std::int64_t end = FFileSystem.GetFileSize(FMovFile);
+        const std::int64_t end = FileSizeOf(FFileSystem, FMovFile);
         FMovePos = end - end % kMovePairSize;
     } catch (...) {
         LogOut();
@@ -782,7 +804,7 @@ bool TTdbLockFile::CheckUpdate() {
 bool TTdbLockFile::TryLockRecord(std::int32_t recNo) {
     if (FTableLockData.WriteLocks > 0 && FTableLock != tltWrite)
         return false;
-    const std::int64_t fileSize = FFileSystem.GetFileSize(FNetFile);
+    const std::int64_t fileSize = FileSizeOf(FFileSystem, FNetFile);
     std::array<std::byte, TTdbSessionLockData::kSize> image{};
     for (std::int32_t i = 0; i < FTableLockData.ItemCount && EntryPos(i + 1) <= fileSize; ++i) {
         if (i == FSessionDataPos || !ReadEntryImage(i, image))
@@ -823,7 +845,7 @@ void TTdbLockFile::SwitchRecordLock(std::int32_t fromRecNo, std::int32_t toRecNo
     if (fromRecNo <= 0 || fromRecNo == toRecNo)
         return;
     TEnteredScope entered(*this);
-    const std::int64_t fileSize = FFileSystem.GetFileSize(FNetFile);
+    const std::int64_t fileSize = FileSizeOf(FFileSystem, FNetFile);
     std::array<std::byte, TTdbSessionLockData::kSize> image{};
     for (std::int32_t i = 0; i < FTableLockData.ItemCount && EntryPos(i + 1) <= fileSize; ++i) {
         if (i == FSessionDataPos) {
@@ -851,7 +873,7 @@ void TTdbLockFile::AddRecordMove(std::int32_t fromRecNo, std::int32_t toRecNo) {
         RaiseEngineError(kTdbErrLogin);
     // Appends of all sessions go one after the other under the mutex, so pairs never mix.
     TEnteredScope entered(*this);
-    const std::int64_t end = FFileSystem.GetFileSize(FMovFile);
+    const std::int64_t end = FileSizeOf(FFileSystem, FMovFile);
     // A pair cut short by a writer that died is overwritten, so the pairs stay aligned.
     const std::int64_t pos = end - end % kMovePairSize;
     std::array<std::byte, kMovePairSize> pair{};
@@ -871,7 +893,7 @@ bool TTdbLockFile::ReadRecordMove(std::int32_t& fromRecNo, std::int32_t& toRecNo
     if (!TdwFileSystem::IsValidHandle(FMovFile))
         return false;
     for (;;) {
-        const std::int64_t end = FFileSystem.GetFileSize(FMovFile);
+        const std::int64_t end = FileSizeOf(FFileSystem, FMovFile);
         if (end - FMovePos < kMovePairSize)
             return false;
         const std::int64_t pos = FMovePos;
@@ -914,7 +936,7 @@ void TTdbLockFile::GetLockInfo(TTdbTableUsage& usage) {
     usage.WaitCount = h.LockWaiters;
     usage.WaitWriteCount = h.WriteWaiters;
     usage.UpdateCount = static_cast<std::uint32_t>(h.ChangeCount);
-    const std::int64_t fileSize = FFileSystem.GetFileSize(FNetFile);
+    const std::int64_t fileSize = FileSizeOf(FFileSystem, FNetFile);
     std::array<std::byte, TTdbSessionLockData::kSize> image{};
     for (std::int32_t i = 0; i < h.ItemCount && EntryPos(i + 1) <= fileSize; ++i) {
         if (!ReadEntryImage(i, image))

@@ -14,8 +14,10 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +27,7 @@
 #include "engine/base_table.h"
 #include "engine/catalog.h"
 #include "engine/session.h"
+#include "platform/exception.h"
 #include "platform/text.h"
 #include "storage/os_file_system.h"
 #include "storage/page_manager.h"
@@ -270,8 +273,8 @@ public:
 
     std::int32_t Append(std::uint32_t n) {
         std::vector<std::byte> record(static_cast<std::size_t>(table_->GetRecordSize()));
-        if (table_->InitRecord(record, true) != 0)
-            return -1;
+        if (const std::int16_t init = table_->InitRecord(record, true); init != 0)
+            return init < 0 ? init : -1;
         audit::SetRow(*table_, record, audit::RowFor(n));
         return table_->AppendRecordDirect(record);
     }
@@ -346,6 +349,10 @@ protected:
     std::filesystem::path MovePath() { return File("Shared.tdbv"); }
     std::filesystem::path RedoPath() { return File("Shared.tdbr"); }
 
+public:
+    std::filesystem::path LockFilePath() { return LockPath(); }
+
+protected:
     // A table of `records` records, closed again.
     void MakeTable(std::uint32_t records) {
         auto maker = NewSharer(true);
@@ -767,6 +774,183 @@ TEST_F(SharingFilesTest, ALeftRedoLogOfAnyShapeIsDiscardedByTheNextOpen) {
             EXPECT_EQ(s->Audit(), "");
         }
         EXPECT_EQ(OpenAndUse({}, 5), "");
+    }
+}
+
+// ---- Failing file-system calls ----
+
+// The operating system's file system, with the n-th read, write, size or lock call on a lock or
+// move file failing (and, when sticky, every one after it).
+class TSharingFaults : public TdwOSFileSystem {
+public:
+    enum TKind { fkRead, fkWrite, fkSize, fkLock, fkKinds };
+
+    TSharingFaults(std::u16string_view base, TKind kind, int failAt, bool sticky)
+        : TdwOSFileSystem(base), kind_(kind), failAt_(failAt), sticky_(sticky) {}
+
+    int Calls() {
+        std::lock_guard guard(mutex_);
+        return calls_;
+    }
+    int Failures() {
+        std::lock_guard guard(mutex_);
+        return failures_;
+    }
+
+    int32_t CreateFile(std::u16string_view path) override {
+        return Track(path, TdwOSFileSystem::CreateFile(path));
+    }
+    int32_t OpenFile(std::u16string_view path, int32_t mode) override {
+        return Track(path, TdwOSFileSystem::OpenFile(path, mode));
+    }
+    void CloseFile(int32_t handle) override {
+        {
+            std::lock_guard guard(mutex_);
+            sharing_.erase(handle);
+        }
+        TdwOSFileSystem::CloseFile(handle);
+    }
+    int32_t FileRead(int32_t handle, int64_t pos, std::span<std::byte> data) override {
+        if (Fails(handle, fkRead))
+            return -1;
+        return TdwOSFileSystem::FileRead(handle, pos, data);
+    }
+    int32_t FileWrite(int32_t handle, int64_t pos, std::span<const std::byte> data) override {
+        if (Fails(handle, fkWrite))
+            return -1;
+        return TdwOSFileSystem::FileWrite(handle, pos, data);
+    }
+    int64_t GetFileSize(int32_t handle) override {
+        if (Fails(handle, fkSize))
+            throw Exception(u"The size cannot be read");
+        return TdwOSFileSystem::GetFileSize(handle);
+    }
+    int32_t LockFile(int32_t handle, int64_t start, int64_t end, bool writeLock) override {
+        if (Fails(handle, fkLock))
+            return -1;
+        return TdwOSFileSystem::LockFile(handle, start, end, writeLock);
+    }
+
+private:
+    int32_t Track(std::u16string_view path, int32_t handle) {
+        const bool sharing = path.ends_with(u".tdbl") || path.ends_with(u".tdbv");
+        if (handle >= 0 && sharing) {
+            std::lock_guard guard(mutex_);
+            sharing_.insert(handle);
+        }
+        return handle;
+    }
+    bool Fails(int32_t handle, TKind kind) {
+        std::lock_guard guard(mutex_);
+        if (kind != kind_ || sharing_.count(handle) == 0)
+            return false;
+        const int call = calls_++;
+        if (call == failAt_ || (sticky_ && failAt_ >= 0 && call > failAt_)) {
+            ++failures_;
+            TdwOSFileSystem::SetLastError(5);
+            return true;
+        }
+        return false;
+    }
+
+    std::mutex mutex_;
+    std::set<int32_t> sharing_;
+    TKind kind_;
+    int failAt_;
+    bool sticky_;
+    int calls_ = 0;
+    int failures_ = 0;
+};
+
+// Opening, locking, editing, deleting, catching up and closing through a failing file system:
+// every step either works or reports an engine error, and afterwards clean sessions find the
+// table whole. Answers the number of calls of the kind that the run made.
+int FaultRun(SharingFilesTest& test, TTdbPageManager& pm, const std::u16string& directory,
+             TSharingFaults::TKind kind, int failAt, bool sticky, std::string& failure) {
+    std::int32_t records = 0;
+    int calls = 0;
+    std::vector<std::int16_t> codes;  // of the engine errors the steps ended in
+    const auto step = [&codes](std::int32_t result) {
+        if (result < 0)
+            codes.push_back(static_cast<std::int16_t>(-result));
+    };
+    {
+        auto b = std::make_unique<TSharer>(pm, directory, false);
+        if (!b->Open()) {
+            failure += "clean session does not open: " + b->LastError();
+            return 0;
+        }
+        {
+            auto faults = std::make_unique<TSharingFaults>(directory, kind, failAt, sticky);
+            TSharingFaults* counter = faults.get();
+            auto a = std::make_unique<TSharer>(pm, directory, false, u"", std::move(faults));
+            if (a->Open()) {
+                step(a->Append(9000));
+                step(a->Table().CheckEdit(1, nullptr));
+                a->Table().EndEdit(1);
+                step(a->Table().DeleteRecordDirect(1));
+                step(a->Table().BeginRead(true));
+                if (a->Table().CountReadLocks() > 0)
+                    a->Table().EndRead();
+                step(a->Table().CheckUpdate());
+                std::this_thread::sleep_for(20ms);  // the unlock thread gives the locks back
+            } else {
+                codes.push_back(a->LastCode());
+            }
+            calls = counter->Calls();
+            if (failAt >= 0 && failAt < calls && counter->Failures() == 0)
+                failure += "the call never failed; ";
+            for (const std::int16_t code : codes)
+                if (code != kTdbErrLogin && code != kTdbErrTableLocked &&
+                    code != kTdbErrRecordBeingEdited)
+                    failure += "error " + std::to_string(code) + ": " + a->LastError() + "; ";
+        }
+        // The faulty session is gone; a writer left behind in the file is found dead.
+        b->Table().SetLockWaitAttempts(400);
+        const std::int32_t appended = b->Append(9100);
+        if (appended <= 0)
+            failure += "clean append: " + b->LastError() + "; ";
+        if (std::string d = b->Audit(); !d.empty())
+            failure += "after the run: " + d + "; ";
+        records = b->Count();
+    }
+    {
+        auto c = std::make_unique<TSharer>(pm, directory, false);
+        if (!c->Open()) {
+            failure += "fresh session does not open: " + c->LastError() + "; ";
+            return calls;
+        }
+        if (c->Count() != records)
+            failure += "fresh session counts " + std::to_string(c->Count()) + " for " +
+                       std::to_string(records) + "; ";
+        if (std::string d = c->Audit(); !d.empty())
+            failure += "fresh session: " + d + "; ";
+    }
+    if (std::filesystem::exists(test.LockFilePath()))
+        failure += "lock file left behind; ";
+    return calls;
+}
+
+TEST_F(SharingFilesTest, FailingCallsOnTheSharingFilesEndInErrorsAndLeaveTheTableWhole) {
+    MakeTable(5);
+    const char* kindNames[] = {"read", "write", "size", "lock"};
+    for (int kind = 0; kind < TSharingFaults::fkKinds; ++kind) {
+        std::string failure;
+        const int calls = FaultRun(*this, pm_, dir_.Name(),
+                                   static_cast<TSharingFaults::TKind>(kind), -1, false, failure);
+        ASSERT_EQ(failure, "") << kindNames[kind] << " without faults";
+        ASSERT_GT(calls, 0) << kindNames[kind];
+        for (const bool sticky : {false, true}) {
+            // The unlock thread's timing varies the count a little: a few more runs cover it.
+            for (int n = 0; n < calls + 3; ++n) {
+                SCOPED_TRACE(std::string(kindNames[kind]) + " call " + std::to_string(n) +
+                             (sticky ? " and after" : ""));
+                failure.clear();
+                FaultRun(*this, pm_, dir_.Name(), static_cast<TSharingFaults::TKind>(kind), n,
+                         sticky, failure);
+                EXPECT_EQ(failure, "");
+            }
+        }
     }
 }
 
