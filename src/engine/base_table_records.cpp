@@ -185,7 +185,12 @@ void TTdbBaseTable::UndoOneAction() {
             std::vector<std::byte> displaced(image.size());
             CheckEngineResult(FDataFile->ReadRecord(recNo, displaced));
             ReplaceRecordRaw(recNo, image);
-            AppendRecordRaw(displaced);
+            const std::int32_t back = AppendRecordRaw(displaced);
+            // Everybody who followed it into the slot must follow it back out: other sessions
+            // read the delete's move from the move file.
+            if (FLockFile)
+                FLockFile->AddRecordMove(recNo, back);
+            NotifyRecordDeleted(back, recNo);
         }
         break;
     default:

@@ -731,6 +731,42 @@ TEST_F(SharingFilesTest, ATornLastMovePairIsOverwrittenByTheNextOne) {
     a->Table().RemoveAccessor(&listener);
 }
 
+TEST_F(SharingFilesTest, ARolledBackDeleteMovesTheDisplacedRecordBackForEverybody) {
+    MakeTable(10);
+    auto a = NewSharer();
+    auto b = NewSharer();
+    ASSERT_TRUE(a->Open() && b->Open());
+    std::vector<std::string> images;
+    for (std::int32_t recNo = 1; recNo <= 10; ++recNo)
+        images.push_back(b->Image(recNo));
+    std::this_thread::sleep_for(kReleaseTime);
+    TMoveListener listener;
+    b->Table().AddAccessor(&listener);
+
+    ASSERT_EQ(a->Catalog().BeginTransaction(), 0);
+    ASSERT_EQ(a->Table().DeleteRecordDirect(3), 0) << a->LastError();
+    ASSERT_EQ(a->Catalog().EndTransaction(false), 0) << a->LastError();
+    std::this_thread::sleep_for(kReleaseTime);
+    EXPECT_EQ(b->Table().CheckUpdate(), 1);
+
+    // Whoever follows the moves in order finds every record where it stands now.
+    std::map<std::int32_t, std::int32_t> place;  // record's first number -> number believed
+    for (std::int32_t recNo = 1; recNo <= 10; ++recNo)
+        place[recNo] = recNo;
+    for (const auto& [to, from] : listener.Moves)
+        for (auto& [record, at] : place)
+            if (at == from)
+                at = to;
+    for (std::int32_t recNo = 1; recNo <= 10; ++recNo) {
+        if (recNo == 3)
+            continue;  // it was deleted for a while: a follower may have let it go
+        EXPECT_EQ(b->Image(place[recNo]), images[static_cast<std::size_t>(recNo - 1)])
+            << "record " << recNo << " believed at " << place[recNo];
+    }
+    EXPECT_EQ(b->Audit(), "");
+    b->Table().RemoveAccessor(&listener);
+}
+
 // ---- Left and damaged redo logs ----
 
 TEST_F(SharingFilesTest, ALeftRedoLogOfAnyShapeIsDiscardedByTheNextOpen) {
