@@ -1,0 +1,322 @@
+// Processes sharing one table at random against a model of what it must hold: appends, replaces
+// and deletes, some inside transactions that commit or roll back, each step under an explicit
+// write lock so that the order of the steps is known. The kill runs end a random process at a
+// random moment and check what a fresh session then finds. ZENKALO_SHARE_ROUNDS asks for more
+// steps, ZENKALO_KILL_ROUNDS for more kill rounds, than the few of a normal run.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "../platform/test_support.h"
+#include "engine/base_table.h"
+#include "engine/catalog.h"
+#include "engine/session.h"
+#include "platform/text.h"
+#include "probe_process.h"
+#include "storage/page_manager.h"
+#include "table_audit.h"
+
+namespace tdb {
+namespace {
+
+using testing::TempDir;
+using testing::TProbeProcess;
+using TRows = std::vector<audit::TRow>;
+
+// Long enough for any lock wait of a probe, dead writers included.
+constexpr int kAnswerMs = 30000;
+
+int FromEnvironment(const char* name, int fallback) {
+    const char* text = std::getenv(name);
+    const int value = text != nullptr ? std::atoi(text) : 0;
+    return value > 0 ? value : fallback;
+}
+
+std::string Describe(const TRows& rows) {
+    std::string text;
+    for (const audit::TRow& row : rows)
+        text += (text.empty() ? "" : ",") + std::to_string(row.Code);
+    return "[" + text + "]";
+}
+
+// A session of the test's own process that looks at the table as a reader.
+class TChecker {
+public:
+    TChecker(TTdbPageManager& pm, const std::u16string& directory) : session_(&pm) {
+        EXPECT_EQ(session_.Initialize(1), 0);
+        session_.Catalog().SetLocation(directory);
+        EXPECT_EQ(session_.OpenDb(), 0) << LastError();
+        const int rltnIdx =
+            session_.Catalog().OpenTable(u"Shared", {}, kRightsWrite, false, false, false);
+        EXPECT_GT(rltnIdx, 0) << LastError();
+        if (rltnIdx > 0)
+            table_ = dynamic_cast<TTdbBaseTable*>(session_.Catalog().GetRelation(rltnIdx));
+    }
+    ~TChecker() { session_.Uninitialize(); }
+
+    bool Opened() const { return table_ != nullptr; }
+    std::string LastError() { return ToUtf8(session_.Services().LastError().LastErrorMsg()); }
+
+    // The records in record order under one read lock, with every index audited against them;
+    // the failure, if any, in `failure`.
+    TRows Read(std::string& failure) {
+        TRows rows;
+        if (table_->CheckUpdate() < 0 || table_->BeginRead(true) != 0) {
+            failure = "no read lock: " + LastError();
+            return rows;
+        }
+        rows = audit::ReadRows(*table_);
+        if (static_cast<std::int32_t>(rows.size()) != table_->GetRecordCount())
+            failure = "a record does not read: " + LastError();
+        for (TTdbIndexNo no = 0; no <= table_->GetLastIndexNo() && failure.empty(); ++no)
+            if (table_->GetIndexFile(no) != nullptr)
+                failure = audit::IndexDisagreement(*table_, no);
+        table_->EndRead();
+        return rows;
+    }
+
+    std::int32_t Users() {
+        TTdbTableUsage usage;
+        table_->GetUsage(usage);
+        return usage.UserCount;
+    }
+
+private:
+    TTdbLocalSession session_;
+    TTdbBaseTable* table_ = nullptr;
+};
+
+// Three probe processes on one table, the model of what it holds, and the states it may hold
+// after a kill: those since another session last read it.
+class ShareSoakProcess : public ::testing::Test {
+protected:
+    static constexpr int kProbes = 3;
+
+    void Start(std::uint32_t seed) {
+        rng_.seed(seed);
+        for (int i = 0; i < kProbes; ++i)
+            probes_.push_back(NewProbe(i == 0));
+        checker_ = std::make_unique<TChecker>(pm_, dir_.Name());
+        ASSERT_TRUE(checker_->Opened());
+    }
+
+    std::unique_ptr<TProbeProcess> NewProbe(bool create) {
+        auto probe = std::make_unique<TProbeProcess>(ZENKALO_SHARE_PROBE);
+        EXPECT_TRUE(probe->Started());
+        EXPECT_EQ(probe->Ask((create ? "create " : "open ") + dir_.Path().string() + " Shared"),
+                  "ok");
+        return probe;
+    }
+
+    std::uint32_t Draw(std::uint32_t n) { return static_cast<std::uint32_t>(rng_() % n); }
+
+    void Acknowledged(TProbeProcess& probe, const std::string& command,
+                      const std::string& expected) {
+        const std::string answer = probe.Ask(command);
+        ASSERT_EQ(answer, expected) << command << " after " << log_;
+        log_ += command + "; ";
+        if (log_.size() > 2000)
+            log_.erase(0, log_.size() - 2000);
+    }
+
+    // One random change to `rows` through the probe, which holds the write lock.
+    void Change(TProbeProcess& probe, TRows& rows) {
+        const std::uint32_t kind = rows.empty() ? 0 : Draw(4);
+        const std::uint32_t n = next_++;
+        if (kind <= 1) {
+            rows.push_back(audit::RowFor(n));
+            Acknowledged(probe, "append " + std::to_string(n), "ok " + std::to_string(rows.size()));
+            return;
+        }
+        const std::uint32_t recNo = 1 + Draw(static_cast<std::uint32_t>(rows.size()));
+        if (kind == 2) {
+            rows[recNo - 1] = audit::RowFor(n);
+            Acknowledged(probe, "replace " + std::to_string(recNo) + " " + std::to_string(n), "ok");
+            return;
+        }
+        // The last record moves into the deleted one's slot.
+        rows[recNo - 1] = rows.back();
+        rows.pop_back();
+        Acknowledged(probe, "delete " + std::to_string(recNo), "ok");
+    }
+
+    void Commit(const TRows& rows) {
+        model_ = rows;
+        possible_.push_back(rows);
+    }
+
+    // A step of probe i: one to four changes under its write lock, alone or as a transaction
+    // that commits or rolls back, sometimes followed by a pause.
+    void Step(std::size_t i, bool mayBeTransaction = true, bool mayPause = true) {
+        TProbeProcess& probe = *probes_[i];
+        const bool transaction = mayBeTransaction && Draw(3) == 0;
+        if (transaction)
+            Acknowledged(probe, "begin", "ok");
+        Acknowledged(probe, "lock write wait", "ok");
+        TRows rows = model_;
+        const std::uint32_t changes = 1 + Draw(4);
+        for (std::uint32_t c = 0; c < changes && !HasFatalFailure(); ++c) {
+            Change(probe, rows);
+            if (!transaction)
+                Commit(rows);
+        }
+        Acknowledged(probe, "unlock write", "ok");
+        if (transaction) {
+            const bool commit = Draw(3) != 0;
+            Acknowledged(probe, commit ? "commit" : "rollback", "ok");
+            if (commit)
+                Commit(rows);
+        }
+        if (mayPause && Draw(4) == 0)
+            Acknowledged(probe, "sleep " + std::to_string(Draw(25)), "ok");
+    }
+
+    // Another session reads the table: it must be the model, and from now on it must stay.
+    void Checkpoint(TChecker& checker) {
+        std::string failure;
+        const TRows rows = checker.Read(failure);
+        ASSERT_EQ(failure, "") << log_;
+        ASSERT_EQ(Describe(rows), Describe(model_)) << log_;
+        ASSERT_EQ(rows, model_);
+        possible_ = {model_};
+    }
+
+    // Probe i reads the table under a read lock: what it sees must stay as well.
+    void ProbeCheckpoint(std::size_t i) {
+        TProbeProcess& probe = *probes_[i];
+        std::string codes;
+        for (const audit::TRow& row : model_)
+            codes += (codes.empty() ? "" : ",") + std::to_string(row.Code);
+        Acknowledged(probe, "lock read wait", "ok");
+        Acknowledged(probe, "codes", codes.empty() ? "ok " : "ok " + codes);
+        Acknowledged(probe, "unlock read", "ok");
+        possible_ = {model_};
+    }
+
+    void Kill(std::size_t i) {
+        log_ += "kill " + std::to_string(i) + "; ";
+        probes_[i]->Kill();
+        probes_[i].reset();
+    }
+
+    // What a fresh session finds after a kill: the dead session's entry gone, every index in
+    // agreement, and one of the states since another session last read the table. That state
+    // is the model from now on.
+    void AfterKill(std::size_t dead) {
+        TChecker fresh(pm_, dir_.Name());
+        ASSERT_TRUE(fresh.Opened());
+        // The live probes, the checker and this fresh session.
+        EXPECT_EQ(fresh.Users(), kProbes - 1 + 2) << log_;
+        std::string failure;
+        const TRows rows = fresh.Read(failure);
+        ASSERT_EQ(failure, "") << log_;
+        std::string candidates;
+        for (const TRows& state : possible_)
+            candidates += Describe(state) + " ";
+        ASSERT_TRUE(std::find(possible_.begin(), possible_.end(), rows) != possible_.end())
+            << "found " << Describe(rows) << " of " << candidates << "after " << log_;
+        model_ = rows;
+        possible_ = {rows};
+        probes_[dead] = NewProbe(false);
+        ASSERT_NO_FATAL_FAILURE(Checkpoint(*checker_));
+    }
+
+    TTdbPageManager pm_;
+    TempDir dir_;
+    std::mt19937 rng_;
+    std::vector<std::unique_ptr<TProbeProcess>> probes_;
+    std::unique_ptr<TChecker> checker_;
+    TRows model_;
+    std::vector<TRows> possible_{TRows{}};
+    std::uint32_t next_ = 0;
+    std::string log_;
+};
+
+TEST_F(ShareSoakProcess, RandomChangesOfThreeProcessesMatchTheModel) {
+    const int steps = FromEnvironment("ZENKALO_SHARE_ROUNDS", 120);
+    const auto seed = static_cast<std::uint32_t>(std::random_device{}());
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    Start(seed);
+    ASSERT_FALSE(HasFatalFailure());
+    for (int step = 0; step < steps; ++step) {
+        ASSERT_NO_FATAL_FAILURE(Step(Draw(kProbes)));
+        if (step % 20 == 19) {
+            ASSERT_NO_FATAL_FAILURE(Checkpoint(*checker_));
+        }
+    }
+    // The processes also see each other's work, after catching up with it.
+    for (auto& probe : probes_) {
+        ASSERT_EQ(probe->Ask("refresh").substr(0, 2), "ok");
+        ASSERT_EQ(probe->Ask("count"), "ok " + std::to_string(model_.size()));
+        ASSERT_EQ(probe->Ask("audit"), "ok");
+    }
+    ASSERT_NO_FATAL_FAILURE(Checkpoint(*checker_));
+    TChecker fresh(pm_, dir_.Name());
+    std::string failure;
+    EXPECT_EQ(fresh.Read(failure), model_);
+    EXPECT_EQ(failure, "");
+}
+
+TEST_F(ShareSoakProcess, AKilledProcessLosesNothingAnotherSessionSaw) {
+    const int rounds = FromEnvironment("ZENKALO_KILL_ROUNDS", 4);
+    const auto seed = static_cast<std::uint32_t>(std::random_device{}());
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    Start(seed);
+    ASSERT_FALSE(HasFatalFailure());
+    for (int round = 0; round < rounds; ++round) {
+        const std::uint32_t steps = 3 + Draw(12);
+        for (std::uint32_t step = 0; step < steps; ++step) {
+            ASSERT_NO_FATAL_FAILURE(Step(Draw(kProbes)));
+            if (Draw(4) == 0) {
+                ASSERT_NO_FATAL_FAILURE(Checkpoint(*checker_));
+            } else if (Draw(4) == 0) {
+                ASSERT_NO_FATAL_FAILURE(ProbeCheckpoint(Draw(kProbes)));
+            }
+        }
+        const std::size_t victim = Draw(kProbes);
+        const std::size_t waiter = (victim + 1 + Draw(kProbes - 1)) % kProbes;
+        bool waiting = false;
+        switch (Draw(3)) {
+            case 0: {
+                // In the middle of a transaction, maybe with another process waiting for the table.
+                TProbeProcess& probe = *probes_[victim];
+                Acknowledged(probe, "begin", "ok");
+                Acknowledged(probe, "lock write wait", "ok");
+                TRows rows = model_;
+                for (std::uint32_t c = 1 + Draw(3); c > 0; --c)
+                    ASSERT_NO_FATAL_FAILURE(Change(probe, rows));
+                waiting = Draw(2) == 0;
+                if (waiting)
+                    probes_[waiter]->Send("lock write wait");
+                break;
+            }
+            case 1:
+                // Right after it let go of its write lock, before or while the lock goes back.
+                ASSERT_NO_FATAL_FAILURE(Step(victim, false, false));
+                break;
+            default:
+                // At an idle moment, the lock perhaps given back already.
+                ASSERT_NO_FATAL_FAILURE(Step(victim));
+                Acknowledged(*probes_[victim], "sleep " + std::to_string(Draw(30)), "ok");
+                break;
+        }
+        Kill(victim);
+        if (waiting) {
+            // The waiting process finds the holder dead and gets the table.
+            EXPECT_EQ(probes_[waiter]->AnswerWithin(kAnswerMs), "ok") << log_;
+            Acknowledged(*probes_[waiter], "unlock write", "ok");
+        }
+        ASSERT_NO_FATAL_FAILURE(AfterKill(victim));
+    }
+    for (std::size_t i = 0; i < kProbes; ++i)
+        ASSERT_NO_FATAL_FAILURE(Step(i));
+    ASSERT_NO_FATAL_FAILURE(Checkpoint(*checker_));
+}
+
+}  // namespace
+}  // namespace tdb
