@@ -11,6 +11,7 @@
 //   begin | commit | rollback  a transaction
 //   usage | held | audit      users, readers, writers | level held in the lock file | indexes
 //   attempts N                how many tries a lock wait makes
+//   close                     close the database as it is, locks and transaction included
 //   sleep MS | exit
 #include <chrono>
 #include <cstdlib>
@@ -54,8 +55,8 @@ public:
                 if (Catalog().CreateTable(args) < 0)
                     return Failure();
             }
-            const int rltnIdx = Catalog().OpenTable(FromUtf8(name), {}, kRightsWrite, false,
-                                                    false, false);
+            const int rltnIdx =
+                Catalog().OpenTable(FromUtf8(name), {}, kRightsWrite, false, false, false);
             if (rltnIdx <= 0)
                 return Failure();
             table_ = dynamic_cast<TTdbBaseTable*>(Catalog().GetRelation(rltnIdx));
@@ -64,6 +65,10 @@ public:
         }
         if (table_ == nullptr)
             return "fail 0 no table";
+        if (verb == "close") {
+            table_ = nullptr;
+            return session_.CloseDb() != 0 ? Failure() : "ok";
+        }
         if (verb == "count") {
             if (table_->BeginRead(true) < 0)
                 return Failure();

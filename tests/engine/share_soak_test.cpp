@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
@@ -316,6 +317,67 @@ TEST_F(ShareSoakProcess, AKilledProcessLosesNothingAnotherSessionSaw) {
     for (std::size_t i = 0; i < kProbes; ++i)
         ASSERT_NO_FATAL_FAILURE(Step(i));
     ASSERT_NO_FATAL_FAILURE(Checkpoint(*checker_));
+}
+
+// What a process leaves behind when it closes or dies at an awkward moment.
+class ShareLeftoversProcess : public ShareSoakProcess {
+protected:
+    std::string Codes(std::uint32_t first, std::uint32_t count) {
+        std::string codes;
+        for (std::uint32_t n = first; n < first + count; ++n)
+            codes += (codes.empty() ? "" : ",") + std::to_string(audit::RowFor(n).Code);
+        return "ok " + codes;
+    }
+};
+
+TEST_F(ShareLeftoversProcess, ARecordLockOfADeadProcessIsFreedForALiveOne) {
+    auto p = NewProbe(true);
+    auto q = NewProbe(false);
+    for (int n = 0; n < 4; ++n)
+        ASSERT_EQ(p->Ask("append " + std::to_string(n)), "ok " + std::to_string(n + 1));
+    ASSERT_EQ(p->Ask("unlock write"), "ok");
+    ASSERT_EQ(p->Ask("sleep 50"), "ok");
+    ASSERT_EQ(p->Ask("edit 3"), "ok");
+    ASSERT_EQ(q->Ask("refresh"), "ok 1");
+    ASSERT_EQ(q->Ask("edit 3").substr(0, 4), "fail");
+    p->Kill();
+    // Another process that was already there gets the record, without opening anew.
+    EXPECT_EQ(q->Ask("edit 3"), "ok");
+    EXPECT_EQ(q->Ask("endedit 3"), "ok");
+    EXPECT_EQ(q->Ask("usage").substr(0, 5), "ok 1 ");  // itself alone
+}
+
+TEST_F(ShareLeftoversProcess, ClosingWithLocksHeldGivesThemBackAndKeepsWhatWasWritten) {
+    auto p = NewProbe(true);
+    auto q = NewProbe(false);
+    ASSERT_EQ(q->Ask("attempts 40"), "ok");
+    // Under a write lock of its own, with a record locked as well.
+    ASSERT_EQ(p->Ask("lock write wait"), "ok");
+    ASSERT_EQ(p->Ask("append 1"), "ok 1");
+    ASSERT_EQ(p->Ask("append 2"), "ok 2");
+    ASSERT_EQ(p->Ask("edit 1"), "ok");
+    ASSERT_EQ(p->Ask("close"), "ok");
+    EXPECT_EQ(q->Ask("lock write nowait"), "ok");
+    EXPECT_EQ(q->Ask("codes"), Codes(1, 2));
+    EXPECT_EQ(q->Ask("audit"), "ok");
+    EXPECT_EQ(q->Ask("unlock write"), "ok");
+    EXPECT_EQ(q->Ask("edit 1"), "ok");
+    EXPECT_EQ(q->Ask("endedit 1"), "ok");
+    EXPECT_EQ(q->Ask("usage").substr(0, 5), "ok 1 ");  // itself alone
+
+    // Inside a transaction and a read lock: the transaction is taken back.
+    ASSERT_EQ(p->Ask("open " + dir_.Path().string() + " Shared"), "ok");
+    ASSERT_EQ(p->Ask("begin"), "ok");
+    ASSERT_EQ(p->Ask("append 3"), "ok 3");
+    ASSERT_EQ(p->Ask("delete 1"), "ok");
+    ASSERT_EQ(p->Ask("lock read wait"), "ok");
+    ASSERT_EQ(p->Ask("close"), "ok");
+    EXPECT_EQ(q->Ask("lock write nowait"), "ok");
+    EXPECT_EQ(q->Ask("codes"), Codes(1, 2));
+    EXPECT_EQ(q->Ask("audit"), "ok");
+    EXPECT_EQ(q->Ask("append 4"), "ok 3");
+    EXPECT_EQ(q->Ask("unlock write"), "ok");
+    EXPECT_FALSE(std::filesystem::exists(dir_.Path() / "Shared.tdbr"));
 }
 
 }  // namespace
