@@ -12,9 +12,13 @@
 //   begin | commit | rollback  a transaction
 //   usage | held | audit      users, readers, writers | level held in the lock file | indexes
 //   attempts N                how many tries a lock wait makes
+//   limit BYTES               the largest file this process may write (0: no limit)
 //   close                     close the database as it is, locks and transaction included
 //   sleep MS
 #pragma once
+
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <sstream>
@@ -157,6 +161,16 @@ public:
             in >> attempts;
             table_->SetLockWaitAttempts(attempts);
             return "ok";
+        }
+        if (verb == "limit") {
+            // Writes past the limit fail as on a full disk, instead of ending the process.
+            rlim_t bytes = 0;
+            in >> bytes;
+            ::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = bytes == 0 ? limit.rlim_max : bytes;
+            return ::setrlimit(RLIMIT_FSIZE, &limit) != 0 ? "fail 0 setrlimit" : "ok";
         }
         if (verb == "sleep") {
             int ms = 0;

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <random>
 #include <string>
@@ -429,6 +430,45 @@ TEST_F(ShareLeftoversProcess, AReaderThatWaitsForAWriterSeesWhatTheWriterLeft) {
     reader.join();
     EXPECT_EQ(failure, "");
     EXPECT_EQ(Describe(seen), Describe(model_));
+}
+
+TEST_F(ShareLeftoversProcess, ACommitThatCannotWriteLeavesTheTransactionToCommitOrRollBack) {
+    for (const bool again : {true, false}) {
+        SCOPED_TRACE(again ? "committed again" : "rolled back");
+        const std::string table = again ? "Again" : "Back";
+        const auto directory = dir_.Path().string();
+        TProbeProcess p(ZENKALO_SHARE_PROBE);
+        TProbeProcess q(ZENKALO_SHARE_PROBE);
+        ASSERT_EQ(p.Ask("create " + directory + " " + table), "ok");
+        ASSERT_EQ(q.Ask("open " + directory + " " + table), "ok");
+        ASSERT_EQ(p.Ask("append 0"), "ok 1");
+        ASSERT_EQ(p.Ask("sleep 50"), "ok");
+        std::uintmax_t size = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.Path()))
+            if (entry.path().filename().string().starts_with(table))
+                size = std::max(size, entry.file_size());
+        ASSERT_EQ(p.Ask("begin"), "ok");
+        for (int n = 1; n <= 300; ++n)
+            ASSERT_EQ(p.Ask("append " + std::to_string(n)), "ok " + std::to_string(n + 1));
+        // The files cannot grow as the transaction needs, as on a full disk.
+        ASSERT_EQ(p.Ask("limit " + std::to_string(size + 4096)), "ok");
+        EXPECT_EQ(p.Ask("commit").substr(0, 4), "fail");
+        ASSERT_EQ(p.Ask("limit 0"), "ok");
+        // The transaction still runs and keeps the table from the others.
+        EXPECT_EQ(q.Ask("lock read nowait").substr(0, 4), "fail");
+        EXPECT_TRUE(std::filesystem::exists(dir_.Path() / (table + ".tdbr")));
+        ASSERT_EQ(p.Ask(again ? "commit" : "rollback"), "ok");
+        const std::string kept = again ? "ok 301" : "ok 1";
+        EXPECT_EQ(p.Ask("count"), kept);
+        EXPECT_FALSE(std::filesystem::exists(dir_.Path() / (table + ".tdbr")));
+        // Later changes reach the others again once released.
+        ASSERT_EQ(p.Ask("append 1000").substr(0, 2), "ok");
+        ASSERT_EQ(p.Ask("sleep 50"), "ok");
+        EXPECT_EQ(q.Ask("refresh"), "ok 1");
+        EXPECT_EQ(q.Ask("count"), again ? "ok 302" : "ok 2");
+        EXPECT_EQ(q.Ask("audit"), "ok");
+        EXPECT_EQ(p.Ask("audit"), "ok");
+    }
 }
 
 }  // namespace
