@@ -1,5 +1,6 @@
 // The stored table's share of the lock protocol: nesting counts over the level held in the lock
 // file, the lazy release, record locks for editing, and catching up with other sessions' changes.
+#include <algorithm>
 #include <exception>
 
 #include "base/engine_error.h"
@@ -427,6 +428,12 @@ void TTdbBaseTable::UpdateTable(std::int64_t tableChangeCount, std::int32_t /*re
     } updating{FUpdating};
     if (BeginRead(true) < 0)
         return;
+    if (FLockFile) {
+        // The read lock may have waited for a writer, whose changes came after the counts the
+        // caller read; catching up only with those would leave the cache stale under the lock.
+        tableChangeCount = std::max(tableChangeCount, FLockFile->TableChangeCount());
+        indexCount = std::max(indexCount, FLockFile->TableIndexCount());
+    }
     try {
         FDataFile->Invalidate(tableChangeCount);
         if (static_cast<std::size_t>(indexCount) > FLoadedIndexNames) {

@@ -240,8 +240,11 @@ std::int16_t TTdbBaseTable::CommitModifications() {
     FCommitting = true;
     const std::int16_t flushed = Flush(true);
     FCommitting = false;
-    if (flushed < 0)
+    if (flushed < 0) {
+        // The caller hears of the failure now; the next write lock need not report it again.
+        FWriteError = 0;
         return flushed;
+    }
     FRedoLog->Erase();
     FRedoLog.reset();
     return 0;

@@ -163,6 +163,7 @@ std::int16_t TTdbCatalog::EndTransaction(bool commit) {
             (relation->CountReadLocks() > 0 || relation->CountWriteLocks() > 1))
             return FServices.SetLastError(kTdbErrLocksOnTable, {relation->GetName()});
     }
+    const TTdbIsolationLevel isolation = FServices.FIsolationLevel;
     FServices.FIsolationLevel = tilNone;
     std::int16_t result = 0;
     for (auto& relation : FRelations) {
@@ -172,6 +173,14 @@ std::int16_t TTdbCatalog::EndTransaction(bool commit) {
         result = commit ? table->CommitModifications() : table->UndoModifications();
         if (result < 0)
             break;
+    }
+    if (result < 0 && commit) {
+        // A commit that could not write keeps the transaction running, its logs and locks
+        // with it: ended here, a table would keep a log that defers every later flush, and
+        // its lock would go back with changes nobody else can read. The caller commits again
+        // or rolls back.
+        FServices.FIsolationLevel = isolation;
+        return result;
     }
     for (auto& relation : FRelations)
         if (auto* table = dynamic_cast<TTdbBaseTable*>(relation.get()))

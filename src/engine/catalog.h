@@ -125,7 +125,8 @@ public:
     // 0, or -183 when one is running already.
     std::int16_t BeginTransaction();
     // Commits or rolls back every stored table and gives back the locks the transaction kept;
-    // -170 while a relation still holds a read lock or more than the kept write lock.
+    // -170 while a relation still holds a read lock or more than the kept write lock. A commit
+    // that cannot write leaves the transaction running, to be committed again or rolled back.
     std::int16_t EndTransaction(bool commit);
     // Takes the locks one relation after another (the list ends at a negative entry, 0 entries
     // are skipped); when one fails, those taken are given back in reverse order.

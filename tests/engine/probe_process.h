@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -77,8 +78,19 @@ public:
         std::fflush(in_);
     }
 
+    // The answer if it comes within the time, otherwise empty: a process stuck in a wait shows
+    // as a failure instead of a test that never ends. Only for a single outstanding command.
+    std::string AnswerWithin(int ms) {
+        if (out_ == nullptr)
+            return {};
+        pollfd ready{::fileno(out_), POLLIN, 0};
+        if (::poll(&ready, 1, ms) <= 0)
+            return {};
+        return Answer();
+    }
+
     std::string Answer() {
-        char line[4096];
+        char line[16384];
         if (out_ == nullptr || std::fgets(line, sizeof line, out_) == nullptr)
             return {};
         std::string text(line);

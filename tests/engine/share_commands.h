@@ -1,0 +1,226 @@
+// The commands a user of a shared table understands, one line each, answered with one line,
+// "ok ..." or "fail CODE message": the probe process reads them on its standard input, and the
+// tests give them to sessions of their own process the same way.
+//
+//   open DIRECTORY TABLE      open the database shared and the audit table with all rights
+//   create DIRECTORY TABLE    the same, making the table first
+//   count | refresh           the record count | 1 when another session changed the table
+//   read N | codes            the row of record N | every Code in record order
+//   append N | replace R N | delete R    write RowFor(N) | over record R | delete record R
+//   lock read|upgrade|write wait|nowait  and  unlock read|upgrade|write
+//   edit R | endedit R        the record lock for editing record R
+//   begin | commit | rollback  a transaction
+//   usage | held | audit      users, readers, writers | level held in the lock file | indexes
+//   attempts N                how many tries a lock wait makes
+//   limit BYTES               the largest file this process may write (0: no limit)
+//   close                     close the database as it is, locks and transaction included
+//   sleep MS
+#pragma once
+
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/engine_errors.h"
+#include "engine/lock_file.h"
+#include "engine/session.h"
+#include "table_audit.h"
+
+namespace tdb::testing {
+
+class TShareCommands {
+public:
+    explicit TShareCommands(TTdbPageManager* pageManager = nullptr) : session_(pageManager) {
+        initialized_ = session_.Initialize(1) == 0;
+    }
+    ~TShareCommands() { session_.Uninitialize(); }
+
+    bool Initialized() const { return initialized_; }
+
+    std::string Run(const std::string& line) {
+        std::istringstream in(line);
+        std::string verb;
+        in >> verb;
+        if (verb == "open" || verb == "create") {
+            std::string directory;
+            std::string name;
+            in >> directory >> name;
+            Catalog().SetLocation(FromUtf8(directory));
+            if (session_.OpenDb() != 0)
+                return Failure();
+            if (verb == "create") {
+                TTdbCreateTableArgs args = audit::AuditTableArgs(FromUtf8(name));
+                if (Catalog().CreateTable(args) < 0)
+                    return Failure();
+            }
+            const int rltnIdx =
+                Catalog().OpenTable(FromUtf8(name), {}, kRightsWrite, false, false, false);
+            if (rltnIdx <= 0)
+                return Failure();
+            table_ = dynamic_cast<TTdbBaseTable*>(Catalog().GetRelation(rltnIdx));
+            record_.resize(static_cast<std::size_t>(table_->GetRecordSize()));
+            return "ok";
+        }
+        if (table_ == nullptr)
+            return "fail 0 no table";
+        if (verb == "close") {
+            table_ = nullptr;
+            return session_.CloseDb() != 0 ? Failure() : "ok";
+        }
+        if (verb == "count") {
+            if (table_->BeginRead(true) < 0)
+                return Failure();
+            const std::int32_t count = table_->GetRecordCount();
+            table_->EndRead();
+            return "ok " + std::to_string(count);
+        }
+        if (verb == "refresh") {
+            const std::int16_t changed = table_->CheckUpdate();
+            return changed < 0 ? Failure() : "ok " + std::to_string(changed);
+        }
+        if (verb == "read") {
+            std::int32_t recNo = 0;
+            in >> recNo;
+            if (table_->ReadRecord(recNo, record_) != 0)
+                return Failure();
+            const audit::TRow row = audit::ReadRow(*table_, record_);
+            return "ok " + std::to_string(row.Code);
+        }
+        if (verb == "codes") {
+            std::string codes;
+            for (const audit::TRow& row : audit::ReadRows(*table_))
+                codes += (codes.empty() ? "" : ",") + std::to_string(row.Code);
+            return "ok " + codes;
+        }
+        if (verb == "append") {
+            std::uint32_t n = 0;
+            in >> n;
+            if (!Fill(audit::RowFor(n), true))
+                return Failure();
+            const std::int32_t recNo = table_->AppendRecordDirect(record_);
+            return recNo < 0 ? Failure() : "ok " + std::to_string(recNo);
+        }
+        if (verb == "replace") {
+            std::int32_t recNo = 0;
+            std::uint32_t n = 0;
+            in >> recNo >> n;
+            if (table_->ReadRecord(recNo, record_) != 0 || !Fill(audit::RowFor(n), false) ||
+                table_->ReplaceRecordDirect(recNo, record_) != 0)
+                return Failure();
+            return "ok";
+        }
+        if (verb == "delete") {
+            std::int32_t recNo = 0;
+            in >> recNo;
+            return table_->DeleteRecordDirect(recNo) != 0 ? Failure() : "ok";
+        }
+        if (verb == "lock" || verb == "unlock") {
+            std::string level;
+            std::string mode;
+            in >> level >> mode;
+            return verb == "lock" ? Lock(level, mode == "wait") : Unlock(level);
+        }
+        if (verb == "edit" || verb == "endedit") {
+            std::int32_t recNo = 0;
+            in >> recNo;
+            if (verb == "endedit") {
+                table_->EndEdit(recNo);
+                return "ok";
+            }
+            return table_->CheckEdit(recNo, nullptr) != 0 ? Failure() : "ok";
+        }
+        if (verb == "begin")
+            return Catalog().BeginTransaction() != 0 ? Failure() : "ok";
+        if (verb == "commit" || verb == "rollback")
+            return Catalog().EndTransaction(verb == "commit") != 0 ? Failure() : "ok";
+        if (verb == "usage") {
+            TTdbTableUsage usage;
+            table_->GetUsage(usage);
+            return "ok " + std::to_string(usage.UserCount) + " " + std::to_string(usage.ReadCount) +
+                   " " + std::to_string(usage.WriteCount);
+        }
+        if (verb == "held")
+            return "ok " + std::to_string(static_cast<int>(table_->HeldLock()));
+        if (verb == "audit") {
+            for (TTdbIndexNo no = 0; no <= table_->GetLastIndexNo(); ++no) {
+                if (table_->GetIndexFile(no) == nullptr)
+                    continue;
+                if (std::string disagreement = audit::IndexDisagreement(*table_, no);
+                    !disagreement.empty())
+                    return "fail 0 " + disagreement;
+            }
+            return "ok";
+        }
+        if (verb == "attempts") {
+            std::int32_t attempts = 0;
+            in >> attempts;
+            table_->SetLockWaitAttempts(attempts);
+            return "ok";
+        }
+        if (verb == "limit") {
+            // Writes past the limit fail as on a full disk, instead of ending the process.
+            rlim_t bytes = 0;
+            in >> bytes;
+            ::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = bytes == 0 ? limit.rlim_max : bytes;
+            return ::setrlimit(RLIMIT_FSIZE, &limit) != 0 ? "fail 0 setrlimit" : "ok";
+        }
+        if (verb == "sleep") {
+            int ms = 0;
+            in >> ms;
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            return "ok";
+        }
+        return "fail 0 unknown command " + verb;
+    }
+
+private:
+    TTdbCatalog& Catalog() { return session_.Catalog(); }
+
+    std::string Failure() {
+        const TTdbLastError& last = session_.Services().LastError();
+        return "fail " + std::to_string(last.LastErrorCode()) + " " + ToUtf8(last.LastErrorMsg());
+    }
+
+    bool Fill(const audit::TRow& row, bool fresh) {
+        if (fresh && table_->InitRecord(record_, true) != 0)
+            return false;
+        audit::SetRow(*table_, record_, row);
+        return true;
+    }
+
+    std::string Lock(const std::string& level, bool wait) {
+        std::int16_t result = -1;
+        if (level == "read")
+            result = table_->BeginRead(wait);
+        else if (level == "upgrade")
+            result = table_->BeginUpgrade(wait);
+        else if (level == "write")
+            result = table_->BeginWrite(wait);
+        return result < 0 ? Failure() : "ok";
+    }
+
+    std::string Unlock(const std::string& level) {
+        if (level == "read")
+            table_->EndRead();
+        else if (level == "upgrade")
+            table_->EndUpgrade();
+        else if (level == "write")
+            table_->EndWrite();
+        return "ok";
+    }
+
+    TTdbLocalSession session_;
+    bool initialized_ = false;
+    TTdbBaseTable* table_ = nullptr;
+    std::vector<std::byte> record_;
+};
+
+}  // namespace tdb::testing
