@@ -258,6 +258,8 @@ private:
     void DeleteRecordRaw(std::int32_t recNo);
     void ReplaceRecordRaw(std::int32_t recNo, std::span<const std::byte> record);
     void UndoOneAction();
+    template <typename Work>
+    std::int32_t UnderWriteLock(Work work);
 
     std::u16string FFileName;
     std::u16string FKey;

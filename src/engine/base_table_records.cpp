@@ -105,57 +105,48 @@ void TTdbBaseTable::DeleteRecordRaw(std::int32_t recNo) {
     }
 }
 
-std::int32_t TTdbBaseTable::AppendRecordDirect(std::span<const std::byte> recBuffer) {
-    if (recBuffer.size() < static_cast<std::size_t>(GetRecordSize()))
-        return Fail(kTdbErrInvalidParameter, {u"RecBuffer"});
+// Runs one change under a write lock: its result, or the negated engine error it raised.
+template <typename Work>
+std::int32_t TTdbBaseTable::UnderWriteLock(Work work) {
     const std::int16_t locked = BeginWrite(true);
     if (locked < 0)
         return locked;
     std::int32_t result;
     try {
-        result = AppendRecordRaw(recBuffer.first(static_cast<std::size_t>(GetRecordSize())));
+        result = work();
     } catch (const std::exception& e) {
         result = FServices.SetLastError(e);
     }
     EndWrite();
     return result;
+}
+
+std::int32_t TTdbBaseTable::AppendRecordDirect(std::span<const std::byte> recBuffer) {
+    if (recBuffer.size() < static_cast<std::size_t>(GetRecordSize()))
+        return Fail(kTdbErrInvalidParameter, {u"RecBuffer"});
+    return UnderWriteLock(
+        [&] { return AppendRecordRaw(recBuffer.first(static_cast<std::size_t>(GetRecordSize()))); });
 }
 
 std::int16_t TTdbBaseTable::ReplaceRecordDirect(std::int32_t recNo,
                                                 std::span<const std::byte> recBuffer) {
     if (recBuffer.size() < static_cast<std::size_t>(GetRecordSize()))
         return Fail(kTdbErrInvalidParameter, {u"RecBuffer"});
-    const std::int16_t locked = BeginWrite(true);
-    if (locked < 0)
-        return locked;
-    std::int16_t result = 0;
-    try {
+    return static_cast<std::int16_t>(UnderWriteLock([&]() -> std::int32_t {
         if (recNo < 1 || recNo > FDataFile->GetRecordCount())
-            result = Fail(kTdbErrRecordNotFound);
-        else
-            ReplaceRecordRaw(recNo, recBuffer.first(static_cast<std::size_t>(GetRecordSize())));
-    } catch (const std::exception& e) {
-        result = FServices.SetLastError(e);
-    }
-    EndWrite();
-    return result;
+            return Fail(kTdbErrRecordNotFound);
+        ReplaceRecordRaw(recNo, recBuffer.first(static_cast<std::size_t>(GetRecordSize())));
+        return 0;
+    }));
 }
 
 std::int16_t TTdbBaseTable::DeleteRecordDirect(std::int32_t recNo) {
-    const std::int16_t locked = BeginWrite(true);
-    if (locked < 0)
-        return locked;
-    std::int16_t result = 0;
-    try {
+    return static_cast<std::int16_t>(UnderWriteLock([&]() -> std::int32_t {
         if (recNo < 1 || recNo > FDataFile->GetRecordCount())
-            result = Fail(kTdbErrRecordNotFound);
-        else
-            DeleteRecordRaw(recNo);
-    } catch (const std::exception& e) {
-        result = FServices.SetLastError(e);
-    }
-    EndWrite();
-    return result;
+            return Fail(kTdbErrRecordNotFound);
+        DeleteRecordRaw(recNo);
+        return 0;
+    }));
 }
 
 // ---- Transactions ----
