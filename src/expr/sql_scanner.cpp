@@ -111,6 +111,7 @@ constexpr TKeyword kKeywords[] = {
     {u"VALUES", sqltValues},
     {u"WHEN", sqltWhen},
     {u"WHERE", sqltWhere},
+    {u"XOR", sqltXor},
 };
 
 constexpr bool KeywordsSorted() {

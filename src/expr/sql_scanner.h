@@ -125,6 +125,7 @@ enum TSqlTokenType : std::uint8_t {
     sqltValues,
     sqltWhen,
     sqltWhere,
+    sqltXor,
 };
 
 // The keyword a word stands for (any case), or sqltIdentifier for any other
