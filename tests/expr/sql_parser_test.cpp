@@ -257,6 +257,7 @@ TEST(SqlParser, RejectsWithCompilerErrorsAndTheirPlace) {
         {u"X", kTdbErrTokenExpected, 1, 2, u"\"=\" expected but \"<end of statement>\" found"},
         {u"X = ", kTdbErrTokenExpected, 1, 5},
         {u"X = NUMERIC", kTdbErrTokenExpected, 1, 5},
+        {u"X ! 1", kTdbErrTokenExpected, 1, 3, u"\"=\" expected but \"!\" found"},
         {u"A = 1 XOR", kTdbErrTokenExpected, 1, 10},
         {u"NOT NOT A = 1", kTdbErrTokenExpected, 1, 5},
         {u"A BETWEEN 1 OR 2", kTdbErrTokenExpected, 1, 13, u"\"AND\" expected but \"OR\" found"},
@@ -493,6 +494,12 @@ TEST(SqlParser, KeepsTheTreeForPreparation) {
     EXPECT_EQ(factors[5]->FComparisonOperator, tcoNone);
     ASSERT_NE(factors[5]->FSearchCondition, nullptr);
     EXPECT_EQ(factors[5]->FExpressionLeft, nullptr);
+
+    // What the optimiser makes of «a = b OR (a IS NULL AND b IS NULL)» reads
+    // back with that meaning.
+    const std::unique_ptr<TTdbSearchCondition> equalNull = Parse(u"A = B AND C = 1");
+    equalNull->FTerms[0]->FTerms[0]->FFactors[0]->FComparisonOperator = tcoEqualNull;
+    EXPECT_EQ(equalNull->GetSqlText(), u"(A = B OR A IS NULL AND B IS NULL) AND C = 1");
 
     // Functions keep their id and the data of their special form.
     const std::unique_ptr<TTdbSearchCondition> calls =
