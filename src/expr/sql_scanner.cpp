@@ -3,6 +3,7 @@
 #include "expr/sql_scanner.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/engine_error.h"
 #include "base/engine_errors.h"
@@ -111,6 +112,7 @@ constexpr TKeyword kKeywords[] = {
     {u"VALUES", sqltValues},
     {u"WHEN", sqltWhen},
     {u"WHERE", sqltWhere},
+    {u"XOR", sqltXor},
 };
 
 constexpr bool KeywordsSorted() {
@@ -190,6 +192,13 @@ TSqlTokenType SqlKeywordType(std::u16string_view word) noexcept {
         }
     }
     return sqltIdentifier;
+}
+
+bool SqlIsIdentifierWord(std::u16string_view word) noexcept {
+    if (word.empty() || !IsIdentifierStart(word.front())) {
+        return false;
+    }
+    return std::all_of(word.begin() + 1, word.end(), IsIdentifierChar);
 }
 
 std::u16string_view SqlTokenTypeName(TSqlTokenType type) noexcept {
@@ -501,22 +510,26 @@ void TSqlScanner::ReadParameter() {
     FTokenText.assign(FText.substr(start, FCursor.Offset - start));
 }
 
-void TSqlScanner::SavePosition() noexcept {
+TSqlScanner::TSavedPosition TSqlScanner::SavePosition() noexcept {
     FSavedTokenStart = FTokenStart;
     FHasSavedPosition = true;
+    return FTokenStart;
 }
 
 void TSqlScanner::RestorePosition() {
     if (!FHasSavedPosition) {
         return;
     }
+    RestorePosition(FSavedTokenStart);
+}
+
+void TSqlScanner::RestorePosition(const TSavedPosition& position) {
     // The saved token was read once already, so reading it again succeeds.
-    FCursor = FSavedTokenStart;
+    FCursor = position;
     ReadToken();
 }
 
-void TSqlScanner::RaiseAt(std::int16_t code, std::u16string_view argument1,
-                          std::u16string_view argument2, const TCursor& at) const {
+std::u16string TSqlScanner::LineOf(const TCursor& at) const {
     std::size_t lineEnd = FText.find(u'\n', at.LineStart);
     if (lineEnd == std::u16string_view::npos) {
         lineEnd = FText.size();
@@ -524,14 +537,17 @@ void TSqlScanner::RaiseAt(std::int16_t code, std::u16string_view argument1,
     if (lineEnd > at.LineStart && FText[lineEnd - 1] == u'\r') {
         --lineEnd;
     }
+    return std::u16string(FText.substr(at.LineStart, lineEnd - at.LineStart));
+}
+
+void TSqlScanner::RaiseAt(std::int16_t code, std::u16string_view argument1,
+                          std::u16string_view argument2, const TCursor& at) const {
     const TSqlTextPosition position = PositionOf(at);
     TdbFormatArgs args{argument1};
     if (!argument2.empty()) {
         args.emplace_back(argument2);
     }
-    RaiseCompilerError(code, args, std::u16string(),
-                       std::u16string(FText.substr(at.LineStart, lineEnd - at.LineStart)),
-                       position.Line, position.Column);
+    RaiseCompilerError(code, args, std::u16string(), LineOf(at), position.Line, position.Column);
 }
 
 void TSqlScanner::RaiseNotAllowed(const TCursor& at) const {
@@ -547,6 +563,12 @@ void TSqlScanner::RaiseNotAllowed(const TCursor& at) const {
 
 void TSqlScanner::RaiseError(std::int16_t code, std::u16string_view argument) const {
     RaiseAt(code, argument, {}, FTokenStart);
+}
+
+void TSqlScanner::RaiseMessage(std::int16_t code, std::u16string message) const {
+    const TSqlTextPosition position = PositionOf(FTokenStart);
+    throw ETdbCompilerError(code, std::move(message), std::u16string(), LineOf(FTokenStart),
+                            position.Line, position.Column);
 }
 
 void TSqlScanner::RaiseExpected(std::u16string_view expected) const {

@@ -125,11 +125,16 @@ enum TSqlTokenType : std::uint8_t {
     sqltValues,
     sqltWhen,
     sqltWhere,
+    sqltXor,
 };
 
 // The keyword a word stands for (any case), or sqltIdentifier for any other
 // word. Does not allocate.
 TSqlTokenType SqlKeywordType(std::u16string_view word) noexcept;
+
+// True when the scanner reads Word, standing alone, as one identifier or
+// keyword token.
+bool SqlIsIdentifierWord(std::u16string_view word) noexcept;
 
 // How a token type is named in messages: "<end of statement>",
 // "<identifier>", "<string>", "<number>", "<parameter>", the symbol, or the
@@ -166,23 +171,31 @@ public:
     // True for a name written in "...", [...] or after "$": never a keyword.
     bool TokenIsQuotedName() const noexcept { return FTokenIsQuotedName; }
 
+    // Where a token starts, for re-reading from it later.
+    struct TSavedPosition {
+        std::size_t Offset = 0;
+        std::int32_t Line = 1;
+        std::size_t LineStart = 0;
+    };
+
     // Remembers the current token so that RestorePosition can re-read the
     // text from it, also after a failed read. One position is kept; a second
-    // save replaces the first; a restore without a save changes nothing.
-    void SavePosition() noexcept;
+    // save replaces the first; a restore without a save changes nothing. The
+    // position is also returned, so that nested attempts can each keep their
+    // own and restore it with the second overload.
+    TSavedPosition SavePosition() noexcept;
     void RestorePosition();
+    void RestorePosition(const TSavedPosition& position);
 
     // Raises a compiler error with the current token's row and column and the
     // line of text it stands in, for the parser's own errors.
     [[noreturn]] void RaiseError(std::int16_t code, std::u16string_view argument) const;
     [[noreturn]] void RaiseExpected(std::u16string_view expected) const;
+    // As RaiseError, for a message that has no format of its own.
+    [[noreturn]] void RaiseMessage(std::int16_t code, std::u16string message) const;
 
 private:
-    struct TCursor {
-        std::size_t Offset = 0;
-        std::int32_t Line = 1;
-        std::size_t LineStart = 0;
-    };
+    using TCursor = TSavedPosition;
 
     char16_t Peek(std::size_t ahead = 0) const noexcept;
     void Advance(std::size_t count = 1) noexcept;
@@ -199,6 +212,7 @@ private:
     [[noreturn]] void RaiseAt(std::int16_t code, std::u16string_view argument1,
                               std::u16string_view argument2, const TCursor& at) const;
     [[noreturn]] void RaiseNotAllowed(const TCursor& at) const;
+    std::u16string LineOf(const TCursor& at) const;
 
     std::u16string_view FText;
     TCursor FCursor;
