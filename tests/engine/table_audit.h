@@ -113,8 +113,26 @@ inline std::vector<TRow> ReadRows(TTdbRelation& table) {
     return rows;
 }
 
+// Holds a read lock on the table while an audit walks its files, as every reader must: the
+// catalog's unlock thread flushes a table that nobody holds.
+class TReadLock {
+public:
+    explicit TReadLock(TTdbBaseTable& table) : table_(table), held_(table.BeginRead(true) == 0) {}
+    ~TReadLock() {
+        if (held_)
+            table_.EndRead();
+    }
+    TReadLock(const TReadLock&) = delete;
+    TReadLock& operator=(const TReadLock&) = delete;
+
+private:
+    TTdbBaseTable& table_;
+    bool held_;
+};
+
 // The record numbers of an index in index order; empty when it does not open.
 inline std::vector<std::int32_t> IndexOrder(TTdbBaseTable& table, TTdbIndexNo no) {
+    TReadLock lock(table);
     std::vector<std::int32_t> order;
     if (!table.CheckIndexOpen(no, false))
         return order;
@@ -129,6 +147,7 @@ inline std::vector<std::int32_t> IndexOrder(TTdbBaseTable& table, TTdbIndexNo no
 // entries as the table records, each record number once, and every entry is the one its record
 // builds. Otherwise what disagrees.
 inline std::string IndexDisagreement(TTdbBaseTable& table, TTdbIndexNo no) {
+    TReadLock lock(table);
     const std::string name =
         table.GetIndexFile(no) != nullptr ? ToUtf8(table.GetIndexFile(no)->Name()) : "?";
     if (!table.CheckIndexOpen(no, false))
