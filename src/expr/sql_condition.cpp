@@ -605,8 +605,12 @@ int TEvaluator::Compare(TTdbComparisonOperator op, const TTdbDataValue& left,
         if (op != tcoEqualNull) {
             return kConditionUnknown;
         }
-        return leftType->IsNull(left) && rightExpression.FDataType->IsNull(right) ? kConditionTrue
-                                                                                  : kConditionFalse;
+        // Only two NULLs are equal here. One NULL stays unknown, as in the
+        // condition this comparison was merged from: false would let a NOT
+        // around it pass records the written condition filters out.
+        return leftType->IsNull(left) && rightExpression.FDataType->IsNull(right)
+                   ? kConditionTrue
+                   : kConditionUnknown;
     }
     if (order < 0) {
         RaiseNonCritical();
