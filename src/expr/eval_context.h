@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "types/data_type.h"
@@ -33,6 +34,18 @@ public:
     // The locale's decimal separator, tried for numbers when local formats
     // are asked for.
     virtual char16_t GetDecimalSeparator() const { return u','; }
+    // With local formats, literals met by date, time and time stamp columns
+    // are read by the locale's rules first; nothing when the text is not in
+    // the locale's form (the engine's own forms are tried next).
+    virtual std::optional<std::int32_t> LocalDateFromText(std::u16string_view) const {
+        return std::nullopt;
+    }
+    virtual std::optional<std::int64_t> LocalTimeFromText(std::u16string_view) const {
+        return std::nullopt;
+    }
+    virtual std::optional<TTdbTimeStamp> LocalTimeStampFromText(std::u16string_view) const {
+        return std::nullopt;
+    }
 };
 
 }  // namespace tdb

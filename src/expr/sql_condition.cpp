@@ -423,21 +423,39 @@ void TPreparer::RetypeLiteral(TTdbSimpleFactor& literal, const TTdbDataType* ref
         type = reference->GetNullableType(true);
         type->SetInteger(value, truth ? 1 : 0);
     } else if (columnType == ctDate) {
-        const std::optional<std::int32_t> date = TryDateFromText(text);
+        std::optional<std::int32_t> date;
+        if (local) {
+            date = FContext.LocalDateFromText(text);
+        }
+        if (!date) {
+            date = TryDateFromText(text);
+        }
         if (!date) {
             RaiseEngineError(kTdbErrInvalidDate, {text});
         }
         type = reference->GetNullableType(true);
         type->SetDate(value, *date);
     } else if (columnType == ctTime) {
-        const std::optional<std::int64_t> time = TryTimeFromText(text);
+        std::optional<std::int64_t> time;
+        if (local) {
+            time = FContext.LocalTimeFromText(text);
+        }
+        if (!time) {
+            time = TryTimeFromText(text);
+        }
         if (!time) {
             RaiseEngineError(kTdbErrInvalidTime, {text});
         }
         type = reference->GetNullableType(true);
         type->SetTime(value, *time);
     } else if (columnType == ctTimeStamp) {
-        const std::optional<TTdbTimeStamp> stamp = TryTimeStampFromText(text);
+        std::optional<TTdbTimeStamp> stamp;
+        if (local) {
+            stamp = FContext.LocalTimeStampFromText(text);
+        }
+        if (!stamp) {
+            stamp = TryTimeStampFromText(text);
+        }
         if (!stamp) {
             RaiseEngineError(kTdbErrInvalidTimestamp, {text});
         }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "expr/eval_context.h"
+#include "types/calendar.h"
 
 namespace tdb {
 
@@ -34,6 +35,28 @@ public:
     }
 
     int ReadCount() const noexcept { return FReadCount; }
+
+    // Makes the locale's date form "yyyy.mm.dd." (as in Hungary).
+    void UseYearFirstDates() noexcept { FYearFirstDates = true; }
+
+    std::optional<std::int32_t> LocalDateFromText(std::u16string_view text) const override {
+        int parts[3] = {};
+        std::size_t at = 0;
+        for (int& part : parts) {
+            const std::size_t start = at;
+            while (at < text.size() && text[at] >= u'0' && text[at] <= u'9') {
+                part = part * 10 + (text[at++] - u'0');
+            }
+            if (!FYearFirstDates || at == start || at - start > 4 || at >= text.size() ||
+                text[at++] != u'.') {
+                return std::nullopt;
+            }
+        }
+        if (at != text.size() || !IsValidDate(parts[0], parts[1], parts[2])) {
+            return std::nullopt;
+        }
+        return PackDate(parts[0], parts[1], parts[2]);
+    }
 
     bool FindColumn(std::u16string_view tableName, std::u16string_view columnName,
                     TTdbColumnHandle& handle) override {
@@ -90,6 +113,7 @@ private:
     std::u16string FTableName;
     std::vector<TColumn> FColumns;
     int FReadCount = 0;
+    bool FYearFirstDates = false;
 };
 
 }  // namespace tdb

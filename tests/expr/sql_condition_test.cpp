@@ -337,6 +337,35 @@ TEST(SqlCondition, EvaluatesTheCurrentRecordEachTime) {
     EXPECT_EQ(context.ReadCount(), 8);  // the false IRSZ stops the AND twice
 }
 
+// The locale's date form is tried first with local formats, and only then.
+TEST(SqlCondition, LocalFormatsReadDatesByTheLocaleFirst) {
+    TMemoryContext context;
+    AddColumns(context);
+    context.UseYearFirstDates();
+    context.SetValue(u"D", u"24.12.2020");
+    const struct {
+        std::u16string Text;
+        std::uint8_t Options;
+        int Expected;  // negative: that engine error
+    } cases[] = {
+        {u"D = '2020.12.24.'", kFilter, kConditionTrue},
+        {u"D = '24.12.2020'", kFilter, kConditionTrue},
+        {u"D = '2020.12.24.'", kConditionFilter, -137},
+        {u"D = '2020.02.30.'", kFilter, -137},
+    };
+    for (const auto& c : cases) {
+        TTdbSqlCondition condition(c.Text);
+        int result = 0;
+        try {
+            condition.Prepare(context, c.Options);
+            result = condition.Evaluate();
+        } catch (const ETdbEngine& error) {
+            result = -error.Code();
+        }
+        EXPECT_EQ(result, c.Expected) << Narrow(c.Text);
+    }
+}
+
 TEST(SqlCondition, SqlTextShowsTheRewrites) {
     TMemoryContext context;
     AddColumns(context);
