@@ -462,13 +462,10 @@ void TPreparer::RetypeLiteral(TTdbSimpleFactor& literal, const TTdbDataType* ref
         type = reference->GetNullableType(true);
         type->SetTimeStamp(value, *stamp);
     } else if (columnType == ctEnum) {
+        // An item's name or its number; either must name an item.
         type = reference->GetNullableType(true);
         try {
-            if (const std::optional<std::int64_t> number = TryIntegerFromText(text)) {
-                type->SetInteger(value, *number);
-            } else {
-                type->ConvertFromString(value, text);
-            }
+            type->ConvertFromString(value, text);
         } catch (const Exception&) {
             RaiseEngineError(kTdbErrUnknownIdentifier, {text});
         }

@@ -57,6 +57,8 @@ void AddColumns(TMemoryContext& context) {
     context.AddColumn(u"D", TTdbDataType::GetDataType(ctDate, true));
     context.AddColumn(u"TM", TTdbDataType::GetDataType(ctTime, true));
     context.AddColumn(u"TS", TTdbDataType::GetDataType(ctTimeStamp, true));
+    context.AddColumn(u"E", TTdbDataType::GetEnumType(u"Answer", u"Igen,Nem", u',', u'"', true));
+    context.AddColumn(u"G", TTdbDataType::GetDataType(ctGuid, true));
 }
 
 // Prepares and evaluates; the truth value, or the error code negated.
@@ -185,6 +187,12 @@ const TCase kPredicates[] = {
     {u"F = '2,5'", {{u"F", u"2.5"}}, kFilter, T},
     {u"F = 2,5", {{u"F", u"2.5"}}, kFilter, T},
     {u"F > '2.25'", {{u"F", u"2.5"}}, kFilter, T},
+    {u"E = 'Nem'", {{u"E", u"Nem"}}, kFilter, T},
+    {u"E = 'igen'", {{u"E", u"Nem"}}, kFilter, F},
+    {u"E = 2", {{u"E", u"Nem"}}, kFilter, T},
+    {u"E IN ('Igen', 'Nem')", {{u"E", u"Igen"}}, kFilter, T},
+    {u"G = '{0A1B2C3D-0000-1111-2222-333344445555}'",
+     {{u"G", u"{0A1B2C3D-0000-1111-2222-333344445555}"}}, kFilter, T},
     // Arithmetic into the node's type.
     {u"A + B * 2 = 7", {{u"A", u"1"}, {u"B", u"3"}}, kFilter, T},
     {u"(A + B) * 2 = 8", {{u"A", u"1"}, {u"B", u"3"}}, kFilter, T},
@@ -254,6 +262,9 @@ const TCase kErrors[] = {
     {u"F = 'zwei'", kNoValues, kFilter, 0, kTdbErrInvalidNumber},
     {u"F = '2,5'", kNoValues, kConditionFilter, 0, kTdbErrInvalidNumber},
     {u"OK = 'vielleicht'", kNoValues, kFilter, 0, kTdbErrTypeMismatch},
+    {u"E = 'Talán'", kNoValues, kFilter, 0, kTdbErrUnknownIdentifier},
+    {u"E = 3", kNoValues, kFilter, 0, kTdbErrUnknownIdentifier},
+    {u"G = '0A1B2C3D'", kNoValues, kFilter, 0, kTdbErrInvalidNumber},
     {u"D = '31.02.2020'", kNoValues, kFilter, 0, 137},
     {u"TM = '25:99'", kNoValues, kFilter, 0, 140},
     {u"TS = 'gestern'", kNoValues, kFilter, 0, kTdbErrInvalidTimestamp},
