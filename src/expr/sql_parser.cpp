@@ -292,7 +292,7 @@ std::unique_ptr<TTdbExpression> TSqlParser::ParseExpression() {
             return expression;
         }
         Next();
-        expression->FOperands.push_back({op, ParseTerm()});
+        expression->FOperands.push_back({op, ParseTerm(), nullptr, {}});
     }
 }
 
@@ -319,7 +319,7 @@ std::unique_ptr<TTdbTerm> TSqlParser::ParseTerm() {
                 return term;
         }
         Next();
-        term->FOperands.push_back({op, ParseFactor()});
+        term->FOperands.push_back({op, ParseFactor(), nullptr, {}});
     }
 }
 

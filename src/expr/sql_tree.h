@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "expr/eval_context.h"
 #include "types/data_type.h"
 
 namespace tdb {
@@ -229,6 +230,8 @@ public:
     void AppendSqlText(std::u16string& out) const override;
 
     TSqlFactorSign FSign = sfsNone;
+    // The type before the sign is applied; FDataType is the one after it.
+    const TTdbDataType* FUnsignedType = nullptr;
 
 protected:
     virtual void AppendUnsignedText(std::u16string& out) const = 0;
@@ -249,6 +252,9 @@ public:
     std::u16string FColumnNameOrLiteral;
     std::u16string FTableName;      // sftColumn written as table.column
     std::u16string FParameterName;  // sftParameter, without the colon
+    // sftColumn, once bound; FLiteralValue then serves as the cell the
+    // column's value is read into.
+    TTdbColumnHandle FColumn;
 
 protected:
     void AppendUnsignedText(std::u16string& out) const override;
@@ -278,6 +284,9 @@ protected:
 struct TTdbTermOperand {
     TTdbDataBinaryOperator FOperator;  // Multiply, Divide, IntDivide, Remainder
     std::unique_ptr<TTdbFactor> FFactor;
+    // The type and value of the chain up to and including this operand.
+    const TTdbDataType* FResultType = nullptr;
+    TTdbDataValue FResultValue;
 };
 
 class TTdbTerm : public TTdbSqlValueNode {
@@ -291,6 +300,8 @@ public:
 struct TTdbExpressionOperand {
     TTdbDataBinaryOperator FOperator;  // Add, Subtract
     std::unique_ptr<TTdbTerm> FTerm;
+    const TTdbDataType* FResultType = nullptr;
+    TTdbDataValue FResultValue;
 };
 
 class TTdbExpression : public TTdbSqlValueNode {

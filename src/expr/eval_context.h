@@ -1,0 +1,51 @@
+// What a condition needs from the table it filters: its columns by name and
+// the current record's values. The table accessors implement it; the
+// condition binds names once while preparing and reads values per record.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "types/data_type.h"
+
+namespace tdb {
+
+// A bound column: enough for the context to find the value again without a
+// name lookup.
+struct TTdbColumnHandle {
+    const TTdbDataType* DataType = nullptr;  // the column's own type (Memo stays Memo)
+    std::int32_t ColumnNo = -1;
+    std::int32_t TableNo = 0;  // which of the context's tables
+};
+
+class TTdbEvalContext {
+public:
+    virtual ~TTdbEvalContext() = default;
+
+    // The column named ColumnName (any case), in the table named TableName
+    // when that is not empty; false when there is none.
+    virtual bool FindColumn(std::u16string_view tableName, std::u16string_view columnName,
+                            TTdbColumnHandle& handle) = 0;
+    // Makes Value the current record's value of the column, in the column's
+    // type, NULL included. Called once per record and column: it should
+    // point Value at the record image rather than copy it.
+    virtual void ReadColumn(const TTdbColumnHandle& handle, TTdbDataValue& value) = 0;
+    // The locale's decimal separator, tried for numbers when local formats
+    // are asked for.
+    virtual char16_t GetDecimalSeparator() const { return u','; }
+    // With local formats, literals met by date, time and time stamp columns
+    // are read by the locale's rules first; nothing when the text is not in
+    // the locale's form (the engine's own forms are tried next).
+    virtual std::optional<std::int32_t> LocalDateFromText(std::u16string_view) const {
+        return std::nullopt;
+    }
+    virtual std::optional<std::int64_t> LocalTimeFromText(std::u16string_view) const {
+        return std::nullopt;
+    }
+    virtual std::optional<TTdbTimeStamp> LocalTimeStampFromText(std::u16string_view) const {
+        return std::nullopt;
+    }
+};
+
+}  // namespace tdb
