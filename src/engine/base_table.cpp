@@ -204,7 +204,7 @@ std::int16_t TTdbBaseTable::OpenFiles(bool force) {
         readLocked = false;
         EndRead();
         ReleaseUnneededLocks();
-        RollBackLeftTransaction();
+        DiscardLeftTransaction();
         ReleaseUnneededLocks();
         ArmUnlock();
         return 0;

@@ -243,7 +243,7 @@ private:
     void ReleaseEarly() noexcept;
     // Takes the table for writing at once, when it can, and discards a log a broken session
     // left.
-    void RollBackLeftTransaction();
+    void DiscardLeftTransaction();
     void DiscardLeftLog();
     void ArmUnlock() noexcept;
     std::int16_t LockFailure(const std::exception& e);

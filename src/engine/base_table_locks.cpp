@@ -430,9 +430,10 @@ void TTdbBaseTable::UpdateTable(std::int64_t tableChangeCount, std::int32_t /*re
         return;
     if (FLockFile) {
         // The read lock may have waited for a writer, whose changes came after the counts the
-        // caller read; catching up only with those would leave the cache stale under the lock.
-        tableChangeCount = std::max(tableChangeCount, FLockFile->TableChangeCount());
-        indexCount = std::max(indexCount, FLockFile->TableIndexCount());
+        // caller read; the header as the lock left it is the newest, also where the count
+        // wrapped.
+        tableChangeCount = FLockFile->TableChangeCount();
+        indexCount = FLockFile->TableIndexCount();
     }
     try {
         FDataFile->Invalidate(tableChangeCount);
@@ -551,7 +552,7 @@ void TTdbBaseTable::DiscardLeftLog() {
                              u" of a session that ended without finishing it");
 }
 
-void TTdbBaseTable::RollBackLeftTransaction() {
+void TTdbBaseTable::DiscardLeftTransaction() {
     std::lock_guard guard(FLockingMutex);
     if (FRedoLog || GetReadOnly() ||
         !SharingFileSystem().FileExists(TTdbRedoLog::LogFileName(LockBaseName(), FLevel, IsRelFile)))
