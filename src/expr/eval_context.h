@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "types/data_type.h"
@@ -46,6 +47,20 @@ public:
     virtual std::optional<TTdbTimeStamp> LocalTimeStampFromText(std::u16string_view) const {
         return std::nullopt;
     }
+
+    // CURRENTRECORDID: a number for the table named TableName (any case) that
+    // GetCurrentRecordId takes, or -1 when the context has no such table.
+    virtual std::int32_t FindRecordIdTable(std::u16string_view /*tableName*/) { return -1; }
+    // The record id of that table's current record; nothing without one.
+    virtual std::optional<std::int32_t> GetCurrentRecordId(std::int32_t /*tableNo*/) {
+        return std::nullopt;
+    }
+    // "Now" for CURRENT_DATE, CURRENT_TIME and CURRENT_TIMESTAMP: the local
+    // wall clock unless a context fixes it.
+    virtual TTdbTimeStamp GetLocalTimeStamp() const;
+    // The name of weekday Day (1 Monday ... 7 Sunday) in the locale of the
+    // process.
+    virtual std::u16string GetWeekDayName(int day) const;
 };
 
 }  // namespace tdb

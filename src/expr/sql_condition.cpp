@@ -6,6 +6,7 @@
 
 #include "base/engine_error.h"
 #include "base/engine_errors.h"
+#include "expr/sql_functions.h"
 #include "expr/sql_parser.h"
 #include "types/text_forms.h"
 #include "types/type_errors.h"
@@ -156,10 +157,19 @@ TTdbSimpleFactor* BareLiteral(TTdbExpression& expression) {
     return simple;
 }
 
-class TPreparer {
+class TPreparer final : public TSqlPrepareHost {
 public:
-    TPreparer(TTdbEvalContext& context, std::uint8_t options)
-        : FContext(context), FOptions(options) {}
+    TPreparer(TTdbEvalContext& context, std::uint8_t options,
+              std::span<const TTdbSqlParameter> parameters)
+        : FContext(context), FOptions(options), FParameters(parameters) {}
+
+    void PrepareOperand(TTdbExpression& expression, const TTdbDataType* reference) override {
+        PrepareExpression(expression, reference);
+    }
+    void PrepareSubCondition(TTdbSearchCondition& condition) override {
+        PrepareCondition(condition);
+    }
+    TTdbEvalContext& Context() override { return FContext; }
 
     void PrepareCondition(TTdbSearchCondition& condition) {
         for (auto& xorTerm : condition.FTerms) {
@@ -183,6 +193,7 @@ private:
 
     TTdbEvalContext& FContext;
     std::uint8_t FOptions;
+    std::span<const TTdbSqlParameter> FParameters;
 };
 
 void TPreparer::PrepareFactor(TTdbBooleanFactor& factor) {
@@ -295,9 +306,10 @@ void TPreparer::PrepareExpression(TTdbExpression& expression, const TTdbDataType
     if (reference != nullptr) {
         if (TTdbSimpleFactor* literal = BareLiteral(expression)) {
             if (literal->FType == sftParameter) {
-                RaiseNotSupported(u"A parameter");
+                BindSqlParameter(*literal, FParameters, reference);
+            } else {
+                RetypeLiteral(*literal, reference);
             }
-            RetypeLiteral(*literal, reference);
         }
     }
     PrepareTerm(*expression.FTerm);
@@ -333,11 +345,8 @@ void TPreparer::PrepareTerm(TTdbTerm& term) {
 
 void TPreparer::PrepareFactorValue(TTdbFactor& factor) {
     auto* simple = dynamic_cast<TTdbSimpleFactor*>(&factor);
-    if (simple == nullptr) {
-        RaiseNotSupported(u"CASE");
-    }
     const TTdbDataType* type = nullptr;
-    switch (simple->FType) {
+    switch (simple == nullptr ? sftUnknown : simple->FType) {
         case sftLiteral:
             type = simple->FLiteralType;
             break;
@@ -354,14 +363,23 @@ void TPreparer::PrepareFactorValue(TTdbFactor& factor) {
             type = simple->FExpression->FDataType;
             break;
         case sftParameter:
-            RaiseNotSupported(u"A parameter");
+            if (simple->FLiteralType == nullptr) {
+                BindSqlParameter(*simple, FParameters, nullptr);
+            }
+            type = simple->FLiteralType;
+            break;
         case sftFunction:
-            RaiseNotSupported(u"A function");
+            type = PrepareSqlFunction(*this, *simple->FSqlFunction);
+            break;
         default:
+            if (auto* operation = dynamic_cast<TTdbSqlCaseOperation*>(&factor)) {
+                type = PrepareSqlCase(*this, *operation);
+                break;
+            }
             RaiseNotSupported(u"This operand");
     }
-    simple->FUnsignedType = type;
-    if (simple->FSign == sfsMinus) {
+    factor.FUnsignedType = type;
+    if (factor.FSign == sfsMinus) {
         const TTdbDataType* negated =
             TTdbDataType::GetResultDataType(TTdbDataUnaryOperator::Negate, type);
         if (negated == nullptr) {
@@ -369,7 +387,7 @@ void TPreparer::PrepareFactorValue(TTdbFactor& factor) {
         }
         type = negated;
     }
-    simple->FDataType = type;
+    factor.FDataType = type;
 }
 
 // Gives the literal the reference's type, read again from the text it was written as.
@@ -501,9 +519,17 @@ int Negated(int truth) {
     return truth == kConditionUnknown ? truth : 1 - truth;
 }
 
-class TEvaluator {
+class TEvaluator final : public TSqlEvaluateHost {
 public:
     explicit TEvaluator(TTdbEvalContext& context) : FContext(context) {}
+
+    const TTdbDataValue& EvaluateOperand(TTdbExpression& expression) override {
+        return Expression(expression);
+    }
+    int EvaluateSubCondition(TTdbSearchCondition& condition) override {
+        return Condition(condition);
+    }
+    TTdbEvalContext& Context() override { return FContext; }
 
     int Condition(TTdbSearchCondition& condition) {
         int result = XorTerm(*condition.FTerms[0]);
@@ -721,11 +747,24 @@ const TTdbDataValue& TEvaluator::Term(TTdbTerm& term) {
 }
 
 const TTdbDataValue& TEvaluator::FactorValue(TTdbFactor& factor) {
-    // Preparing accepts simple factors only.
+    auto* operation = dynamic_cast<TTdbSqlCaseOperation*>(&factor);
+    if (operation != nullptr) {
+        const TTdbDataValue* value = &EvaluateSqlCase(*this, *operation);
+        if (operation->FSign == sfsMinus) {
+            Calculating(*operation, [&] {
+                TTdbDataType::Calculate(TTdbDataUnaryOperator::Negate, *value,
+                                        operation->FResultValue, operation->FUnsignedType,
+                                        operation->FDataType);
+            });
+            value = &operation->FResultValue;
+        }
+        return *value;
+    }
     auto& simple = static_cast<TTdbSimpleFactor&>(factor);
     const TTdbDataValue* value = nullptr;
     switch (simple.FType) {
         case sftLiteral:
+        case sftParameter:
             value = &simple.FLiteralValue;
             break;
         case sftColumn:
@@ -740,6 +779,9 @@ const TTdbDataValue& TEvaluator::FactorValue(TTdbFactor& factor) {
             break;
         case sftExpression:
             value = &Expression(*simple.FExpression);
+            break;
+        case sftFunction:
+            value = &EvaluateSqlFunction(*this, *simple.FSqlFunction);
             break;
         default:
             break;
@@ -786,7 +828,7 @@ void TTdbSqlCondition::Prepare(TTdbEvalContext& context, std::uint8_t options) {
         std::unique_ptr<TTdbSearchCondition> inner = std::move(single->FSearchCondition);
         tree = std::move(inner);
     }
-    TPreparer(context, options).PrepareCondition(*tree);
+    TPreparer(context, options, FParameters).PrepareCondition(*tree);
     FTree = std::move(tree);
     FContext = &context;
 }
@@ -803,6 +845,35 @@ int TTdbSqlCondition::Evaluate() {
 
 std::u16string TTdbSqlCondition::GetSqlText() const {
     return FTree ? FTree->GetSqlText() : FText;
+}
+
+void TTdbSqlCondition::SetParameter(std::u16string_view name, const TTdbDataType* type,
+                                    const TTdbDataValue& value) {
+    auto stored = std::make_unique<TTdbDataValue>();
+    type->Assign(*stored, value);
+    for (TTdbSqlParameter& parameter : FParameters) {
+        if (parameter.Name.size() == name.size() &&
+            std::equal(name.begin(), name.end(), parameter.Name.begin(),
+                       [](char16_t a, char16_t b) {
+                           return EqualsIgnoringCase({&a, 1}, {&b, 1});
+                       })) {
+            parameter.Type = type;
+            parameter.Value = std::move(stored);
+            return;
+        }
+    }
+    FParameters.push_back({std::u16string(name), type, std::move(stored)});
+}
+
+void TTdbSqlCondition::SetParameterText(std::u16string_view name, const TTdbDataType* type,
+                                        std::optional<std::u16string_view> text) {
+    TTdbDataValue value;
+    type->GetNullableType(true)->ConvertFromString(value, text);
+    SetParameter(name, type->GetNullableType(true), value);
+}
+
+void TTdbSqlCondition::ClearParameters() noexcept {
+    FParameters.clear();
 }
 
 void TTdbSqlCondition::Unprepare() noexcept {

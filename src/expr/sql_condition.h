@@ -4,9 +4,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "expr/eval_context.h"
+#include "expr/sql_functions.h"
 #include "expr/sql_tree.h"
 
 namespace tdb {
@@ -53,8 +57,19 @@ public:
     std::u16string GetSqlText() const;
     void Unprepare() noexcept;
 
+    // The value of «:name» (any case) for the next Prepare, which copies it
+    // into the tree; setting it again replaces it. A parameter the text uses
+    // without a value fails Prepare with engine error 50.
+    void SetParameter(std::u16string_view name, const TTdbDataType* type,
+                      const TTdbDataValue& value);
+    // From the value's text form in Type; no text gives NULL.
+    void SetParameterText(std::u16string_view name, const TTdbDataType* type,
+                          std::optional<std::u16string_view> text);
+    void ClearParameters() noexcept;
+
 private:
     std::u16string FText;
+    std::vector<TTdbSqlParameter> FParameters;
     std::unique_ptr<TTdbSearchCondition> FTree;
     TTdbEvalContext* FContext = nullptr;
 };

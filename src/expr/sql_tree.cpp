@@ -30,7 +30,7 @@ constexpr TSqlFunctionInfo kFunctions[] = {
     {u"EXCHANGE", sftExchange, 3, 3, false},
     {u"EXP", sftExp, 1, 1, false},
     {u"EXTRACT", sftExtract, kSpecial, kSpecial, true},
-    {u"FILLSTR", sftFillStr, 3, 3, false},
+    {u"FILLSTR", sftFillStr, 2, 3, false},
     {u"FIRST", sftFirst, 1, 1, false},
     {u"FLOOR", sftFloor, 1, 1, false},
     {u"FRAC", sftFrac, 1, 1, false},

@@ -177,12 +177,19 @@ enum TTdbLiteralKind : std::uint8_t {
     tlkTypedString,  // DATE '...', TIME '...', TIMESTAMP '...'
 };
 
+// What preparing leaves in a node beyond its type: converted argument cells,
+// a resolved function and the like. Each kind of node knows its own.
+struct TSqlNodeState {
+    virtual ~TSqlNodeState() = default;
+};
+
 // A node that has a value: its type and result cell are filled in while
 // preparing and evaluating.
 class TTdbSqlValueNode : public TTdbSqlNode {
 public:
     const TTdbDataType* FDataType = nullptr;
     TTdbDataValue FResultValue;
+    std::unique_ptr<TSqlNodeState> FState;
 };
 
 // ---- Functions ----

@@ -16,6 +16,22 @@ uint32_t GetTickCount() noexcept {
     return static_cast<uint32_t>(ms);
 }
 
+TLocalTime GetLocalTime() noexcept {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm parts{};
+    localtime_r(&now.tv_sec, &parts);
+    TLocalTime local;
+    local.Year = parts.tm_year + 1900;
+    local.Month = parts.tm_mon + 1;
+    local.Day = parts.tm_mday;
+    local.Hour = parts.tm_hour;
+    local.Minute = parts.tm_min;
+    local.Second = parts.tm_sec > 59 ? 59 : parts.tm_sec;
+    local.Millisecond = static_cast<int>(now.tv_nsec / 1000000L);
+    return local;
+}
+
 void Sleep(uint32_t milliseconds) noexcept {
     if (milliseconds == 0) {
         sched_yield();

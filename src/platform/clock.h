@@ -9,6 +9,18 @@ namespace tdb::platform {
 // two ticks only by unsigned subtraction.
 uint32_t GetTickCount() noexcept;
 
+// The wall clock in the process's local time zone, broken into its parts.
+struct TLocalTime {
+    int Year = 0;
+    int Month = 0;  // 1..12
+    int Day = 0;
+    int Hour = 0;
+    int Minute = 0;
+    int Second = 0;  // 0..59; a leap second reads as 59
+    int Millisecond = 0;
+};
+TLocalTime GetLocalTime() noexcept;
+
 // Sleeps at least the given milliseconds, signals notwithstanding; 0 only yields the processor.
 void Sleep(uint32_t milliseconds) noexcept;
 

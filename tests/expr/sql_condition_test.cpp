@@ -280,8 +280,8 @@ const TCase kErrors[] = {
     {u"OK = D", kNoValues, kFilter, 0, kTdbErrTypeMismatch},
     // Overflow while computing names the node.
     {u"A * 2147483647 * 2147483647 * 4 > 0", {{u"A", u"2"}}, kFilter, 0, 43},
-    {u"UPPER(TELEP) = 'X'", kNoValues, kFilter, 0, kTdbErrNotSupported},
-    {u"A = :P", kNoValues, kFilter, 0, kTdbErrNotSupported},
+    {u"SUM(A) = 1", kNoValues, kFilter, 0, kTdbErrNotSupported},
+    {u"A = :P", kNoValues, kFilter, 0, kTdbErrUnknownIdentifier},
 };
 // clang-format on
 

@@ -343,7 +343,7 @@ TEST(SqlParser, CountsTheArgumentsOfEveryFunction) {
         {u"CEILING", 1, 1},      {u"CHAR_LENGTH", 1, 1},
         {u"CHR", 1, 1},          {u"COUNT", 1, 1},
         {u"DIGITSTR", 1, 1},     {u"EXCHANGE", 3, 3},
-        {u"EXP", 1, 1},          {u"FILLSTR", 3, 3},
+        {u"EXP", 1, 1},          {u"FILLSTR", 2, 3},
         {u"FIRST", 1, 1},        {u"FLOOR", 1, 1},
         {u"FRAC", 1, 1},         {u"INT", 1, 1},
         {u"LAST", 1, 1},         {u"LEN", 1, 1},
