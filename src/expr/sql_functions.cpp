@@ -19,6 +19,7 @@
 #include "platform/clock.h"
 #include "platform/random.h"
 #include "types/text_forms.h"
+#include "types/type_errors.h"
 
 namespace tdb {
 
@@ -1066,18 +1067,8 @@ const TTdbDataValue& TCall::Compute() {
             return ExtractPart(sdpSecond);
         case TFn::Millisecond:
             return ExtractPart(sdpMillisecond);
-        case TFn::CombineDateTime: {
-            TTdbTimeStamp stamp{Date(0),
-                                static_cast<std::int32_t>(Ticks(1) / kTicksPerMillisecond)};
-            if (stamp.Time >= kMillisecondsPerDay) {  // 24:00 is the next day's start
-                stamp.Date = DayNumberToDate(DateToDayNumber(stamp.Date) + 1);
-                stamp.Time -= kMillisecondsPerDay;
-                if (stamp.Date == 0) {
-                    RaiseOutOfRange();
-                }
-            }
-            return Stamp(stamp);
-        }
+        case TFn::CombineDateTime:
+            return Stamp({Date(0), static_cast<std::int32_t>(Ticks(1) / kTicksPerMillisecond)});
         case TFn::MakeTime:
         case TFn::MakeDate:
         case TFn::MakeDateTime: {
@@ -1097,15 +1088,18 @@ const TTdbDataValue& TCall::Compute() {
                              static_cast<int>(parts[2])));
             const std::int64_t milliseconds =
                 ((time[0] * 60 + time[1]) * 60 + time[2]) * 1000 + time[3];
-            const std::u16string dateText = IntegerToText(parts[2]) + u"." +
-                                            IntegerToText(parts[1]) + u"." +
-                                            IntegerToText(parts[0]);
-            const std::u16string timeText = IntegerToText(time[0]) + u":" + IntegerToText(time[1]) +
-                                            u":" + IntegerToText(time[2]) + u"." +
-                                            IntegerToText(time[3]);
+            // Written only for the message: a valid call allocates nothing.
+            const auto dateText = [&] {
+                return IntegerToText(parts[2]) + u"." + IntegerToText(parts[1]) + u"." +
+                       IntegerToText(parts[0]);
+            };
+            const auto timeText = [&] {
+                return IntegerToText(time[0]) + u":" + IntegerToText(time[1]) + u":" +
+                       IntegerToText(time[2]) + u"." + IntegerToText(time[3]);
+            };
             if (FState.Fn == TFn::MakeTime) {
                 if (!timeValid) {
-                    RaiseEngineError(kTdbErrInvalidTime, {timeText});
+                    RaiseEngineError(kTdbErrInvalidTime, {timeText()});
                 }
                 return TimeValue(milliseconds * kTicksPerMillisecond);
             }
@@ -1115,12 +1109,12 @@ const TTdbDataValue& TCall::Compute() {
                           : 0;
             if (FState.Fn == TFn::MakeDate) {
                 if (!dateValid) {
-                    RaiseEngineError(kTdbErrInvalidDate, {dateText});
+                    RaiseEngineError(kTdbErrInvalidDate, {dateText()});
                 }
                 return DateValue(date);
             }
             if (!dateValid || !timeValid) {
-                RaiseEngineError(kTdbErrInvalidTimestamp, {dateText + u" " + timeText});
+                RaiseEngineError(kTdbErrInvalidTimestamp, {dateText() + u" " + timeText()});
             }
             return Stamp({date, static_cast<std::int32_t>(milliseconds)});
         }
@@ -1333,7 +1327,13 @@ const TTdbDataType* PrepareSqlFunction(TSqlPrepareHost& host, TSqlFunction& func
 }
 
 const TTdbDataValue& EvaluateSqlFunction(TSqlEvaluateHost& host, TSqlFunction& function) {
-    return TCall(host, function, static_cast<TFunctionState&>(*function.FState)).Run();
+    try {
+        return TCall(host, function, static_cast<TFunctionState&>(*function.FState)).Run();
+    } catch (const EConvertError& error) {
+        // A text that is no value of the type an argument or a cast needs:
+        // an engine error like every other failure of a condition.
+        RaiseEngineError(kTdbErrTypeMismatch, {error.Message()});
+    }
 }
 
 // ---- CASE ----
@@ -1423,7 +1423,11 @@ const TTdbDataValue& EvaluateSqlCase(TSqlEvaluateHost& host, TTdbSqlCaseOperatio
     if (chosenType->IsNull(value)) {
         type->SetNull(state.Cell);
     } else {
-        TTdbDataType::Convert(value, state.Cell, chosenType, type, false);
+        try {
+            TTdbDataType::Convert(value, state.Cell, chosenType, type, false);
+        } catch (const EConvertError& error) {
+            RaiseEngineError(kTdbErrTypeMismatch, {error.Message()});
+        }
     }
     return state.Cell;
 }
