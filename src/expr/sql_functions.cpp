@@ -333,6 +333,22 @@ const TTdbDataType* ReferenceFor(TArgKind kind) {
     }
 }
 
+// A string literal, NULL or a parameter alone: it is read as what the
+// function takes. A number, date or time literal keeps the type it was
+// written as.
+bool IsUntypedLiteral(const TTdbExpression& expression) {
+    if (!expression.FOperands.empty() || !expression.FTerm->FOperands.empty()) {
+        return false;
+    }
+    const auto* simple = dynamic_cast<const TTdbSimpleFactor*>(expression.FTerm->FFactor.get());
+    if (simple == nullptr || simple->FSign != sfsNone) {
+        return false;
+    }
+    return simple->FType == sftParameter ||
+           (simple->FType == sftLiteral &&
+            (simple->FLiteralKind == tlkString || simple->FLiteralKind == tlkNull));
+}
+
 const TTdbDataType* CastTarget(std::u16string_view name, const TTdbDataType* source) {
     if (name == u"AUTOINC") {
         return IntegerResult(ctAutoInc);
@@ -987,6 +1003,22 @@ const TTdbDataValue& TCall::Compute() {
             return Stamp(FHost.Context().GetLocalTimeStamp());
         case TFn::Cast: {
             const TArgument& arg = FState.Args[0];
+            if (FType->IsIntegerFamily() && FType->GetColumnType() != ctBoolean &&
+                arg.Type->IsNumeric()) {
+                // A number the target cannot hold is an error, not a value
+                // cut to its low bytes.
+                const auto* target = static_cast<const TTdbIntegerType*>(FType);
+                const double value = arg.Type->IsIntegerFamily()
+                                         ? static_cast<double>(arg.Type->GetInteger(*arg.Value))
+                                         : std::trunc(arg.Type->GetDouble(*arg.Value));
+                if (!(value >= static_cast<double>(target->GetRangeMin()) &&
+                      value <= static_cast<double>(target->GetRangeMax()))) {
+                    RaiseEngineError(kTdbErrValueOutOfRange,
+                                     {FloatToText(value), target->GetSqlName(),
+                                      IntegerToText(target->GetRangeMin()),
+                                      IntegerToText(target->GetRangeMax())});
+                }
+            }
             TTdbDataType::Convert(*arg.Value, FFunction.FResultValue, arg.Type, FType, true);
             return FFunction.FResultValue;
         }
@@ -1273,7 +1305,9 @@ const TTdbDataType* PrepareSqlFunction(TSqlPrepareHost& host, TSqlFunction& func
     for (std::size_t i = 0; i < function.FArguments.size(); ++i) {
         TArgument& arg = state->Args[i];
         arg.Kind = kinds[i];
-        host.PrepareOperand(*function.FArguments[i], ReferenceFor(arg.Kind));
+        host.PrepareOperand(*function.FArguments[i], IsUntypedLiteral(*function.FArguments[i])
+                                                         ? ReferenceFor(arg.Kind)
+                                                         : nullptr);
         arg.Type = function.FArguments[i]->FDataType;
         arg.Target = TargetFor(arg.Kind, arg.Type);
     }
