@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <unordered_map>
 
@@ -37,20 +38,79 @@ constexpr int kFixedCodes = 23;  // -1 .. 21
 constexpr int kFixedLevels = 8;  // 0 .. 7
 constexpr std::size_t kFixedSlots = kFixedCodes * 2 * kFixedLevels;
 
+// A registry key: the kind's parameters as text, separated so that no two
+// parameter lists give the same key. Built on the stack, so that looking up a
+// registered type (as calculations do for every value) allocates nothing;
+// only keys longer than the inline room, such as enumerations with their
+// items, spill to the heap.
+class TRegistryKey {
+public:
+    TRegistryKey(char16_t kind, TTdbColumnType code, bool nullable, std::int16_t level,
+                 std::int64_t extra = 0) {
+        Append(kind);
+        AppendNumber(code);
+        AppendNumber(nullable ? 1 : 0);
+        AppendNumber(level);
+        AppendNumber(extra);
+    }
+
+    void Append(char16_t c) {
+        if (FLength < FInline.size()) {
+            FInline[FLength++] = c;
+            return;
+        }
+        if (FSpilled.empty()) {
+            FSpilled.assign(FInline.data(), FLength);
+        }
+        FSpilled += c;
+        ++FLength;
+    }
+    void Append(std::u16string_view text) {
+        for (char16_t c : text) {
+            Append(c);
+        }
+    }
+    std::u16string_view View() const noexcept {
+        return FSpilled.empty() ? std::u16string_view(FInline.data(), FLength)
+                                : std::u16string_view(FSpilled);
+    }
+
+private:
+    void AppendNumber(std::int64_t v) {
+        char buf[24];
+        int n = std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(v));
+        for (int i = 0; i < n; ++i) {
+            Append(static_cast<char16_t>(buf[i]));
+        }
+        Append(u'|');
+    }
+
+    std::array<char16_t, 64> FInline{};
+    std::size_t FLength = 0;
+    std::u16string FSpilled;
+};
+
+struct TKeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::u16string_view key) const noexcept {
+        return std::hash<std::u16string_view>{}(key);
+    }
+};
+
 class TTypeRegistry {
 public:
     // The type for Key, made by Make on first use.
     template <typename TMake>
-    const TTdbDataType* FindOrCreate(const std::u16string& key, TMake&& make) {
+    const TTdbDataType* FindOrCreate(const TRegistryKey& key, TMake&& make) {
         std::lock_guard guard(FLock);
-        auto it = FByKey.find(key);
+        auto it = FByKey.find(key.View());
         if (it != FByKey.end()) {
             return it->second;
         }
         std::unique_ptr<TTdbDataType> type = make();
         const TTdbDataType* result = type.get();
         FTypes.push_back(std::move(type));
-        FByKey.emplace(key, result);
+        FByKey.emplace(std::u16string(key.View()), result);
         return result;
     }
 
@@ -68,35 +128,13 @@ public:
 private:
     std::mutex FLock;
     std::vector<std::unique_ptr<TTdbDataType>> FTypes;
-    std::unordered_map<std::u16string, const TTdbDataType*> FByKey;
+    std::unordered_map<std::u16string, const TTdbDataType*, TKeyHash, std::equal_to<>> FByKey;
     std::array<std::atomic<const TTdbDataType*>, kFixedSlots> FFixed{};
 };
 
 TTypeRegistry& Registry() {
     static TTypeRegistry registry;
     return registry;
-}
-
-// A registry key: the kind's parameters as text, separated so that no two
-// parameter lists give the same key.
-std::u16string MakeKey(char16_t kind, TTdbColumnType code, bool nullable, std::int16_t level,
-                       std::int64_t extra = 0) {
-    std::u16string key;
-    key.reserve(32);
-    key += kind;
-    auto append = [&key](std::int64_t v) {
-        char buf[24];
-        int n = std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(v));
-        for (int i = 0; i < n; ++i) {
-            key += static_cast<char16_t>(buf[i]);
-        }
-        key += u'|';
-    };
-    append(code);
-    append(nullable ? 1 : 0);
-    append(level);
-    append(extra);
-    return key;
 }
 
 }  // namespace
@@ -116,7 +154,7 @@ const TTdbDataType* TTdbDataType::GetIntegerType(TTdbColumnType code, bool nulla
         default:
             return nullptr;
     }
-    return Registry().FindOrCreate(MakeKey(u'I', code, nullable, level), [&] {
+    return Registry().FindOrCreate(TRegistryKey(u'I', code, nullable, level), [&] {
         return std::make_unique<TTdbIntegerType>(code, nullable, level);
     });
 }
@@ -146,7 +184,7 @@ const TTdbDataType* TTdbDataType::GetDataType(TTdbColumnType columnType, bool nu
             type = GetNullType();
             break;
         case ctChar:
-            type = registry.FindOrCreate(MakeKey(u'C', columnType, nullable, level), [&] {
+            type = registry.FindOrCreate(TRegistryKey(u'C', columnType, nullable, level), [&] {
                 return std::make_unique<TTdbCharType>(nullable, level);
             });
             break;
@@ -163,12 +201,12 @@ const TTdbDataType* TTdbDataType::GetDataType(TTdbColumnType columnType, bool nu
             type = GetFloatType(nullable, 0, level);
             break;
         case ctRelation:
-            type = registry.FindOrCreate(MakeKey(u'R', columnType, nullable, level), [&] {
+            type = registry.FindOrCreate(TRegistryKey(u'R', columnType, nullable, level), [&] {
                 return std::make_unique<TTdbRelationType>(nullable, level);
             });
             break;
         case ctGuid:
-            type = registry.FindOrCreate(MakeKey(u'G', columnType, nullable, level), [&] {
+            type = registry.FindOrCreate(TRegistryKey(u'G', columnType, nullable, level), [&] {
                 return std::make_unique<TTdbGuidType>(nullable, level);
             });
             break;
@@ -232,8 +270,8 @@ const TTdbStringType* TTdbDataType::GetStringType(TTdbColumnType columnType, boo
         default:
             return nullptr;
     }
-    std::u16string key = MakeKey(u'S', columnType, nullable, level, maxLength);
-    key += collationName;
+    TRegistryKey key(u'S', columnType, nullable, level, maxLength);
+    key.Append(collationName);
     const TTdbDataType* type = Registry().FindOrCreate(key, [&]() -> std::unique_ptr<TTdbDataType> {
         // Resolving the collation first raises 138 for unknown names and
         // registers nothing.
@@ -282,13 +320,13 @@ const TTdbDataType* TTdbDataType::GetDateTimeType(TTdbColumnType columnType, boo
     }
     bool hasNullByte = nullable && columnType == ctTime;
     return Registry().FindOrCreate(
-        MakeKey(u'D', columnType, nullable, level, precision * 2 + (hasNullByte ? 1 : 0)),
+        TRegistryKey(u'D', columnType, nullable, level, precision * 2 + (hasNullByte ? 1 : 0)),
         [&] { return std::make_unique<TTdbDateTimeType>(columnType, nullable, precision, level); });
 }
 
 const TTdbDataType* TTdbDataType::GetFloatType(bool nullable, std::int16_t scale,
                                                std::int16_t level) {
-    return Registry().FindOrCreate(MakeKey(u'F', ctFloat, nullable, level, scale), [&] {
+    return Registry().FindOrCreate(TRegistryKey(u'F', ctFloat, nullable, level, scale), [&] {
         return std::make_unique<TTdbFloatType>(nullable, scale, level);
     });
 }
@@ -296,13 +334,12 @@ const TTdbDataType* TTdbDataType::GetFloatType(bool nullable, std::int16_t scale
 const TTdbDataType* TTdbDataType::GetEnumType(std::u16string_view name,
                                               std::span<const TTdbEnumItem> items, bool nullable,
                                               std::int16_t level) {
-    std::u16string key =
-        MakeKey(u'E', ctEnum, nullable, level, static_cast<std::int64_t>(items.size()));
-    key += name;
+    TRegistryKey key(u'E', ctEnum, nullable, level, static_cast<std::int64_t>(items.size()));
+    key.Append(name);
     for (const TTdbEnumItem& item : items) {
-        key += u'\0';
-        key += static_cast<char16_t>(item.Value);
-        key += item.Name;
+        key.Append(u'\0');
+        key.Append(static_cast<char16_t>(item.Value));
+        key.Append(item.Name);
     }
     return Registry().FindOrCreate(key, [&] {
         return std::make_unique<TTdbEnumType>(std::u16string(name),
@@ -360,7 +397,7 @@ const TTdbDataType* TTdbDataType::GetEnumType(std::u16string_view name, std::u16
 
 const TTdbDataType* TTdbDataType::GetBinaryType(bool nullable, std::int32_t maxSize,
                                                 std::int16_t level) {
-    return Registry().FindOrCreate(MakeKey(u'B', ctBlob, nullable, level, maxSize), [&] {
+    return Registry().FindOrCreate(TRegistryKey(u'B', ctBlob, nullable, level, maxSize), [&] {
         return std::make_unique<TTdbBinaryType>(nullable, maxSize, level);
     });
 }
