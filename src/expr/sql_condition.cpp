@@ -412,12 +412,12 @@ void TPreparer::RetypeLiteral(TTdbSimpleFactor& literal, const TTdbDataType* ref
             stringType->GetCollationName());
         type->SetWideString(value, text);
     } else if (columnType == ctChar) {
-        type = TTdbDataType::GetApproxStringType(
-            ctWideString, true,
-            std::clamp<std::int32_t>(
-                static_cast<std::int32_t>(std::min<std::size_t>(text.size(), kMaxWideStringLength)),
-                1, kMaxWideStringLength),
-            u"");
+        // A Char compares with Chars only: the literal is one, or no Char can
+        // ever equal it.
+        if (text.size() > 1) {
+            RaiseMismatch(text, reference->GetSqlName());
+        }
+        type = reference->GetNullableType(true);
         type->SetWideString(value, text);
     } else if (columnType == ctFloat) {
         std::optional<double> number = TryFloatFromText(text);

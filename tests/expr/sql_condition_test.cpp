@@ -54,6 +54,7 @@ void AddColumns(TMemoryContext& context) {
     context.AddColumn(u"S", TTdbDataType::GetDataType(ctSmallInt, true));
     context.AddColumn(u"F", TTdbDataType::GetFloatType(true));
     context.AddColumn(u"OK", TTdbDataType::GetDataType(ctBoolean, true));
+    context.AddColumn(u"CH", TTdbDataType::GetDataType(ctChar, true));
     context.AddColumn(u"D", TTdbDataType::GetDataType(ctDate, true));
     context.AddColumn(u"TM", TTdbDataType::GetDataType(ctTime, true));
     context.AddColumn(u"TS", TTdbDataType::GetDataType(ctTimeStamp, true));
@@ -174,6 +175,11 @@ const TCase kPredicates[] = {
     {u"TELEP = 'Buda*'", kNoValues, kPartial, F},
     // Booleans, dates, times and time stamps from literal texts.
     {u"OK = 'Ja'", {{u"OK", u"True"}}, kFilter, T},
+    // A Char column meets a one-character literal as its own type.
+    {u"CH = 'x'", {{u"CH", u"x"}}, kFilter, T},
+    {u"CH <> 'x'", {{u"CH", u"y"}}, kFilter, T},
+    {u"CH = 'x'", {}, kFilter, U},
+    {u"CH = 'xy'", {{u"CH", u"x"}}, kFilter, 0, kTdbErrTypeMismatch},
     {u"OK = 'nein'", {{u"OK", u"True"}}, kFilter, F},
     {u"OK = 'FALSE'", {{u"OK", u"False"}}, kFilter, T},
     {u"OK = TRUE", {{u"OK", u"True"}}, kFilter, T},
