@@ -106,9 +106,8 @@ private:
     std::vector<TTdbSortDef> FIndexes;
 };
 
-std::string ShowRatings(const TTdbIndexChoice& choice, TMemoryContext& context) {
+std::string ShowRatings(const TTdbIndexChoice& choice) {
     static const char* const kNames[] = {"", "IRSZ", "TELEP", "TELK", "A", "M"};
-    (void)context;
     std::string out;
     for (const TTdbIndexRating& rating : choice.Ratings) {
         out += (out.empty() ? "" : " ") + std::string(kNames[rating.ColumnNo]) + ":" +
@@ -158,7 +157,7 @@ TEST_P(IndexChoice, RatesChoosesAndBounds) {
     TTdbIndexChoice choice;
     const std::int32_t indexNo = condition.FindBestIndexAndBounds(0, lower, upper, &choice);
 
-    EXPECT_EQ(ShowRatings(choice, context), c.Ratings);
+    EXPECT_EQ(ShowRatings(choice), c.Ratings);
     EXPECT_EQ(indexNo, c.IndexNo);
     EXPECT_EQ(choice.IndexNo, c.IndexNo);
     if (c.IndexNo < 0) {
