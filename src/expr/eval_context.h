@@ -3,14 +3,25 @@
 // condition binds names once while preparing and reads values per record.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "types/data_type.h"
 
 namespace tdb {
+
+class TTdbSortDef;
+
+// An open index of a table that a static filter may scan.
+struct TTdbOpenIndex {
+    std::int32_t IndexNo = -1;
+    const TTdbSortDef* Definition = nullptr;
+};
 
 // A bound column: enough for the context to find the value again without a
 // name lookup.
@@ -61,6 +72,26 @@ public:
     // The name of weekday Day (1 Monday ... 7 Sunday) in the locale of the
     // process.
     virtual std::u16string GetWeekDayName(int day) const;
+    // ---- Indexes a static filter may scan (the defaults: none) ----
+
+    // The open indexes of table TableNo, in index-number order.
+    virtual std::vector<TTdbOpenIndex> GetOpenIndexes(std::int32_t /*tableNo*/) { return {}; }
+    // Creates a temporary index of table TableNo with Definition when the database allows
+    // automatic index creation; its index number, or a negative number when it does not
+    // or creating fails.
+    virtual std::int32_t CreateTempIndex(std::int32_t /*tableNo*/,
+                                         const TTdbSortDef& /*definition*/) {
+        return -1;
+    }
+    // The bound entry of index IndexNo: the first Values.size() components hold those
+    // values (each in its component column's type), the others their type's minimum
+    // (lower bound) or maximum (Upper), the other way round for descending components;
+    // record number 1 for the lower and 2147483647 for the upper bound.
+    virtual void BuildBoundEntry(std::int32_t /*tableNo*/, std::int32_t /*indexNo*/,
+                                 std::span<const TTdbDataValue> /*values*/, bool /*upper*/,
+                                 std::vector<std::byte>& entry) {
+        entry.clear();
+    }
 };
 
 }  // namespace tdb

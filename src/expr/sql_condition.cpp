@@ -6,6 +6,7 @@
 
 #include "base/engine_error.h"
 #include "base/engine_errors.h"
+#include "expr/index_choice.h"
 #include "expr/sql_functions.h"
 #include "expr/sql_parser.h"
 #include "types/text_forms.h"
@@ -545,6 +546,8 @@ public:
         return result;
     }
 
+    const TTdbDataValue& Expression(TTdbExpression& expression);
+
 private:
     int XorTerm(TTdbXorTerm& term) {
         int result = AndTerm(*term.FTerms[0]);
@@ -584,7 +587,6 @@ private:
     bool Has(const TTdbDataValue& left, const TTdbDataType* leftType, const TTdbDataValue& right,
              const TTdbDataType* rightType);
 
-    const TTdbDataValue& Expression(TTdbExpression& expression);
     const TTdbDataValue& Term(TTdbTerm& term);
     const TTdbDataValue& FactorValue(TTdbFactor& factor);
 
@@ -841,6 +843,30 @@ int TTdbSqlCondition::Evaluate() {
         RaiseEngineError(kTdbErrInvalidCondition, {FText});
     }
     return TEvaluator(*FContext).Condition(*FTree);
+}
+
+std::int32_t TTdbSqlCondition::FindBestIndexAndBounds(std::int32_t tableNo,
+                                                      std::vector<std::byte>& rangeLowerBound,
+                                                      std::vector<std::byte>& rangeUpperBound,
+                                                      TTdbIndexChoice* details) {
+    rangeLowerBound.clear();
+    rangeUpperBound.clear();
+    if (!FTree) {
+        return -1;
+    }
+    TEvaluator evaluator(*FContext);
+    TTdbIndexChoice choice = ChooseIndex(
+        *FTree, *FContext, tableNo,
+        [&](TTdbExpression& e) -> const TTdbDataValue& { return evaluator.Expression(e); });
+    const std::int32_t indexNo = choice.IndexNo;
+    if (indexNo >= 0) {
+        rangeLowerBound = choice.LowerEntry;
+        rangeUpperBound = choice.UpperEntry;
+    }
+    if (details != nullptr) {
+        *details = std::move(choice);
+    }
+    return indexNo;
 }
 
 std::u16string TTdbSqlCondition::GetSqlText() const {

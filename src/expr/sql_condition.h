@@ -2,6 +2,7 @@
 // the current record in three-valued logic.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -14,6 +15,8 @@
 #include "expr/sql_tree.h"
 
 namespace tdb {
+
+struct TTdbIndexChoice;
 
 // The option byte of Prepare.
 // Numbers may use the locale's decimal separator.
@@ -52,6 +55,15 @@ public:
     // that is not prepared raises engine error 7.
     int Evaluate();
     bool IsTrue() { return Evaluate() == kConditionTrue; }
+    // For a static filter: the index of table TableNo (the context's table number) to
+    // scan, or a negative number when none fits (also when not prepared); the range's
+    // bound entries come from the context. The ends of "<" and ">" ranges are included:
+    // the check of each record in the range removes the bound itself. Details, when
+    // given, receives the ratings, the scores, the reverse flag and the bound values.
+    std::int32_t FindBestIndexAndBounds(std::int32_t tableNo,
+                                        std::vector<std::byte>& rangeLowerBound,
+                                        std::vector<std::byte>& rangeUpperBound,
+                                        TTdbIndexChoice* details = nullptr);
     // The prepared tree written back as text (rewrites included), else the
     // text as given.
     std::u16string GetSqlText() const;

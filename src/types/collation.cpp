@@ -23,11 +23,16 @@ namespace tdb {
 
 using collation_detail::BuiltInCompare;
 using collation_detail::BuiltInCompareBounds;
+using collation_detail::BuiltInCompareLowers;
 using collation_detail::BuiltInCompareToBound;
+using collation_detail::BuiltInCompareToLower;
 using collation_detail::BuiltInMatchRun;
 using collation_detail::LocaleCompare;
 using collation_detail::LocaleCompareBounds;
+using collation_detail::LocaleCompareLowers;
+using collation_detail::LocaleCompareLowerToUpper;
 using collation_detail::LocaleCompareToBound;
+using collation_detail::LocaleCompareToLower;
 using collation_detail::LocaleMatchRun;
 
 namespace {
@@ -273,34 +278,113 @@ private:
     std::u16string_view text_;
 };
 
+// A string ending in one NUL is an upper prefix bound, one ending in two NULs a lower
+// prefix bound (the characters before the NULs are the prefix).
+enum class TPointKind { Plain, Lower, Upper };
+
 template <typename CharT>
-bool IsBound(std::basic_string_view<CharT> text) noexcept {
-    return !text.empty() && text.back() == CharT(0);
+TPointKind KindOf(std::basic_string_view<CharT> text) noexcept {
+    if (text.empty() || text.back() != CharT(0)) {
+        return TPointKind::Plain;
+    }
+    return text.size() >= 2 && text[text.size() - 2] == CharT(0) ? TPointKind::Lower
+                                                                 : TPointKind::Upper;
 }
 
 template <typename CharT>
-std::basic_string_view<CharT> BoundChars(std::basic_string_view<CharT> text) noexcept {
-    return text.substr(0, text.size() - 1);
+std::basic_string_view<CharT> PrefixChars(std::basic_string_view<CharT> text,
+                                          TPointKind kind) noexcept {
+    switch (kind) {
+        case TPointKind::Lower:
+            return text.substr(0, text.size() - 2);
+        case TPointKind::Upper:
+            return text.substr(0, text.size() - 1);
+        default:
+            return text;
+    }
 }
 
-// Orders plain strings and prefix bounds together: Plain compares plain strings,
-// ToBound a plain string with a bound's characters, Bounds two bounds' characters.
-template <typename CharT, typename Plain, typename ToBound, typename Bounds>
+// What one collation does for each pair of kinds; every operation takes the prefix
+// characters (without NULs) and answers for its first argument against its second.
+template <typename Ops, typename CharT>
 int CompareWithBounds(std::basic_string_view<CharT> a, std::basic_string_view<CharT> b,
-                      Plain&& plain, ToBound&& toBound, Bounds&& bounds) {
-    const bool boundA = IsBound(a);
-    const bool boundB = IsBound(b);
-    if (boundA && boundB) {
-        return bounds(BoundChars(a), BoundChars(b));
+                      const Ops& ops) {
+    const TPointKind kindA = KindOf(a);
+    const TPointKind kindB = KindOf(b);
+    const auto x = PrefixChars(a, kindA);
+    const auto y = PrefixChars(b, kindB);
+    using enum TPointKind;
+    if (kindA == Plain && kindB == Plain) {
+        return ops.Plain(x, y);
     }
-    if (boundB) {
-        return toBound(a, BoundChars(b));
+    if (kindA == Upper && kindB == Upper) {
+        return ops.Uppers(x, y);
     }
-    if (boundA) {
-        return -toBound(b, BoundChars(a));
+    if (kindA == Lower && kindB == Lower) {
+        return ops.Lowers(x, y);
     }
-    return plain(a, b);
+    if (kindB == Upper) {
+        return kindA == Plain ? ops.PlainToUpper(x, y) : ops.LowerToUpper(x, y);
+    }
+    if (kindA == Upper) {
+        return kindB == Plain ? -ops.PlainToUpper(y, x) : -ops.LowerToUpper(y, x);
+    }
+    // One lower bound and one plain string.
+    return kindB == Lower ? ops.PlainToLower(x, y) : -ops.PlainToLower(y, x);
 }
+
+struct TBuiltInOps {
+    TStrCmpOptions options;
+    template <typename S>
+    int Plain(S a, S b) const noexcept {
+        return BuiltInCompare(a, b, options);
+    }
+    template <typename S>
+    int PlainToUpper(S plain, S bound) const noexcept {
+        return BuiltInCompareToBound(plain, bound, options);
+    }
+    template <typename S>
+    int Uppers(S a, S b) const noexcept {
+        return BuiltInCompareBounds(a, b, options);
+    }
+    template <typename S>
+    int PlainToLower(S plain, S bound) const noexcept {
+        return BuiltInCompareToLower(plain, bound, options);
+    }
+    template <typename S>
+    int Lowers(S a, S b) const noexcept {
+        return BuiltInCompareLowers(a, b, options);
+    }
+    // The lower point of A lies below the upper point of B exactly when A's
+    // characters do, read as a plain string.
+    template <typename S>
+    int LowerToUpper(S a, S b) const noexcept {
+        return BuiltInCompareToBound(a, b, options);
+    }
+};
+
+struct TLocaleOps {
+    const TTdbCollation::TLocale& locale;
+    TStrCmpOptions options;
+    int Plain(std::u16string_view a, std::u16string_view b) const {
+        return LocaleCompare(locale, a, b, options);
+    }
+    int PlainToUpper(std::u16string_view plain, std::u16string_view bound) const {
+        return LocaleCompareToBound(locale, plain, bound, options);
+    }
+    int Uppers(std::u16string_view a, std::u16string_view b) const {
+        return LocaleCompareBounds(locale, a, b, options);
+    }
+    int PlainToLower(std::u16string_view plain, std::u16string_view bound) const {
+        return LocaleCompareToLower(locale, plain, bound);
+    }
+    int Lowers(std::u16string_view a, std::u16string_view b) const {
+        return LocaleCompareLowers(locale, a, b);
+    }
+    int LowerToUpper(std::u16string_view a, std::u16string_view b) const {
+        return LocaleCompareLowerToUpper(locale, a, b);
+    }
+};
 
 std::size_t CharLength(std::u16string_view text, std::size_t pos) noexcept {
     return pos + 1 < text.size() && (text[pos] & 0xFC00) == 0xD800 &&
@@ -446,25 +530,15 @@ std::u16string TTdbCollation::LanguageName() const {
 int TTdbCollation::Compare(std::u16string_view a, std::u16string_view b,
                            TStrCmpOptions options) const {
     if (locale_->IsBuiltIn()) {
-        return CompareWithBounds(
-            a, b, [options](auto x, auto y) { return BuiltInCompare(x, y, options); },
-            [options](auto x, auto y) { return BuiltInCompareToBound(x, y, options); },
-            [options](auto x, auto y) { return BuiltInCompareBounds(x, y, options); });
+        return CompareWithBounds(a, b, TBuiltInOps{options});
     }
     locale_->CheckSupported();
-    const TLocale& locale = *locale_;
-    return CompareWithBounds(
-        a, b, [&](auto x, auto y) { return LocaleCompare(locale, x, y, options); },
-        [&](auto x, auto y) { return LocaleCompareToBound(locale, x, y, options); },
-        [&](auto x, auto y) { return LocaleCompareBounds(locale, x, y, options); });
+    return CompareWithBounds(a, b, TLocaleOps{*locale_, options});
 }
 
 int TTdbCollation::Compare(std::string_view a, std::string_view b, TStrCmpOptions options) const {
     if (locale_->IsBuiltIn()) {
-        return CompareWithBounds(
-            a, b, [options](auto x, auto y) { return BuiltInCompare(x, y, options); },
-            [options](auto x, auto y) { return BuiltInCompareToBound(x, y, options); },
-            [options](auto x, auto y) { return BuiltInCompareBounds(x, y, options); });
+        return CompareWithBounds(a, b, TBuiltInOps{options});
     }
     const TWideBuffer wideA(locale_->codePage, a);
     const TWideBuffer wideB(locale_->codePage, b);

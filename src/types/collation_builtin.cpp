@@ -203,6 +203,53 @@ int CompareBounds(std::basic_string_view<CharT> a, std::basic_string_view<CharT>
     }
 }
 
+// Matching ignores accents and keeps case and ligature rules, and the plain order
+// refines the accent-blind one: so the strings a pattern beginning with the bound's
+// characters matches are exactly those whose accent-blind reading is not below them.
+template <typename CharT>
+int CompareToLower(std::basic_string_view<CharT> plain, std::basic_string_view<CharT> bound,
+                   TStrCmpOptions options) noexcept {
+    const TStrCmpOptions boundOptions = options & ~scoAccentSensitive;
+    TReader<CharT> readerPlain(plain, boundOptions);
+    TReader<CharT> readerBound(bound, boundOptions);
+    for (;;) {
+        std::uint32_t unitPlain = 0;
+        std::uint32_t unitBound = 0;
+        bool replaced = false;
+        if (!readerBound.Next(unitBound, replaced)) {
+            return 1;  // the plain string begins with the bound's characters
+        }
+        if (!readerPlain.Next(unitPlain, replaced)) {
+            return -1;  // a shorter string that the bound's characters begin with
+        }
+        if (unitPlain != unitBound) {
+            return unitPlain < unitBound ? -1 : 1;
+        }
+    }
+}
+
+template <typename CharT>
+int CompareLowers(std::basic_string_view<CharT> a, std::basic_string_view<CharT> b,
+                  TStrCmpOptions options) noexcept {
+    const TStrCmpOptions boundOptions = options & ~scoAccentSensitive;
+    TReader<CharT> readerA(a, boundOptions);
+    TReader<CharT> readerB(b, boundOptions);
+    for (;;) {
+        std::uint32_t unitA = 0;
+        std::uint32_t unitB = 0;
+        bool replaced = false;
+        const bool haveA = readerA.Next(unitA, replaced);
+        const bool haveB = readerB.Next(unitB, replaced);
+        if (!haveA || !haveB) {
+            // The lower bound of a shorter prefix lies below that of a longer one.
+            return haveA == haveB ? 0 : (haveA ? 1 : -1);
+        }
+        if (unitA != unitB) {
+            return unitA < unitB ? -1 : 1;
+        }
+    }
+}
+
 template <typename CharT>
 std::ptrdiff_t MatchRun(std::basic_string_view<CharT> value, std::basic_string_view<CharT> run,
                         TStrCmpOptions options) noexcept {
@@ -248,6 +295,21 @@ int BuiltInCompareBounds(std::u16string_view a, std::u16string_view b,
 }
 int BuiltInCompareBounds(std::string_view a, std::string_view b, TStrCmpOptions options) noexcept {
     return CompareBounds(a, b, options);
+}
+int BuiltInCompareToLower(std::u16string_view plain, std::u16string_view boundChars,
+                          TStrCmpOptions options) noexcept {
+    return CompareToLower(plain, boundChars, options);
+}
+int BuiltInCompareToLower(std::string_view plain, std::string_view boundChars,
+                          TStrCmpOptions options) noexcept {
+    return CompareToLower(plain, boundChars, options);
+}
+int BuiltInCompareLowers(std::u16string_view a, std::u16string_view b,
+                         TStrCmpOptions options) noexcept {
+    return CompareLowers(a, b, options);
+}
+int BuiltInCompareLowers(std::string_view a, std::string_view b, TStrCmpOptions options) noexcept {
+    return CompareLowers(a, b, options);
 }
 std::ptrdiff_t BuiltInMatchRun(std::u16string_view value, std::u16string_view run,
                                TStrCmpOptions options) noexcept {

@@ -25,6 +25,18 @@ int BuiltInCompareBounds(std::u16string_view a, std::u16string_view b,
                          TStrCmpOptions options) noexcept;
 int BuiltInCompareBounds(std::string_view a, std::string_view b, TStrCmpOptions options) noexcept;
 
+// A plain string against the lower prefix bound of BoundChars: the point just below
+// every string that begins with those characters when accents are ignored. Never 0.
+int BuiltInCompareToLower(std::u16string_view plain, std::u16string_view boundChars,
+                          TStrCmpOptions options) noexcept;
+int BuiltInCompareToLower(std::string_view plain, std::string_view boundChars,
+                          TStrCmpOptions options) noexcept;
+
+// Two lower prefix bounds (without their NULs) by the points they stand for.
+int BuiltInCompareLowers(std::u16string_view a, std::u16string_view b,
+                         TStrCmpOptions options) noexcept;
+int BuiltInCompareLowers(std::string_view a, std::string_view b, TStrCmpOptions options) noexcept;
+
 // How many characters at the start of Value the literal Run covers, or -1 when the value
 // does not begin with it. A run never ends inside a character of the value.
 std::ptrdiff_t BuiltInMatchRun(std::u16string_view value, std::u16string_view run,

@@ -487,6 +487,87 @@ int LocaleCompareBounds(const TTdbCollation::TLocale& locale, std::u16string_vie
     return CompareUppers(upperA, upperB);
 }
 
+// The lower bound of P is the highest point below every string that begins with P, on
+// primary sort keys, for the reasons the upper bound gives: a string that equals P but
+// for accents or case («Öcs» for «Őcs» at secondary strength) may sort below P itself,
+// yet it matches a pattern beginning with P. Every such string has a key that begins
+// with one of P's stems, so the point just below the lowest stem serves.
+namespace {
+
+// Orders the points just below all keys beginning with A and with B.
+int CompareLowerStems(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) noexcept {
+    const int common = CompareBytes(a, b);
+    if (common != 0 || a.size() == b.size()) {
+        return common;
+    }
+    return a.size() < b.size() ? -1 : 1;
+}
+
+// Keeps the lowest of the stems it is offered.
+class TLowestStem {
+public:
+    void Offer(std::span<const std::uint8_t> stem) {
+        if (best_.data() != nullptr && CompareLowerStems(stem, best_) >= 0) {
+            return;
+        }
+        std::uint8_t* out = stack_.data();
+        if (stem.size() > stack_.size()) {
+            heap_.assign(stem.begin(), stem.end());
+            out = heap_.data();
+        } else {
+            std::copy(stem.begin(), stem.end(), out);
+        }
+        best_ = {out, stem.size()};
+    }
+    std::span<const std::uint8_t> Best() const noexcept { return best_; }
+
+private:
+    std::array<std::uint8_t, 1536> stack_;
+    std::vector<std::uint8_t> heap_;
+    std::span<const std::uint8_t> best_;
+};
+
+void FindLowestStem(const TTdbCollation::TLocale& locale, std::u16string_view boundChars,
+                    TLowestStem& lowest) {
+    VisitBoundStems(locale, locale.Collator(0), boundChars,
+                    [&](std::span<const std::uint8_t> stem) {
+                        lowest.Offer(stem);
+                        return false;
+                    });
+}
+
+}  // namespace
+
+int LocaleCompareToLower(const TTdbCollation::TLocale& locale, std::u16string_view plain,
+                         std::u16string_view boundChars) {
+    TLowestStem lowest;
+    FindLowestStem(locale, boundChars, lowest);
+    const TSortKey plainKey(locale.Collator(0), plain);
+    // A key that begins with the stem, or is greater at the first difference, lies above.
+    return CompareBytes(plainKey.Whole(), lowest.Best()) < 0 ? -1 : 1;
+}
+
+int LocaleCompareLowers(const TTdbCollation::TLocale& locale, std::u16string_view a,
+                        std::u16string_view b) {
+    TLowestStem lowestA;
+    TLowestStem lowestB;
+    FindLowestStem(locale, a, lowestA);
+    FindLowestStem(locale, b, lowestB);
+    return CompareLowerStems(lowestA.Best(), lowestB.Best());
+}
+
+int LocaleCompareLowerToUpper(const TTdbCollation::TLocale& locale, std::u16string_view lowerChars,
+                              std::u16string_view upperChars) {
+    TLowestStem lowest;
+    FindLowestStem(locale, lowerChars, lowest);
+    THighestUpper highest;
+    FindHighestUpper(locale, locale.Collator(0), upperChars, highest);
+    // Keys beginning with either stem, when one stem begins the other, lie between
+    // the two points.
+    const int common = CompareBytes(lowest.Best(), highest.Best());
+    return common != 0 ? common : -1;
+}
+
 // The leading part of the value that corresponds to the run has as many letters as
 // the run (ligatures counting as their letters unless ligature-sensitive), together
 // with the combining marks that follow its last letter; it must then equal the run

@@ -69,6 +69,14 @@ int LocaleCompareToBound(const TTdbCollation::TLocale& locale, std::u16string_vi
                          std::u16string_view boundChars, TStrCmpOptions options);
 int LocaleCompareBounds(const TTdbCollation::TLocale& locale, std::u16string_view a,
                         std::u16string_view b, TStrCmpOptions options);
+// Lower prefix bounds: a plain string against one, two of them, and one against an
+// upper prefix bound.
+int LocaleCompareToLower(const TTdbCollation::TLocale& locale, std::u16string_view plain,
+                         std::u16string_view boundChars);
+int LocaleCompareLowers(const TTdbCollation::TLocale& locale, std::u16string_view a,
+                        std::u16string_view b);
+int LocaleCompareLowerToUpper(const TTdbCollation::TLocale& locale, std::u16string_view lowerChars,
+                              std::u16string_view upperChars);
 std::ptrdiff_t LocaleMatchRun(const TTdbCollation::TLocale& locale, std::u16string_view value,
                               std::u16string_view run, TStrCmpOptions options);
 

@@ -711,6 +711,13 @@ public:
     // is room below the maximum length; an empty cell becomes the bound of the
     // empty string. Raises tdb::Exception for a cell of another kind.
     void GetMaximumFill(TTdbDataValue& value) const;
+    // Turns the value into its lower prefix bound by appending two NULs: the point
+    // just below every string that a pattern beginning with the value's characters
+    // can match, whatever their case and accents (matching ignores accents, and a
+    // collation may rank the accented or upper-case form of a prefix above strings
+    // that match it). Where the two NULs find no room below the maximum length,
+    // characters are dropped from the end, down to the empty string. NULL stays NULL.
+    void GetMinimumFill(TTdbDataValue& value) const;
     // Wildcard match of Value against Pattern (of OtherType, a string type);
     // false when either is NULL.
     bool Matches(const TTdbDataValue& value, const TTdbDataValue& pattern,

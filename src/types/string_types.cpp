@@ -373,6 +373,34 @@ void TTdbStringType::GetMaximumFill(TTdbDataValue& value) const {
                 static_cast<std::size_t>(FCharSize));
 }
 
+void TTdbStringType::GetMinimumFill(TTdbDataValue& value) const {
+    if (value.IsEmpty()) {
+        PrepareChars(value, 0);
+        return;
+    }
+    if (value.ColumnType() != FColumnType) {
+        RaisePlain(FCharSize == 2 ? u"Is not a wide string." : u"Is not an ANSI string.");
+    }
+    if (IsNull(value)) {
+        return;
+    }
+    // Dropping characters from the end keeps the point below everything the full
+    // prefix would cover, so a prefix too long for its two NULs only widens the range.
+    const std::int32_t length =
+        std::min(GetLength(value), std::max<std::int32_t>(FMaxLength - 2, 0));
+    if (length == 0) {
+        SetLength(value, 0);
+        return;
+    }
+    if (!value.IsReference()) {
+        value.ReserveBuffer(BufferBytes(length + 2));
+    }
+    std::uint8_t* image = value.Image();
+    StorePrefix(image + PrefixOffset(), FPrefixSize, length + 2);
+    std::memset(image + PrefixOffset() + FPrefixSize + length * FCharSize, 0,
+                static_cast<std::size_t>(2 * FCharSize));
+}
+
 bool TTdbStringType::Matches(const TTdbDataValue& value, const TTdbDataValue& pattern,
                              const TTdbDataType* otherType, char16_t multiJoker,
                              char16_t singleJoker, char16_t escape) const {
