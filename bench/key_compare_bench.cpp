@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "allocation_count.h"
 #include "types/data_type.h"
 
 // The counting operator new hands out malloc'ed memory, so free is its matching release.
@@ -23,6 +24,10 @@ namespace {
 std::atomic<std::size_t> gAllocations{0};
 
 }  // namespace
+
+std::size_t tdb::bench::AllocationCount() noexcept {
+    return gAllocations.load(std::memory_order_relaxed);
+}
 
 void* operator new(std::size_t size) {
     gAllocations.fetch_add(1, std::memory_order_relaxed);

@@ -380,8 +380,8 @@ TTdbCollation::TLocale::TLocale(std::string icuLocaleName, std::uint32_t id,
                 continue;
             }
             UChar32 next = 0;
-            U16_GET(contraction.data(), 0, prefix, static_cast<std::int32_t>(contraction.size()),
-                    next);
+            const auto at = static_cast<std::int32_t>(prefix);
+            U16_GET(contraction.data(), 0, at, static_cast<std::int32_t>(contraction.size()), next);
             if (IsCombiningMark(next)) {
                 continue;
             }

@@ -544,7 +544,6 @@ protected:
 
 private:
     std::u16string FName;
-    bool FFlags = false;
     std::vector<TTdbEnumItem> FEnumItems;
 };
 
