@@ -181,9 +181,11 @@ int CompareToBound(std::basic_string_view<CharT> plain, std::basic_string_view<C
     }
 }
 
+// Accent-blind, keeping the case and ligature rules; when one string is the
+// start of the other, the shorter one compares as WhenAShorter says.
 template <typename CharT>
-int CompareBounds(std::basic_string_view<CharT> a, std::basic_string_view<CharT> b,
-                  TStrCmpOptions options) noexcept {
+int CompareAccentBlind(std::basic_string_view<CharT> a, std::basic_string_view<CharT> b,
+                       TStrCmpOptions options, int whenAShorter) noexcept {
     const TStrCmpOptions boundOptions = options & ~scoAccentSensitive;
     TReader<CharT> readerA(a, boundOptions);
     TReader<CharT> readerB(b, boundOptions);
@@ -194,13 +196,19 @@ int CompareBounds(std::basic_string_view<CharT> a, std::basic_string_view<CharT>
         const bool haveA = readerA.Next(unitA, replaced);
         const bool haveB = readerB.Next(unitB, replaced);
         if (!haveA || !haveB) {
-            // The bound of a shorter prefix lies above everything the longer one covers.
-            return haveA == haveB ? 0 : (haveA ? -1 : 1);
+            return haveA == haveB ? 0 : (haveA ? -whenAShorter : whenAShorter);
         }
         if (unitA != unitB) {
             return unitA < unitB ? -1 : 1;
         }
     }
+}
+
+// The bound of a shorter prefix lies above everything the longer one covers.
+template <typename CharT>
+int CompareBounds(std::basic_string_view<CharT> a, std::basic_string_view<CharT> b,
+                  TStrCmpOptions options) noexcept {
+    return CompareAccentBlind(a, b, options, 1);
 }
 
 // Matching ignores accents and keeps case and ligature rules, and the plain order
@@ -228,26 +236,11 @@ int CompareToLower(std::basic_string_view<CharT> plain, std::basic_string_view<C
     }
 }
 
+// The lower bound of a shorter prefix lies below that of a longer one.
 template <typename CharT>
 int CompareLowers(std::basic_string_view<CharT> a, std::basic_string_view<CharT> b,
                   TStrCmpOptions options) noexcept {
-    const TStrCmpOptions boundOptions = options & ~scoAccentSensitive;
-    TReader<CharT> readerA(a, boundOptions);
-    TReader<CharT> readerB(b, boundOptions);
-    for (;;) {
-        std::uint32_t unitA = 0;
-        std::uint32_t unitB = 0;
-        bool replaced = false;
-        const bool haveA = readerA.Next(unitA, replaced);
-        const bool haveB = readerB.Next(unitB, replaced);
-        if (!haveA || !haveB) {
-            // The lower bound of a shorter prefix lies below that of a longer one.
-            return haveA == haveB ? 0 : (haveA ? 1 : -1);
-        }
-        if (unitA != unitB) {
-            return unitA < unitB ? -1 : 1;
-        }
-    }
+    return CompareAccentBlind(a, b, options, -1);
 }
 
 template <typename CharT>

@@ -140,11 +140,14 @@ bool VisitBoundStems(const TTdbCollation::TLocale& locale, const UCollator& coll
     return false;
 }
 
-// Keeps the highest of the upper points it is offered; the first of equal ones stays.
-class THighestUpper {
+// Keeps the best stem it is offered: the highest upper point (Sign 1) or the
+// lowest stem (Sign -1) under Compare; the first of equal ones stays.
+template <int (*Compare)(std::span<const std::uint8_t>, std::span<const std::uint8_t>) noexcept,
+          int Sign>
+class TBestStem {
 public:
     void Offer(std::span<const std::uint8_t> stem) {
-        if (best_.data() != nullptr && CompareUppers(stem, best_) <= 0) {
+        if (best_.data() != nullptr && Sign * Compare(stem, best_) <= 0) {
             return;
         }
         std::uint8_t* out = stack_.data();
@@ -163,6 +166,8 @@ private:
     std::vector<std::uint8_t> heap_;
     std::span<const std::uint8_t> best_;
 };
+
+using THighestUpper = TBestStem<CompareUppers, 1>;
 
 // The point a bound stands for: the highest upper point among its stems.
 void FindHighestUpper(const TTdbCollation::TLocale& locale, const UCollator& collator,
@@ -504,28 +509,7 @@ int CompareLowerStems(std::span<const std::uint8_t> a, std::span<const std::uint
 }
 
 // Keeps the lowest of the stems it is offered.
-class TLowestStem {
-public:
-    void Offer(std::span<const std::uint8_t> stem) {
-        if (best_.data() != nullptr && CompareLowerStems(stem, best_) >= 0) {
-            return;
-        }
-        std::uint8_t* out = stack_.data();
-        if (stem.size() > stack_.size()) {
-            heap_.assign(stem.begin(), stem.end());
-            out = heap_.data();
-        } else {
-            std::copy(stem.begin(), stem.end(), out);
-        }
-        best_ = {out, stem.size()};
-    }
-    std::span<const std::uint8_t> Best() const noexcept { return best_; }
-
-private:
-    std::array<std::uint8_t, 1536> stack_;
-    std::vector<std::uint8_t> heap_;
-    std::span<const std::uint8_t> best_;
-};
+using TLowestStem = TBestStem<CompareLowerStems, -1>;
 
 void FindLowestStem(const TTdbCollation::TLocale& locale, std::u16string_view boundChars,
                     TLowestStem& lowest) {
