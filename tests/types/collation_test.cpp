@@ -13,6 +13,7 @@
 
 #include "base/engine_error.h"
 #include "platform/text.h"
+#include "settlement_names.h"
 #include "types/collation_bounds.h"
 
 namespace tdb {
@@ -510,20 +511,7 @@ TEST(CollationProperties, HungarianBoundCoversEveryStringWithThePrefix) {
 
 // ---------------------------------------------------------------- settlement names
 
-std::vector<std::u16string> SettlementNames() {
-    std::ifstream file(std::string(ZENKALO_DATA_DIR) + "/irsz.csv");
-    std::set<std::u16string> names;
-    std::string line;
-    std::getline(file, line);
-    while (std::getline(file, line)) {
-        const auto first = line.find(';');
-        const auto second = line.find(';', first + 1);
-        if (first != std::string::npos && second != std::string::npos) {
-            names.insert(FromUtf8(line.substr(first + 1, second - first - 1)));
-        }
-    }
-    return {names.begin(), names.end()};
-}
+using test_data::SettlementNames;
 
 // Whether a name's or a prefix's letters around the cut form a Hungarian digraph
 // (single or doubled) that the cut splits.

@@ -10,25 +10,13 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "settlement_names.h"
 #include "types/data_type.h"
 
 namespace tdb {
 namespace {
 
-std::vector<std::u16string> SettlementNames() {
-    std::ifstream file(std::string(ZENKALO_DATA_DIR) + "/irsz.csv");
-    std::set<std::u16string> names;
-    std::string line;
-    std::getline(file, line);
-    while (std::getline(file, line)) {
-        const auto first = line.find(';');
-        const auto second = line.find(';', first + 1);
-        if (first != std::string::npos && second != std::string::npos) {
-            names.insert(FromUtf8(line.substr(first + 1, second - first - 1)));
-        }
-    }
-    return {names.begin(), names.end()};
-}
+using test_data::SettlementNames;
 
 // Lower case without accents: a name can match a prefix only when its fold begins
 // with the prefix's fold, which narrows the names worth asking the collation about.
