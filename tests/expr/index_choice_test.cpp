@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "condition_cases.h"
 #include "expr/sql_condition.h"
 #include "memory_context.h"
 #include "types/sort_def.h"
@@ -16,17 +17,10 @@
 namespace tdb {
 namespace {
 
-constexpr std::uint8_t kFilter = kConditionLocalFormats | kConditionFilter;
+using namespace condition_cases;
+
 constexpr std::uint8_t kPartial = kFilter | kConditionPartialCompare;
 constexpr std::int32_t kTempIndexNo = 99;
-
-std::string Narrow(std::u16string_view text) {
-    std::string out;
-    for (char16_t c : text) {
-        out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    }
-    return out;
-}
 
 // A value as the table rows write it: a lower prefix bound as "P*lo", an upper one as
 // "P*hi", NULL as "NULL".

@@ -13,18 +13,15 @@
 
 #include "base/engine_error.h"
 #include "base/engine_errors.h"
+#include "condition_cases.h"
 #include "memory_context.h"
 
 namespace tdb {
 namespace {
 
-constexpr int T = kConditionTrue;
-constexpr int F = kConditionFalse;
-constexpr int U = kConditionUnknown;
-constexpr std::uint8_t kFilter = kConditionLocalFormats | kConditionFilter;
-constexpr std::uint8_t kPartial = kFilter | kConditionPartialCompare;
+using namespace condition_cases;
 
-using TValues = std::vector<std::pair<std::u16string, std::optional<std::u16string>>>;
+constexpr std::uint8_t kPartial = kFilter | kConditionPartialCompare;
 
 struct TCase {
     std::u16string Condition;
@@ -33,14 +30,6 @@ struct TCase {
     int Expected;            // truth value, when Error is 0
     std::int16_t Error = 0;  // the engine error expected instead
 };
-
-std::string Narrow(std::u16string_view text) {
-    std::string out;
-    for (char16_t c : text) {
-        out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    }
-    return out;
-}
 
 void AddColumns(TMemoryContext& context) {
     context.AddColumn(u"TELEP", TTdbDataType::GetStringType(ctString, true, 40, u""));

@@ -12,18 +12,14 @@
 
 #include "base/engine_error.h"
 #include "base/engine_errors.h"
+#include "condition_cases.h"
 #include "expr/sql_condition.h"
 #include "memory_context.h"
 
 namespace tdb {
 namespace {
 
-constexpr int T = kConditionTrue;
-constexpr int F = kConditionFalse;
-constexpr int U = kConditionUnknown;
-constexpr std::uint8_t kFilter = kConditionLocalFormats | kConditionFilter;
-
-using TValues = std::vector<std::pair<std::u16string, std::optional<std::u16string>>>;
+using namespace condition_cases;
 
 struct TCase {
     std::u16string Condition;
@@ -31,14 +27,6 @@ struct TCase {
     int Expected;
     std::int16_t Error = 0;  // the engine error expected instead
 };
-
-std::string Narrow(std::u16string_view text) {
-    std::string out;
-    for (char16_t c : text) {
-        out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    }
-    return out;
-}
 
 void PrintTo(const TCase& c, std::ostream* out) {
     *out << Narrow(c.Condition);
