@@ -1,0 +1,290 @@
+#include "storage/flush_journal.h"
+
+#include <array>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "base/byte_image.h"
+#include "platform/file.h"
+#include "storage/file_errors.h"
+#include "storage/file_system.h"
+
+namespace tdb {
+namespace {
+
+// Layout: "TDBJ", version (4 bytes); then records, each a kind byte:
+//   'F' name length in UTF-16 units (4), the name (UTF-16LE), old length (8)
+//   'P' file number (4), offset (8), length (4), the original bytes
+// and last the trailer: "JEND", the length of everything before it (8), CRC-32 of it (4).
+constexpr std::uint32_t kMagic = 0x4A424454;    // "TDBJ"
+constexpr std::uint32_t kTrailer = 0x444E454A;  // "JEND"
+constexpr std::uint32_t kVersion = 1;
+constexpr std::size_t kHeaderSize = 8;
+constexpr std::size_t kTrailerSize = 16;
+constexpr std::byte kFileRecord{'F'};
+constexpr std::byte kPageRecord{'P'};
+// A journal holds what one flush overwrites, which the page cache bounds far below this; a
+// larger file is no journal of ours and is not read into memory.
+constexpr std::int64_t kMaxJournalSize = std::int64_t{1} << 31;
+
+constexpr std::int32_t kReadShared = platform::kAccessRead | platform::kShareDenyNone;
+constexpr std::int32_t kWriteShared = platform::kAccessReadWrite | platform::kShareDenyNone;
+
+const std::array<std::uint32_t, 256>& CrcTable() {
+    static const std::array<std::uint32_t, 256> table = [] {
+        std::array<std::uint32_t, 256> made{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t c = i;
+            for (int k = 0; k < 8; ++k) {
+                c = (c & 1) != 0 ? 0xEDB88320U ^ (c >> 1) : c >> 1;
+            }
+            made[i] = c;
+        }
+        return made;
+    }();
+    return table;
+}
+
+std::uint32_t Crc32(std::span<const std::byte> bytes) {
+    const auto& table = CrcTable();
+    std::uint32_t crc = 0xFFFFFFFFU;
+    for (std::byte b : bytes) {
+        crc = table[(crc ^ static_cast<std::uint8_t>(b)) & 0xFF] ^ (crc >> 8);
+    }
+    return crc ^ 0xFFFFFFFFU;
+}
+
+template <typename T>
+void Append(std::vector<std::byte>& out, T value) {
+    const std::size_t at = out.size();
+    out.resize(at + sizeof(T));
+    StoreLE<T>(out.data() + at, value);
+}
+
+[[noreturn]] void RaiseInOut(TdwFileSystem& fileSystem, std::u16string_view what,
+                             std::u16string_view name) {
+    std::u16string message(what);
+    message += u" \"";
+    message += name;
+    message += u"\"";
+    throw EdwInOutError(std::move(message), fileSystem.GetLastError());
+}
+
+// Reads the records of a journal without trusting them: nothing is applied unless all of
+// them are sound.
+class TReader {
+public:
+    explicit TReader(std::span<const std::byte> body) : FBody(body) {}
+
+    bool AtEnd() const noexcept { return FAt == FBody.size(); }
+    bool Take(std::size_t count, std::span<const std::byte>& bytes) {
+        if (count > FBody.size() - FAt) {
+            return false;
+        }
+        bytes = FBody.subspan(FAt, count);
+        FAt += count;
+        return true;
+    }
+    template <typename T>
+    bool Take(T& value) {
+        std::span<const std::byte> bytes;
+        if (!Take(sizeof(T), bytes)) {
+            return false;
+        }
+        value = LoadLE<T>(bytes.data());
+        return true;
+    }
+
+private:
+    std::span<const std::byte> FBody;
+    std::size_t FAt = 0;
+};
+
+struct TJournalFile {
+    std::u16string Name;
+    std::int64_t OldLength = 0;
+    std::int32_t Handle = -1;
+};
+
+struct TJournalPage {
+    std::uint32_t FileNo = 0;
+    std::int64_t Offset = 0;
+    std::span<const std::byte> Bytes;
+};
+
+bool Parse(std::span<const std::byte> body, std::vector<TJournalFile>& files,
+           std::vector<TJournalPage>& pages) {
+    TReader reader(body);
+    std::uint32_t magic = 0;
+    std::uint32_t version = 0;
+    if (!reader.Take(magic) || !reader.Take(version) || magic != kMagic || version != kVersion) {
+        return false;
+    }
+    while (!reader.AtEnd()) {
+        std::uint8_t kind = 0;
+        if (!reader.Take(kind)) {
+            return false;
+        }
+        if (std::byte{kind} == kFileRecord) {
+            std::uint32_t length = 0;
+            std::span<const std::byte> name;
+            TJournalFile file;
+            if (!reader.Take(length) || length == 0 ||
+                !reader.Take(std::size_t{length} * 2, name) || !reader.Take(file.OldLength) ||
+                file.OldLength < 0) {
+                return false;
+            }
+            for (std::size_t i = 0; i < length; ++i) {
+                file.Name += static_cast<char16_t>(LoadLE<std::uint16_t>(name.data() + 2 * i));
+            }
+            files.push_back(std::move(file));
+        } else if (std::byte{kind} == kPageRecord) {
+            TJournalPage page;
+            std::uint32_t length = 0;
+            if (!reader.Take(page.FileNo) || !reader.Take(page.Offset) || !reader.Take(length) ||
+                page.FileNo >= files.size() || page.Offset < 0 ||
+                page.Offset > std::numeric_limits<std::int64_t>::max() - length ||
+                !reader.Take(length, page.Bytes)) {
+                return false;
+            }
+            pages.push_back(page);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+TTdbFlushJournal::TTdbFlushJournal(TdwFileSystem& fileSystem, std::u16string journalName)
+    : FFileSystem(fileSystem), FName(std::move(journalName)) {
+    Append<std::uint32_t>(FBody, kMagic);
+    Append<std::uint32_t>(FBody, kVersion);
+}
+
+std::int32_t TTdbFlushJournal::AddFile(std::u16string fileName, std::int64_t oldLength) {
+    FBody.push_back(kFileRecord);
+    Append<std::uint32_t>(FBody, static_cast<std::uint32_t>(fileName.size()));
+    for (char16_t c : fileName) {
+        Append<std::uint16_t>(FBody, c);
+    }
+    Append<std::int64_t>(FBody, oldLength);
+    return FFileCount++;
+}
+
+void TTdbFlushJournal::AddPage(std::int32_t fileNo, std::int64_t offset,
+                               std::span<const std::byte> original) {
+    FBody.push_back(kPageRecord);
+    Append<std::uint32_t>(FBody, static_cast<std::uint32_t>(fileNo));
+    Append<std::int64_t>(FBody, offset);
+    Append<std::uint32_t>(FBody, static_cast<std::uint32_t>(original.size()));
+    FBody.insert(FBody.end(), original.begin(), original.end());
+    ++FPageCount;
+}
+
+void TTdbFlushJournal::Write(bool durable) {
+    std::array<std::byte, kTrailerSize> trailer{};
+    StoreLE<std::uint32_t>(trailer.data(), kTrailer);
+    StoreLE<std::uint64_t>(trailer.data() + 4, FBody.size());
+    StoreLE<std::uint32_t>(trailer.data() + 12, Crc32(FBody));
+
+    const std::int32_t handle = FFileSystem.CreateFile(FName);
+    if (handle < 0) {
+        RaiseInOut(FFileSystem, u"Cannot create the flush journal", FName);
+    }
+    // The body first and the trailer after it: a journal cut short anywhere lacks a sound
+    // trailer and is ignored.
+    const auto bodySize = static_cast<std::int64_t>(FBody.size());
+    bool written = FFileSystem.FileWrite(handle, 0, FBody) == static_cast<std::int32_t>(bodySize);
+    written = written && FFileSystem.FileWrite(handle, bodySize, trailer) ==
+                             static_cast<std::int32_t>(trailer.size());
+    written = written && (!durable || FFileSystem.SyncFile(handle, FName));
+    FFileSystem.CloseFile(handle);
+    if (!written) {
+        FFileSystem.DeleteFile(FName);
+        RaiseInOut(FFileSystem, u"Cannot write the flush journal", FName);
+    }
+}
+
+bool TTdbFlushJournal::Erase() {
+    return FFileSystem.DeleteFile(FName);
+}
+
+TTdbFlushJournal::TRollBack TTdbFlushJournal::RollBack(TdwFileSystem& fileSystem,
+                                                       std::u16string_view journalName,
+                                                       bool durable) {
+    const std::int32_t handle = fileSystem.OpenFile(journalName, kReadShared);
+    if (handle < 0) {
+        return TRollBack::kNone;
+    }
+    const std::int64_t size = fileSystem.GetFileSize(handle);
+    std::vector<std::byte> bytes;
+    bool read =
+        size >= static_cast<std::int64_t>(kHeaderSize + kTrailerSize) && size <= kMaxJournalSize;
+    if (read) {
+        bytes.resize(static_cast<std::size_t>(size));
+        read = fileSystem.FileRead(handle, 0, bytes) == static_cast<std::int32_t>(size);
+    }
+    fileSystem.CloseFile(handle);
+
+    std::vector<TJournalFile> files;
+    std::vector<TJournalPage> pages;
+    bool sound = false;
+    if (read) {
+        const std::size_t bodySize = bytes.size() - kTrailerSize;
+        const std::byte* trailer = bytes.data() + bodySize;
+        const std::span<const std::byte> body(bytes.data(), bodySize);
+        sound = LoadLE<std::uint32_t>(trailer) == kTrailer &&
+                LoadLE<std::uint64_t>(trailer + 4) == bodySize &&
+                LoadLE<std::uint32_t>(trailer + 12) == Crc32(body) && Parse(body, files, pages);
+    }
+    if (!sound) {
+        // Torn while it was written: its flush had not overwritten anything yet.
+        fileSystem.DeleteFile(journalName);
+        return TRollBack::kIgnored;
+    }
+
+    bool restored = true;
+    std::u16string failed;
+    for (TJournalFile& file : files) {
+        file.Handle = fileSystem.OpenFile(file.Name, kWriteShared);
+        if (file.Handle < 0) {
+            restored = false;
+            failed = file.Name;
+            break;
+        }
+    }
+    for (const TJournalPage& page : pages) {
+        if (!restored) {
+            break;
+        }
+        TJournalFile& file = files[page.FileNo];
+        if (fileSystem.FileWrite(file.Handle, page.Offset, page.Bytes) !=
+            static_cast<std::int32_t>(page.Bytes.size())) {
+            restored = false;
+            failed = file.Name;
+        }
+    }
+    for (TJournalFile& file : files) {
+        if (file.Handle < 0) {
+            continue;
+        }
+        if (restored) {
+            fileSystem.SetFileSize(file.Handle, file.OldLength);
+            if (durable && !fileSystem.SyncFile(file.Handle, file.Name)) {
+                restored = false;
+                failed = file.Name;
+            }
+        }
+        fileSystem.CloseFile(file.Handle);
+    }
+    if (!restored) {
+        RaiseInOut(fileSystem, u"Cannot roll back the flush journal into", failed);
+    }
+    fileSystem.DeleteFile(journalName);
+    return TRollBack::kRolledBack;
+}
+
+}  // namespace tdb
