@@ -1,7 +1,6 @@
 #include "storage/flush_journal.h"
 
 #include <array>
-#include <cstring>
 #include <limits>
 #include <utility>
 
