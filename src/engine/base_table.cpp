@@ -163,10 +163,21 @@ std::int16_t TTdbBaseTable::OpenFiles(bool force) {
         const bool exclusive = GetExclusive();
         std::int32_t signature = 0;
         {
+            // Without a lock file nobody writes beside a reader, and an exclusive open keeps
+            // everybody out: a journal found then was left by a flush that never finished.
+            if (!FLockFile && readOnly)
+                RollBackLeftFlush();
             TTdbClientStorage probe(FServices.PageManager(), *FFileSystem, FServices.FSessionHdl,
                                     nullptr);
             probe.SetName(FFileName);
             OpenClassified(FFileName, [&] { probe.Open(readOnly, exclusive); });
+            if (!FLockFile && !readOnly) {
+                const std::u16string expanded = FFileSystem->ExpandFileName(FFileName);
+                RollBackLeftFlush([&](std::u16string_view name) {
+                    return FFileSystem->ExpandFileName(name) == expanded ? probe.FileHandle() : -1;
+                });
+                probe.Invalidate();
+            }
             // Another session of this process may have cached the file before another process
             // changed it.
             if (FLockFile)
@@ -787,11 +798,8 @@ std::int16_t TTdbBaseTable::Flush(bool /*newFileSize*/) {
     if (FRedoLog && !FCommitting)
         return 0;
     try {
-        FDataFile->Flush();
-        for (auto& index : FIndexFiles)
-            if (index && index->IsOpen())
-                CheckEngineResult(index->Flush());
-        if ((FRights & kRightDeepFlush) != 0 || ++FFlushCounter >= kFlushesPerDirectoryUpdate) {
+        WriteFilesAsOne();
+        if ((FRights & kRightDeepFlush) == 0 && ++FFlushCounter >= kFlushesPerDirectoryUpdate) {
             FDataFile->UpdateDir();
             for (auto& index : FIndexFiles)
                 if (index && index->IsOpen())
@@ -805,6 +813,49 @@ std::int16_t TTdbBaseTable::Flush(bool /*newFileSize*/) {
         FServices.SetLastError(e);
         return -kTdbErrWriteFile;
     }
+}
+
+std::u16string TTdbBaseTable::FlushJournalName() const { return FileBase() + u".tdbj"; }
+
+void TTdbBaseTable::WriteFilesAsOne() {
+    std::vector<TTdbClientStorage*> storages{FDataFile->Storage()};
+    for (auto& index : FIndexFiles) {
+        if (index && index->IsOpen()) {
+            CheckEngineResult(index->PrepareFlush());
+            storages.push_back(&index->Storage());
+        }
+    }
+    // Deep flush: what a flush reported written survives a power cut.
+    const bool durable = (FRights & kRightDeepFlush) != 0;
+    try {
+        FlushAsOne(*FFileSystem, FlushJournalName(), storages, durable,
+                   FFlushJournal && !Temporary, FFlushState);
+    } catch (const ETdbEngine&) {
+        throw;
+    } catch (const Exception& e) {
+        FServices.LogMessage(3, u"Flush", e.Message());
+        RaiseEngineError(kTdbErrWriteFile, {FFileName});
+    }
+}
+
+void TTdbBaseTable::RollBackLeftFlush(const TTdbFlushJournal::TOpenFile& openFile) {
+    const std::u16string journal = FlushJournalName();
+    if (FFileSystem == nullptr || !FFileSystem->FileExists(journal))
+        return;
+    TTdbFlushJournal::TRollBack result = TTdbFlushJournal::TRollBack::kNone;
+    try {
+        result = TTdbFlushJournal::RollBack(*FFileSystem, journal,
+                                            (FRights & kRightDeepFlush) != 0, openFile);
+    } catch (const Exception& e) {
+        // Reading the table as the broken flush left it could show anything: it stays shut
+        // until the journal can be put back, by a session with write access.
+        FServices.LogMessage(3, u"Flush", e.Message());
+        RaiseEngineError(kTdbErrWriteFile, {FFileName});
+    }
+    if (result == TTdbFlushJournal::TRollBack::kRolledBack)
+        FServices.LogMessage(2, u"Flush",
+                             u"Rolled back the flush journal " + journal +
+                                 u" of a flush that never finished");
 }
 
 std::int32_t TTdbBaseTable::ClearDat() {
@@ -879,8 +930,14 @@ std::int16_t TTdbBaseTable::CloseFiles() {
     }
     // A shared table wrote everything when it gave its write lock back; writing now, without
     // a lock, could overwrite what another process wrote since.
-    const bool writeBack = !GetReadOnly() && !FLockFile;
+    bool writeBack = !GetReadOnly() && !FLockFile;
     std::int16_t result = 0;
+    // One flush for all files, behind the journal; when it fails the files stay as they were,
+    // and nothing more is written behind its back.
+    if (writeBack && GetActive() && Flush(false) < 0) {
+        result = -kTdbErrWriteFile;
+        writeBack = false;
+    }
     for (auto& index : FIndexFiles) {
         if (index && index->IsOpen() && index->Close(writeBack) < 0 && result == 0)
             result = -index->LastErrorCode();

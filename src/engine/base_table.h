@@ -17,6 +17,8 @@
 #include "engine/relation.h"
 #include "storage/cryptor.h"
 #include "storage/data_file.h"
+#include "storage/flush_journal.h"
+#include "storage/table_flush.h"
 #include "types/constraint_defs.h"
 
 namespace tdb {
@@ -85,6 +87,11 @@ public:
 
     std::int16_t Setup(bool force) override;
     std::int16_t Flush(bool newFileSize) override;
+    // The journal that makes each flush land wholly or not at all; on by default. Off, a killed
+    // flush can tear the files: for measuring what the journal costs.
+    void SetFlushJournal(bool on) noexcept { FFlushJournal = on; }
+    // The journal of a flush, beside the data file.
+    std::u16string FlushJournalName() const;
     // Empties the table; the former record count, or a negative engine error.
     std::int32_t ClearDat();
 
@@ -245,6 +252,11 @@ private:
     // left.
     void DiscardLeftTransaction();
     void DiscardLeftLog();
+    // Puts back the files of a flush that never finished; only while nobody may be writing
+    // the table. OpenFile names the handles this table already holds open on them.
+    void RollBackLeftFlush(const TTdbFlushJournal::TOpenFile& openFile = {});
+    // Writes every file's changes as one flush.
+    void WriteFilesAsOne();
     void ArmUnlock() noexcept;
     std::int16_t LockFailure(const std::exception& e);
 
@@ -277,6 +289,8 @@ private:
     // The definitions the engine derives for its own indexes, to build them again from.
     std::array<std::unique_ptr<TTdbSortDef>, kTdbMaxIndexNo + 1> FSystemDefs;
     std::int32_t FFlushCounter = 0;
+    bool FFlushJournal = true;
+    TTdbTableFlushState FFlushState;
     mutable std::recursive_mutex FLockingMutex;
     TLockCounts FLocks;
     std::int16_t FWriteError = 0;

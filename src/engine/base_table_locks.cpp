@@ -520,6 +520,7 @@ void TTdbBaseTable::LogIntoLockFile() {
     // The lock file calls this in the middle of a lock operation; the left log is looked at
     // once this session holds the table for writing.
     lockFile->SetOnHijack([this] { FHijacked = true; });
+    lockFile->SetOnFirstLock([this] { RollBackLeftFlush(); });
     // The level follows the data file's extension until the file itself has been read.
     const bool modern = SameAsciiText(FileExtension(FFileName), u".tdbt");
     const bool rel = SameAsciiText(FileExtension(FFileName), u".rel");

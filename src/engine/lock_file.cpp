@@ -648,11 +648,13 @@ bool TTdbLockFile::TryLockTable(TTdbTableLockType fromLock, TTdbTableLockType to
         case tltRead:
             if (fromLock != tltNone || h.WriteLocks > 0 || h.WriteWaiters > 0)
                 return false;
+            BeforeFirstLock(fromLock);
             ++h.ReadLocks;
             break;
         case tltUpgrade:
             if (fromLock > tltRead || h.UpgradeLocks > 0 || h.WriteLocks > 0)
                 return false;
+            BeforeFirstLock(fromLock);
             if (fromLock == tltRead)
                 Decrement(h.ReadLocks);
             h.UpgradeLocks = 1;
@@ -661,6 +663,7 @@ bool TTdbLockFile::TryLockTable(TTdbTableLockType fromLock, TTdbTableLockType to
             const int held = h.ReadLocks + h.UpgradeLocks + h.WriteLocks;
             if (held > (fromLock == tltNone ? 0 : 1) || fromLock > tltUpgrade)
                 return false;
+            BeforeFirstLock(fromLock);
             if (fromLock == tltRead)
                 Decrement(h.ReadLocks);
             if (fromLock == tltUpgrade) {
@@ -678,6 +681,13 @@ bool TTdbLockFile::TryLockTable(TTdbTableLockType fromLock, TTdbTableLockType to
     WriteOwnEntry();
     WriteHeader();
     return true;
+}
+
+// Nobody holds the table for writing at this point, and nobody can take it while the mutex is
+// held: what a writer left half done may be repaired before this session reads a byte.
+void TTdbLockFile::BeforeFirstLock(TTdbTableLockType fromLock) {
+    if (fromLock == tltNone && FOnFirstLock)
+        FOnFirstLock();
 }
 
 void TTdbLockFile::SetWaiting(TTdbTableLockType toLock, bool waiting) {
@@ -774,13 +784,14 @@ bool TTdbLockFile::LockExclusive() {
     Enter();
     try {
         CheckSessions();
+        if (FTableLockData.SessionCount != 1) {
+            Leave();
+            return false;
+        }
+        BeforeFirstLock(tltNone);
     } catch (...) {
         Leave();
         throw;
-    }
-    if (FTableLockData.SessionCount != 1) {
-        Leave();
-        return false;
     }
     FExclusiveHeld = true;
     return true;

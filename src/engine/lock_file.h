@@ -157,6 +157,10 @@ public:
     // the table can roll back what they left unfinished.
     void SetOnHijack(std::function<void()> handler) { FOnHijack = std::move(handler); }
     void SetOnCheckRollback(std::function<void()> handler) { FOnCheckRollback = std::move(handler); }
+    // Called with the lock-file mutex held when this session is about to take a table lock
+    // while holding none, or the exclusive lock: nobody writes the table then. What it raises
+    // refuses the lock.
+    void SetOnFirstLock(std::function<void()> handler) { FOnFirstLock = std::move(handler); }
 
 private:
     class TEnteredScope;
@@ -180,6 +184,7 @@ private:
     bool TryLockRecord(std::int32_t recNo);
     void SleepRandom() const;
     void SetWaiting(TTdbTableLockType toLock, bool waiting);
+    void BeforeFirstLock(TTdbTableLockType fromLock);
     // Counts the release of an upgrade or write lock as a change of the table.
     void CountChange();
     std::int32_t OpenOrCreateLockFile();
@@ -200,6 +205,7 @@ private:
     std::int32_t FEntered = 0;
     std::function<void()> FOnCheckRollback;
     std::function<void()> FOnHijack;
+    std::function<void()> FOnFirstLock;
     std::int32_t FWaitAttempts = kDefaultWaitAttempts;
     std::u16string FFileName;
     std::u16string FMoveFileName;

@@ -196,7 +196,14 @@ void TTdbBPlusTree::Flush() {
     if (!IsOpen() || FStorage.GetReadOnly()) {
         return;
     }
+    PrepareFlush();
     FStorage.Flush();
+}
+
+void TTdbBPlusTree::PrepareFlush() {
+    if (!IsOpen() || FStorage.GetReadOnly()) {
+        return;
+    }
     const std::int64_t pages = GetPageCount();
     if (pages < 1) {
         return;  // nothing to cut by a header that makes no sense
@@ -208,7 +215,6 @@ void TTdbBPlusTree::Flush() {
     if (expected != FStorage.GetPageCount()) {
         UnloadLevels();
         FStorage.SetPageCount(static_cast<std::int32_t>(pages));
-        FStorage.Flush();
     }
 }
 

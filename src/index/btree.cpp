@@ -378,8 +378,20 @@ void TTdbBTree::Flush() {
     if (!IsOpen() || FStorage.GetReadOnly()) {
         return;
     }
+    PrepareFlush();
     try {
         FStorage.Flush();
+    } catch (const Exception&) {
+        FTreeError = kBTreeWriteFailed;
+        throw;
+    }
+}
+
+void TTdbBTree::PrepareFlush() {
+    if (!IsOpen() || FStorage.GetReadOnly()) {
+        return;
+    }
+    try {
         const std::int64_t pages = GetTreePageCount();
         if (pages < 0 || pages > MaxTreePages()) {
             return;  // nothing to cut by a header that makes no sense
@@ -391,7 +403,6 @@ void TTdbBTree::Flush() {
         if (expected != FStorage.GetPageCount()) {
             UnloadPath();
             FStorage.SetPageCount(static_cast<std::int32_t>(pages + 1));
-            FStorage.Flush();
         }
     } catch (const Exception&) {
         FTreeError = kBTreeWriteFailed;

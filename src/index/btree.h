@@ -73,6 +73,7 @@ public:
     void Open(const TTdbSortDef* compareParam) override;
     void Preload() override;
     void Flush() override;
+    void PrepareFlush() override;
     void Undo() override;
     void Update(std::int64_t changeCount = -1) override;
     void UpdateDir() override;

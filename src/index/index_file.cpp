@@ -642,6 +642,15 @@ std::int16_t TTdbIndexFile::Flush() {
     }));
 }
 
+std::int16_t TTdbIndexFile::PrepareFlush() {
+    if (!FOpen || FReadOnly)
+        return 0;
+    return static_cast<std::int16_t>(Run(kTdbErrIndexWrite, [&] {
+        FTree->PrepareFlush();
+        return 0;
+    }));
+}
+
 std::int16_t TTdbIndexFile::Undo() {
     if (!FOpen)
         return 0;

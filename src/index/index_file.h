@@ -95,6 +95,8 @@ public:
                             const TProgress& progress);
     std::int16_t Clear_Index();
     std::int16_t Flush();
+    // Readies a flush of the storage that the table makes together with its other files.
+    std::int16_t PrepareFlush();
     std::int16_t Undo();
     // Reads the header again, and the cache unless already re-read for that change count.
     std::int16_t Update(std::int64_t changeCount = -1);

@@ -56,6 +56,9 @@ public:
     virtual void Open(const TTdbSortDef* compareParam) = 0;
     virtual void Preload() = 0;
     virtual void Flush() = 0;
+    // Brings the storage's size in line with the tree, without writing: a flush then writes
+    // what the cache holds. Flush does this itself.
+    virtual void PrepareFlush() = 0;
     virtual void Undo() = 0;
     // Another process may have changed the file: forget every cached page and path.
     virtual void Update(std::int64_t changeCount = -1) = 0;

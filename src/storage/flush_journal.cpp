@@ -1,6 +1,7 @@
 #include "storage/flush_journal.h"
 
 #include <array>
+#include <exception>
 #include <limits>
 #include <utility>
 
@@ -211,14 +212,90 @@ bool TTdbFlushJournal::Erase() {
     return FFileSystem.DeleteFile(FName);
 }
 
+namespace {
+
+// Writes the originals back and gives every file its old length. The files the caller holds
+// open are written through its handles; the others are opened here, all before anything is
+// written, so that a file that cannot be reached leaves every file untouched.
+void PutBack(TdwFileSystem& fileSystem, std::vector<TJournalFile>& files,
+             const std::vector<TJournalPage>& pages, bool durable,
+             const TTdbFlushJournal::TOpenFile& openFile) {
+    std::vector<bool> opened(files.size(), false);
+    std::u16string failed;
+    bool restored = true;
+    for (std::size_t no = 0; no < files.size() && restored; ++no) {
+        TJournalFile& file = files[no];
+        file.Handle = openFile ? openFile(file.Name) : -1;
+        if (file.Handle >= 0)
+            continue;
+        file.Handle = fileSystem.OpenFile(file.Name, kWriteShared);
+        opened[no] = file.Handle >= 0;
+        // A file the flush made is gone again: nothing of it needs putting back.
+        if (file.Handle < 0 && (file.OldLength > 0 || fileSystem.FileExists(file.Name))) {
+            restored = false;
+            failed = file.Name;
+        }
+    }
+    for (std::size_t at = 0; at < pages.size() && restored; ++at) {
+        const TJournalPage& page = pages[at];
+        const TJournalFile& file = files[page.FileNo];
+        if (file.Handle >= 0 && fileSystem.FileWrite(file.Handle, page.Offset, page.Bytes) !=
+                                    static_cast<std::int32_t>(page.Bytes.size())) {
+            restored = false;
+            failed = file.Name;
+        }
+    }
+    for (std::size_t no = 0; no < files.size(); ++no) {
+        const TJournalFile& file = files[no];
+        if (file.Handle < 0)
+            continue;
+        if (restored) {
+            try {
+                fileSystem.SetFileSize(file.Handle, file.OldLength);
+            } catch (const std::exception&) {
+                restored = false;
+                failed = file.Name;
+            }
+        }
+        if (restored && durable && !fileSystem.SyncFile(file.Handle, file.Name)) {
+            restored = false;
+            failed = file.Name;
+        }
+        if (opened[no])
+            fileSystem.CloseFile(file.Handle);
+    }
+    if (!restored)
+        RaiseInOut(fileSystem, u"Cannot roll back the flush journal into", failed);
+}
+
+}  // namespace
+
+void TTdbFlushJournal::Restore(std::span<const std::int32_t> handles, bool durable) const {
+    std::vector<TJournalFile> files;
+    std::vector<TJournalPage> pages;
+    Parse(FBody, files, pages);
+    PutBack(FFileSystem, files, pages, durable, [&](std::u16string_view name) {
+        for (std::size_t no = 0; no < files.size() && no < handles.size(); ++no)
+            if (files[no].Name == name)
+                return handles[no];
+        return std::int32_t{-1};
+    });
+}
+
 TTdbFlushJournal::TRollBack TTdbFlushJournal::RollBack(TdwFileSystem& fileSystem,
                                                        std::u16string_view journalName,
-                                                       bool durable) {
+                                                       bool durable, const TOpenFile& openFile) {
     const std::int32_t handle = fileSystem.OpenFile(journalName, kReadShared);
     if (handle < 0) {
         return TRollBack::kNone;
     }
-    const std::int64_t size = fileSystem.GetFileSize(handle);
+    std::int64_t size = -1;
+    try {
+        size = fileSystem.GetFileSize(handle);
+    } catch (const std::exception&) {
+        fileSystem.CloseFile(handle);
+        throw;
+    }
     std::vector<std::byte> bytes;
     bool read =
         size >= static_cast<std::int64_t>(kHeaderSize + kTrailerSize) && size <= kMaxJournalSize;
@@ -244,45 +321,9 @@ TTdbFlushJournal::TRollBack TTdbFlushJournal::RollBack(TdwFileSystem& fileSystem
         fileSystem.DeleteFile(journalName);
         return TRollBack::kIgnored;
     }
-
-    bool restored = true;
-    std::u16string failed;
-    for (TJournalFile& file : files) {
-        file.Handle = fileSystem.OpenFile(file.Name, kWriteShared);
-        if (file.Handle < 0) {
-            restored = false;
-            failed = file.Name;
-            break;
-        }
-    }
-    for (const TJournalPage& page : pages) {
-        if (!restored) {
-            break;
-        }
-        TJournalFile& file = files[page.FileNo];
-        if (fileSystem.FileWrite(file.Handle, page.Offset, page.Bytes) !=
-            static_cast<std::int32_t>(page.Bytes.size())) {
-            restored = false;
-            failed = file.Name;
-        }
-    }
-    for (TJournalFile& file : files) {
-        if (file.Handle < 0) {
-            continue;
-        }
-        if (restored) {
-            fileSystem.SetFileSize(file.Handle, file.OldLength);
-            if (durable && !fileSystem.SyncFile(file.Handle, file.Name)) {
-                restored = false;
-                failed = file.Name;
-            }
-        }
-        fileSystem.CloseFile(file.Handle);
-    }
-    if (!restored) {
-        RaiseInOut(fileSystem, u"Cannot roll back the flush journal into", failed);
-    }
-    fileSystem.DeleteFile(journalName);
+    PutBack(fileSystem, files, pages, durable, openFile);
+    if (!fileSystem.DeleteFile(journalName))
+        RaiseInOut(fileSystem, u"Cannot delete the flush journal", journalName);
     return TRollBack::kRolledBack;
 }
 

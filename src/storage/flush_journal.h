@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -30,6 +31,11 @@ public:
     void AddPage(std::int32_t fileNo, std::int64_t offset, std::span<const std::byte> original);
     bool IsEmpty() const noexcept { return FPageCount == 0 && FFileCount == 0; }
 
+    // Puts the files back as they were before the flush, from what this journal holds, through
+    // handles the caller keeps open (by the numbers AddFile answered): a flush that failed
+    // halfway in the process that began it. Raises EdwInOutError when a file cannot be written.
+    void Restore(std::span<const std::int32_t> handles, bool durable) const;
+
     // Creates the journal complete; with Durable it has reached the disk when this returns.
     // Raises EdwInOutError (or a file-creation error) and leaves no journal when it fails.
     void Write(bool durable);
@@ -42,11 +48,15 @@ public:
         kIgnored,     // torn or damaged: its flush never began, and it was deleted
         kRolledBack,  // every file is as before its flush, and the journal was deleted
     };
+    // The handle the caller already holds open for writing on a file a journal names, or -1
+    // to have the file opened (a file opened exclusively admits no second handle).
+    using TOpenFile = std::function<std::int32_t(std::u16string_view fileName)>;
     // Puts the files a complete journal names back as they were before its flush. A failure
-    // while writing them raises EdwInOutError and keeps the journal for the next attempt. The
-    // caller makes sure that the journal's writer is gone.
+    // while writing them raises EdwInOutError and keeps the journal for the next attempt; no
+    // file is written unless every one can be reached. The caller makes sure that the
+    // journal's writer is gone.
     static TRollBack RollBack(TdwFileSystem& fileSystem, std::u16string_view journalName,
-                              bool durable);
+                              bool durable, const TOpenFile& openFile = {});
 
 private:
     TdwFileSystem& FFileSystem;

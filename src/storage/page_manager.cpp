@@ -59,6 +59,7 @@
 
 #include "platform/text.h"
 #include "storage/cryptor.h"
+#include "storage/flush_journal.h"
 
 namespace tdb {
 
@@ -118,6 +119,9 @@ int32_t OpenMode(bool readOnly, bool exclusive) {
 }
 
 constexpr std::u16string_view kSubSystem = u"Page Manager";
+
+// The bytes a cut takes away go to a journal in pieces of this size.
+constexpr int64_t kJournalChunk = int64_t{1} << 16;
 
 }  // namespace
 
@@ -835,6 +839,80 @@ void TTdbClientStorage::Close() {
 
 void TTdbClientStorage::Flush() {
     std::lock_guard lock(FPageManager.FCriticalSection);
+    WriteChanges(false);
+    MarkWritten();
+}
+
+namespace {
+
+// The length the file gets from the next flush, given the tile count the cache holds.
+int64_t FlushedLength(const TTdbStorage& storage, int64_t fileLength) {
+    int64_t tiles = storage.FTileCount;
+    for (const TTdbStoragePage* page = storage.FFirstModifiedPage; page != nullptr;
+         page = page->FNextModified) {
+        tiles = std::max<int64_t>(tiles, page->FTileNo + page->FMemorySize / storage.FTileSize);
+    }
+    const int64_t length = tiles * storage.FTileSize;
+    return storage.FShortened ? length : std::max(length, fileLength);
+}
+
+}  // namespace
+
+bool TTdbClientStorage::JournalChanges(TTdbFlushJournal& journal) {
+    std::lock_guard lock(FPageManager.FCriticalSection);
+    TTdbStorage& storage = OpenStorage(u"Journaling storage");
+    if (storage.FReadOnly) {
+        return false;
+    }
+    const std::u16string context = u"Journaling storage " + QuotedText(FName);
+    int64_t fileLength = 0;
+    try {
+        fileLength = storage.FFileSystem->GetFileSize(storage.FFileHdl);
+    } catch (const Exception& e) {
+        FPageManager.Raise<ETdbPageManager>(context, e.Message());
+    }
+    const int64_t newLength = FlushedLength(storage, fileLength);
+    bool changed = newLength < fileLength;
+    for (const TTdbStoragePage* page = storage.FFirstModifiedPage; page != nullptr && !changed;
+         page = page->FNextModified) {
+        changed = page->FClientHdl.load(std::memory_order_relaxed) > 0;
+    }
+    if (!changed) {
+        return false;
+    }
+    const int32_t fileNo = journal.AddFile(FName, fileLength);
+    std::vector<std::byte>& original = FPageManager.FScratch;
+    // The bytes as the file holds them, encrypted or not: the journal puts back what was there.
+    const auto keep = [&](int64_t from, int64_t to) {
+        for (int64_t at = from; at < to;) {
+            const auto count = static_cast<size_t>(std::min<int64_t>(to - at, kJournalChunk));
+            if (original.size() < count) {
+                original.resize(count);
+            }
+            const std::span<std::byte> bytes(original.data(), count);
+            if (storage.FFileSystem->FileRead(storage.FFileHdl, at, bytes) !=
+                static_cast<int32_t>(count)) {
+                FPageManager.Raise<ETdbPageManager>(
+                    context, FFileSystem.GetErrorMessage(FFileSystem.GetLastError()));
+            }
+            journal.AddPage(fileNo, at, bytes);
+            at += static_cast<int64_t>(count);
+        }
+    };
+    for (const TTdbStoragePage* page = storage.FFirstModifiedPage; page != nullptr;
+         page = page->FNextModified) {
+        if (page->FClientHdl.load(std::memory_order_relaxed) > 0) {
+            const int64_t start = int64_t{page->FTileNo} * storage.FTileSize;
+            keep(start, std::min(start + page->FMemorySize, std::min(fileLength, newLength)));
+        }
+    }
+    // What a cut takes away comes back as well.
+    keep(newLength, fileLength);
+    return true;
+}
+
+void TTdbClientStorage::WriteChanges(bool durable) {
+    std::lock_guard lock(FPageManager.FCriticalSection);
     TTdbStorage& storage = OpenStorage(u"Saving tile");
     const int32_t tileSize = storage.FTileSize;
     // A page read over the end of a short file covers tiles the count lacks; writing it must not
@@ -851,37 +929,57 @@ void TTdbClientStorage::Flush() {
         } catch (const Exception& e) {
             FPageManager.Raise<ETdbPageManager>(u"Saving tile", e.Message());
         }
-        storage.FShortened = false;
     }
     storage.MoveToEndOfModified(0);
+    for (TTdbStoragePage* page = storage.FFirstModifiedPage; page != nullptr;
+         page = page->FNextModified) {
+        if (page->FClientHdl.load(std::memory_order_relaxed) <= 0) {
+            continue;
+        }
+        std::span<const std::byte> data(page->FMemory.get(),
+                                        static_cast<size_t>(page->FMemorySize));
+        if (storage.FEncryption) {
+            auto& scratch = FPageManager.FScratch;
+            if (scratch.size() < data.size()) {
+                scratch.resize(data.size());
+            }
+            std::memcpy(scratch.data(), data.data(), data.size());
+            for (size_t at = 0; at < data.size(); at += static_cast<size_t>(tileSize)) {
+                storage.FEncryption->EncryptBlock(
+                    std::span(scratch.data() + at, static_cast<size_t>(tileSize)));
+            }
+            data = std::span<const std::byte>(scratch.data(), data.size());
+        }
+        const int32_t written = storage.FFileSystem->FileWrite(
+            storage.FFileHdl, int64_t{page->FTileNo} * tileSize, data);
+        if (written != page->FMemorySize) {
+            FPageManager.Raise<ETdbPageManager>(u"Saving tile", u"Cannot write tile to storage");
+        }
+    }
+    if (durable && !storage.FFileSystem->SyncFile(storage.FFileHdl, storage.FName)) {
+        FPageManager.Raise<ETdbPageManager>(
+            u"Saving storage " + QuotedText(storage.FName),
+            FFileSystem.GetErrorMessage(FFileSystem.GetLastError()));
+    }
+}
+
+void TTdbClientStorage::MarkWritten() {
+    std::lock_guard lock(FPageManager.FCriticalSection);
+    TTdbStorage& storage = OpenStorage(u"Saving tile");
+    storage.FShortened = false;
     while (TTdbStoragePage* page = storage.FFirstModifiedPage) {
         if (page->FClientHdl.load(std::memory_order_relaxed) > 0) {
-            std::span<const std::byte> data(page->FMemory.get(),
-                                            static_cast<size_t>(page->FMemorySize));
-            if (storage.FEncryption) {
-                auto& scratch = FPageManager.FScratch;
-                if (scratch.size() < data.size()) {
-                    scratch.resize(data.size());
-                }
-                std::memcpy(scratch.data(), data.data(), data.size());
-                for (size_t at = 0; at < data.size(); at += static_cast<size_t>(tileSize)) {
-                    storage.FEncryption->EncryptBlock(
-                        std::span(scratch.data() + at, static_cast<size_t>(tileSize)));
-                }
-                data = std::span<const std::byte>(scratch.data(), data.size());
-            }
-            const int32_t written = storage.FFileSystem->FileWrite(
-                storage.FFileHdl, int64_t{page->FTileNo} * tileSize, data);
-            if (written != page->FMemorySize) {
-                FPageManager.Raise<ETdbPageManager>(u"Saving tile",
-                                                    u"Cannot write tile to storage");
-            }
             page->FClientHdl.store(TTdbStoragePage::kClean, std::memory_order_relaxed);
         }
         storage.FFirstModifiedPage = page->FNextModified;
         page->FNextModified = nullptr;
         page->FOnModifiedList = false;
     }
+}
+
+int32_t TTdbClientStorage::FileHandle() const {
+    std::lock_guard lock(FPageManager.FCriticalSection);
+    return OpenStorage(u"Reaching storage").FFileHdl;
 }
 
 // Drops the buffers for which drop() holds: unpinned ones go to the pool, pinned ones become

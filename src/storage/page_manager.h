@@ -29,6 +29,7 @@ namespace tdb {
 
 class TdwCryptor;
 class TTdbClientStorage;
+class TTdbFlushJournal;
 class TTdbStoragePageSite;
 struct TTdbStorage;
 
@@ -184,6 +185,16 @@ public:
 
     // Writes every modified buffer of the file (every client's) and cuts the file to its size.
     void Flush();
+    // A flush in three steps, for writing several files as one behind a journal: the bytes the
+    // next flush overwrites or cuts off, as the file holds them, and the file's length go to
+    // the journal (false, and nothing added, when it would write nothing); the buffers are
+    // written and the file cut, with durable also synced, but stay modified, so that a flush
+    // that fails anywhere can be rolled back on disk and tried again; at last they are clean.
+    bool JournalChanges(TTdbFlushJournal& journal);
+    void WriteChanges(bool durable);
+    void MarkWritten();
+    // The file system's handle of the open file, which a journal rolls back through.
+    int32_t FileHandle() const;
     // Throws away every unflushed change of the file.
     void Undo();
     // Forgets everything cached of the file, after another process may have changed it. With

@@ -105,7 +105,7 @@ TEST_F(FlushJournalTest, ASoundChecksumOverUnsoundRecordsAppliesNothing) {
 
 TEST_F(FlushJournalTest, AFileThatCannotBeRestoredKeepsTheJournalForTheNextAttempt) {
     TTdbFlushJournal journal(FFileSystem, u"t.jnl");
-    journal.AddFile(u"gone/t.idx", 0);
+    journal.AddFile(u"gone/t.idx", 4096);
     journal.Write(false);
     EXPECT_THROW(TTdbFlushJournal::RollBack(FFileSystem, u"t.jnl", false), EdwInOutError);
     EXPECT_TRUE(JournalExists());
