@@ -1,0 +1,250 @@
+// A process killed in the middle of a flush must leave a table that the next process opens with
+// every index agreeing with it, holding exactly what some flush of the killed process wrote:
+// nothing a finished flush wrote may be missing, and nothing may be torn. The probe kills itself
+// at a chosen step of its file system, at every step of a few flushes and at random ones.
+// ZENKALO_FLUSH_KILL_RUNS asks for more random runs than the few hundred of a normal run.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "../platform/test_support.h"
+#include "engine/session.h"
+#include "storage/page_manager.h"
+#include "table_audit.h"
+
+extern char** environ;
+
+namespace tdb {
+namespace {
+
+using testing::TempDir;
+
+constexpr std::uint32_t kTemplateRows = 150;
+
+// The probe's lines of output; it runs until it ends or kills itself.
+std::vector<std::string> RunProbe(const std::filesystem::path& directory, std::uint32_t seed,
+                                  long killAt, int batches, bool exclusive) {
+    int fromChild[2];
+    EXPECT_EQ(::pipe2(fromChild, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
+    std::vector<std::string> args{ZENKALO_FLUSH_PROBE,     directory.string(),
+                                  std::to_string(seed),    std::to_string(killAt),
+                                  std::to_string(batches), exclusive ? "exclusive" : "shared"};
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int spawned =
+        ::posix_spawn(&pid, ZENKALO_FLUSH_PROBE, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fromChild[1]);
+    std::vector<std::string> lines;
+    if (spawned != 0) {
+        ::close(fromChild[0]);
+        ADD_FAILURE() << "cannot start the flush probe";
+        return lines;
+    }
+    FILE* in = ::fdopen(fromChild[0], "r");
+    char line[256];
+    while (std::fgets(line, sizeof line, in) != nullptr) {
+        std::string text(line);
+        while (!text.empty() && text.back() == '\n')
+            text.pop_back();
+        lines.push_back(text);
+    }
+    std::fclose(in);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) == -1 && errno == EINTR) {
+    }
+    return lines;
+}
+
+// What the probe's lines allow the table to hold: the rows as of its last finished flush, or
+// after any of the changes it announced since (the flush it died in may have landed, and the
+// engine may have flushed on its own in between).
+struct TOutcome {
+    std::vector<std::vector<audit::TRow>> Acceptable;
+    long Steps = -1;  // the probe was not killed
+    std::string Failure;
+};
+
+TOutcome Replay(std::vector<audit::TRow> rows, const std::vector<std::string>& lines) {
+    TOutcome outcome;
+    outcome.Acceptable.push_back(rows);
+    for (const std::string& line : lines) {
+        char verb[16] = {};
+        long first = 0;
+        long second = 0;
+        const int read = std::sscanf(line.c_str(), "%15s %ld %ld", verb, &first, &second);
+        const std::string kind = read >= 1 ? verb : "";
+        const auto recordAt = [&](long recNo) -> audit::TRow* {
+            return recNo >= 1 && recNo <= static_cast<long>(rows.size())
+                       ? &rows[static_cast<std::size_t>(recNo - 1)]
+                       : nullptr;
+        };
+        if (kind == "append" && read == 2) {
+            rows.push_back(audit::RowFor(static_cast<std::uint32_t>(first)));
+        } else if (kind == "edit" && read == 3 && recordAt(first) != nullptr) {
+            *recordAt(first) = audit::RowFor(static_cast<std::uint32_t>(second));
+        } else if (kind == "delete" && read == 2 && recordAt(first) != nullptr) {
+            *recordAt(first) = rows.back();
+            rows.pop_back();
+        } else if (kind == "flushed") {
+            outcome.Acceptable.clear();
+        } else if (kind == "steps" && read == 2) {
+            outcome.Steps = first;
+            continue;
+        } else {
+            outcome.Failure = line;
+            break;
+        }
+        outcome.Acceptable.push_back(rows);
+    }
+    return outcome;
+}
+
+class FlushKillTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        templateDir_ = new TempDir();
+        TTdbPageManager pageManager;
+        TTdbLocalSession session(&pageManager);
+        ASSERT_EQ(session.Initialize(1), 0);
+        session.Catalog().SetLocation(templateDir_->Name());
+        session.Catalog().SetExclusive(true);
+        ASSERT_EQ(session.OpenDb(), 0);
+        TTdbCreateTableArgs args = audit::AuditTableArgs(u"T");
+        ASSERT_EQ(session.Catalog().CreateTable(args), 0);
+        const int rltnIdx = session.Catalog().OpenTable(u"T", {}, TTdbCatalog::kAllWriteRights,
+                                                        false, false, false);
+        ASSERT_GT(rltnIdx, 0);
+        auto& table = dynamic_cast<TTdbBaseTable&>(*session.Catalog().GetRelation(rltnIdx));
+        for (std::uint32_t n = 0; n < kTemplateRows; ++n)
+            templateRows_.push_back(audit::RowFor(n));
+        ASSERT_EQ(audit::AppendRows(table, templateRows_), "");
+        ASSERT_EQ(table.Flush(false), 0);
+        session.Catalog().CloseRelation(rltnIdx);
+        session.Uninitialize();
+    }
+    static void TearDownTestSuite() {
+        delete templateDir_;
+        templateDir_ = nullptr;
+        templateRows_.clear();
+    }
+
+    // A copy of the template database for one run.
+    void Fresh() {
+        std::filesystem::remove_all(run_.Path() / "db");
+        std::filesystem::copy(templateDir_->Path(), run_.Path() / "db");
+    }
+    std::filesystem::path Db() const { return run_.Path() / "db"; }
+
+    // Empty when the table opens, its indexes agree with it, the journal is gone and it holds
+    // one of the states the probe's lines allow; otherwise what is wrong.
+    std::string Verify(const TOutcome& outcome, bool exclusive) {
+        if (!outcome.Failure.empty())
+            return "the probe said: " + outcome.Failure;
+        TTdbPageManager pageManager;
+        TTdbLocalSession session(&pageManager);
+        if (session.Initialize(1) != 0)
+            return "no session";
+        TTdbCatalog& catalog = session.Catalog();
+        catalog.SetLocation(FromUtf8(Db().string()));
+        catalog.SetExclusive(exclusive);
+        const auto lastError = [&] { return ToUtf8(session.Services().LastError().LastErrorMsg()); };
+        if (session.OpenDb() != 0)
+            return "the database does not open: " + lastError();
+        const int rltnIdx =
+            catalog.OpenTable(u"T", {}, TTdbCatalog::kAllWriteRights, false, false, false);
+        if (rltnIdx <= 0)
+            return "the table does not open: " + lastError();
+        auto& table = dynamic_cast<TTdbBaseTable&>(*catalog.GetRelation(rltnIdx));
+        std::string wrong;
+        if (std::filesystem::exists(Db() / "T.tdbj"))
+            wrong = "the journal is still there";
+        for (TTdbIndexNo no = 0; wrong.empty() && no <= table.GetLastIndexNo(); ++no)
+            if (table.GetIndexFile(no) != nullptr)
+                wrong = audit::IndexDisagreement(table, no);
+        if (wrong.empty()) {
+            const std::vector<audit::TRow> rows = audit::ReadRows(table);
+            bool found = false;
+            for (const auto& acceptable : outcome.Acceptable)
+                found = found || rows == acceptable;
+            if (!found)
+                wrong = "the table holds " + std::to_string(rows.size()) +
+                        " records, none of the states its flushes allow (the last has " +
+                        std::to_string(outcome.Acceptable.back().size()) + ")";
+        }
+        catalog.CloseRelation(rltnIdx);
+        session.Uninitialize();
+        return wrong;
+    }
+
+    // Runs the probe on a fresh copy and checks what it left; the probe's steps when it was
+    // not killed, else -1.
+    long RunAndCheck(std::uint32_t seed, long killAt, int batches, bool probeExclusive,
+                     bool readerExclusive) {
+        Fresh();
+        const TOutcome outcome =
+            Replay(templateRows_, RunProbe(Db(), seed, killAt, batches, probeExclusive));
+        EXPECT_EQ(Verify(outcome, readerExclusive), "")
+            << "seed " << seed << ", killed at step " << killAt << " of a "
+            << (probeExclusive ? "exclusive" : "shared") << " probe, read "
+            << (readerExclusive ? "exclusively" : "shared");
+        return outcome.Steps;
+    }
+
+    static TempDir* templateDir_;
+    static std::vector<audit::TRow> templateRows_;
+    TempDir run_;
+};
+
+TempDir* FlushKillTest::templateDir_ = nullptr;
+std::vector<audit::TRow> FlushKillTest::templateRows_;
+
+int RandomRuns() {
+    const char* runs = std::getenv("ZENKALO_FLUSH_KILL_RUNS");
+    return runs != nullptr && std::atoi(runs) > 0 ? std::atoi(runs) : 200;
+}
+
+TEST_F(FlushKillTest, AKillAtAnyStepOfAFlushLeavesTheStateBeforeOrAfterIt) {
+    constexpr std::uint32_t kSeed = 11;
+    constexpr int kBatches = 4;
+    const long steps = RunAndCheck(kSeed, 0, kBatches, false, false);
+    ASSERT_GT(steps, kBatches);
+    for (long killAt = 1; killAt <= steps && !HasFailure(); ++killAt) {
+        EXPECT_EQ(RunAndCheck(kSeed, killAt, kBatches, killAt % 2 == 0, killAt / 2 % 2 == 0), -1)
+            << "the probe was not killed at step " << killAt;
+    }
+}
+
+TEST_F(FlushKillTest, AKillAtARandomStepLeavesTheStateBeforeOrAfterTheFlush) {
+    constexpr int kBatches = 8;
+    std::mt19937 random(5);
+    const int runs = RandomRuns();
+    int killed = 0;
+    for (int run = 0; run < runs && !HasFailure(); ++run) {
+        // A batch takes about ten steps: most runs die somewhere in a flush.
+        const long killAt = std::uniform_int_distribution<long>(1, 10 * kBatches)(random);
+        if (RunAndCheck(2000u + static_cast<std::uint32_t>(run), killAt, kBatches, run % 2 == 0,
+                        run % 4 < 2) < 0)
+            ++killed;
+    }
+    EXPECT_GT(killed, runs / 2);
+}
+
+}  // namespace
+}  // namespace tdb
