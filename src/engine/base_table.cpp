@@ -815,7 +815,7 @@ std::int16_t TTdbBaseTable::Flush(bool /*newFileSize*/) {
     }
 }
 
-std::u16string TTdbBaseTable::FlushJournalName() const { return FileBase() + u".tdbj"; }
+std::u16string TTdbBaseTable::FlushJournalName() const { return FlushJournalFileName(FFileName); }
 
 void TTdbBaseTable::WriteFilesAsOne() {
     std::vector<TTdbClientStorage*> storages{FDataFile->Storage()};

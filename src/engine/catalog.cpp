@@ -17,6 +17,7 @@
 #include "storage/file_system.h"
 #include "storage/os_file_system.h"
 #include "storage/page_manager.h"
+#include "storage/table_flush.h"
 #include "types/collation.h"
 #include "types/data_type.h"
 
@@ -1085,6 +1086,12 @@ std::int16_t TTdbCatalog::CreateTable(TTdbCreateTableArgs& args) {
     TdwFileSystem* fileSystem = FServices.DetermineFileSystem(directory);
     const bool staged = level >= 4 && fileSystem != nullptr;
     const std::u16string makingPath = staged ? path + u".new" : path;
+    // A journal under the new table's name belongs to a table that is gone; rolled back into
+    // the new one's files it would tear them.
+    if (fileSystem != nullptr) {
+        fileSystem->DeleteFile(FlushJournalFileName(path));
+        fileSystem->DeleteFile(FlushJournalFileName(makingPath));
+    }
     if (staged) {
         DeleteIndexLeftovers(*fileSystem, directory, standardName);
         DeleteIndexLeftovers(*fileSystem, directory, TableNameFromFileName(makingPath));
@@ -1243,6 +1250,7 @@ std::int16_t TTdbCatalog::RenameTable(std::u16string_view oldName, std::u16strin
     }
     if (level >= 4)
         DeleteIndexLeftovers(*table.FileSystem(), directory, newStandard);
+    table.FileSystem()->DeleteFile(FlushJournalFileName(newPath));
     // Every file keeps its kind; index files carry the table's name from level 4 on.
     std::vector<std::pair<std::u16string, std::u16string>> renames;
     renames.emplace_back(table.FileName(), newPath);

@@ -4,6 +4,7 @@
 #include <exception>
 #include <vector>
 
+#include "storage/data_file.h"
 #include "storage/file_errors.h"
 #include "storage/file_system.h"
 #include "storage/flush_journal.h"
@@ -19,6 +20,10 @@ namespace {
 }
 
 }  // namespace
+
+std::u16string FlushJournalFileName(std::u16string_view dataFileName) {
+    return FileNameBase(dataFileName) + u".tdbj";
+}
 
 void FlushAsOne(TdwFileSystem& fileSystem, const std::u16string& journalName,
                 std::span<TTdbClientStorage* const> storages, bool durable, bool journaled,

@@ -4,11 +4,16 @@
 
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace tdb {
 
 class TdwFileSystem;
 class TTdbClientStorage;
+
+// The journal of the table with that data file: beside it, under the same name with its own
+// extension.
+std::u16string FlushJournalFileName(std::u16string_view dataFileName);
 
 // What one table keeps between its flushes.
 struct TTdbTableFlushState {

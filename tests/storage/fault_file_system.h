@@ -19,6 +19,11 @@ public:
     int writesLeft = -1;
     int sizesLeft = -1;
     int syncsLeft = -1;
+    // The write (or sync) that many calls from now fails, once (negative: none).
+    int writeToFail = -1;
+    int syncToFail = -1;
+    // Refuses to delete files.
+    bool deletesRefused = false;
     // Refuses every open for writing, as a read-only medium does.
     bool readOnlyMedium = false;
     // What was asked of the files, for tests that care how a result came about.
@@ -34,7 +39,7 @@ public:
     }
 
     int32_t FileWrite(int32_t handle, int64_t pos, std::span<const std::byte> data) override {
-        if (Fails(writesLeft)) {
+        if (Fails(writesLeft) || FailsOnce(writeToFail)) {
             return -1;
         }
         return TdwOSFileSystem::FileWrite(handle, pos, data);
@@ -49,7 +54,7 @@ public:
 
     bool SyncFile(int32_t handle, std::u16string_view filePath) override {
         ++syncs;
-        if (Fails(syncsLeft)) {
+        if (Fails(syncsLeft) || FailsOnce(syncToFail)) {
             return false;
         }
         return TdwOSFileSystem::SyncFile(handle, filePath);
@@ -65,12 +70,32 @@ public:
         return TdwOSFileSystem::OpenFile(filePath, mode);
     }
 
+    bool DeleteFile(std::u16string_view fileName) override {
+        if (deletesRefused) {
+            platform::SetLastError(5);
+            SetLastError(5);
+            return false;
+        }
+        return TdwOSFileSystem::DeleteFile(fileName);
+    }
+
     void CloseFile(int32_t handle) override {
         ++closes;
         TdwOSFileSystem::CloseFile(handle);
     }
 
 private:
+    static bool FailsOnce(int& countdown) {
+        if (countdown == 0) {
+            countdown = -1;
+            platform::SetLastError(5);
+            return true;
+        }
+        if (countdown > 0) {
+            --countdown;
+        }
+        return false;
+    }
     static bool Fails(int& left) {
         if (left == 0) {
             platform::SetLastError(5);

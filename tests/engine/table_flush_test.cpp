@@ -1,0 +1,341 @@
+// A table's flush writes all its files as one behind a journal: a failing write at any point
+// leaves every file as before the flush and loses no change; journals found beside a table are
+// put back, ignored when torn, and left alone while their writer may still be at work.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../platform/test_support.h"
+#include "../storage/fault_file_system.h"
+#include "base/engine_errors.h"
+#include "engine/session.h"
+#include "storage/flush_journal.h"
+#include "storage/os_file_system.h"
+#include "storage/page_manager.h"
+#include "table_audit.h"
+
+namespace tdb {
+namespace {
+
+using testing::FaultFileSystem;
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+template <typename T>
+T Le(const std::string& bytes, std::size_t pos) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+        value |= std::uint64_t{static_cast<unsigned char>(bytes.at(pos + i))} << (8 * i);
+    return static_cast<T>(value);
+}
+
+// The files of table T: data file and index files, by name, with their bytes.
+using TFiles = std::map<std::string, std::string>;
+
+class TableFlushTest : public ::testing::Test {
+protected:
+    TableFlushTest() {
+        auto fileSystem = std::make_unique<FaultFileSystem>(dir_.Name());
+        fs_ = fileSystem.get();
+        pm_.AddFileSystem(dir_.Name(), std::move(fileSystem));
+        session_ = std::make_unique<TTdbLocalSession>(&pm_);
+        EXPECT_EQ(session_->Initialize(1), 0);
+        Catalog().SetLocation(dir_.Name());
+        Catalog().SetExclusive(true);
+        EXPECT_EQ(session_->OpenDb(), 0);  // takes the registered file system
+    }
+    ~TableFlushTest() override { session_->Uninitialize(); }
+
+    TTdbCatalog& Catalog() { return session_->Catalog(); }
+    std::string LastError() { return ToUtf8(session_->Services().LastError().LastErrorMsg()); }
+
+    // T with rows RowFor(0) .. RowFor(rows - 1), flushed and closed.
+    void Create(std::uint32_t rows) {
+        TTdbCreateTableArgs args = audit::AuditTableArgs(u"T");
+        ASSERT_EQ(Catalog().CreateTable(args), 0) << LastError();
+        TTdbBaseTable* table = Open();
+        ASSERT_NE(table, nullptr);
+        for (std::uint32_t n = 0; n < rows; ++n)
+            model_.push_back(audit::RowFor(n));
+        ASSERT_EQ(audit::AppendRows(*table, model_), "");
+        ASSERT_EQ(table->Flush(false), 0);
+        Catalog().CloseRelation(table->RltnIdx());
+    }
+    TTdbBaseTable* Open() {
+        const int rltnIdx =
+            Catalog().OpenTable(u"T", {}, TTdbCatalog::kAllWriteRights, false, false, false);
+        if (rltnIdx <= 0)
+            return nullptr;
+        return &dynamic_cast<TTdbBaseTable&>(*Catalog().GetRelation(rltnIdx));
+    }
+
+    // Appends, edits and deletes through the table, keeping the model in step.
+    void Change(TTdbBaseTable& table, std::uint32_t seed) {
+        std::vector<std::byte> record(static_cast<std::size_t>(table.GetRecordSize()));
+        for (std::uint32_t n = seed; n < seed + 4; ++n) {
+            ASSERT_EQ(table.InitRecord(record, true), 0);
+            audit::SetRow(table, record, audit::RowFor(n));
+            ASSERT_GT(table.AppendRecordDirect(record), 0) << LastError();
+            model_.push_back(audit::RowFor(n));
+        }
+        ASSERT_EQ(table.ReadRecord(3, record), 0);
+        audit::SetRow(table, record, audit::RowFor(seed + 50));
+        ASSERT_EQ(table.ReplaceRecordDirect(3, record), 0) << LastError();
+        model_[2] = audit::RowFor(seed + 50);
+        ASSERT_EQ(table.DeleteRecordDirect(1), 0) << LastError();
+        model_[0] = model_.back();
+        model_.pop_back();
+    }
+
+    TFiles Files() const {
+        TFiles files;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
+            const std::string name = entry.path().filename().string();
+            if (name == "T.tdbt" || (name.rfind("T!", 0) == 0 && name.ends_with(".tdbi")))
+                files[name] = ReadBytes(entry.path());
+        }
+        return files;
+    }
+    bool JournalExists() const { return std::filesystem::exists(dir_.Path() / "T.tdbj"); }
+
+    // Empty when T holds the model and every index agrees with it.
+    std::string Audit(TTdbBaseTable& table) {
+        for (TTdbIndexNo no = 0; no <= table.GetLastIndexNo(); ++no)
+            if (table.GetIndexFile(no) != nullptr)
+                if (std::string wrong = audit::IndexDisagreement(table, no); !wrong.empty())
+                    return wrong;
+        return audit::ReadRows(table) == model_ ? "" : "the rows differ from the model";
+    }
+
+    TTdbPageManager pm_;
+    TempDir dir_;
+    FaultFileSystem* fs_ = nullptr;
+    std::unique_ptr<TTdbLocalSession> session_;
+    std::vector<audit::TRow> model_;
+};
+
+TEST_F(TableFlushTest, AWriteThatFailsAnywhereInAFlushLeavesTheFilesAsBeforeAndLosesNothing) {
+    Create(120);
+    bool failed = true;
+    int fail = 0;
+    for (; failed; ++fail) {
+        SCOPED_TRACE("write " + std::to_string(fail) + " of the flush fails");
+        TTdbBaseTable* table = Open();
+        ASSERT_NE(table, nullptr) << LastError();
+        const std::vector<audit::TRow> before = model_;
+        const TFiles filesBefore = Files();
+        Change(*table, 1000u * static_cast<std::uint32_t>(fail + 1));
+        fs_->writeToFail = fail;
+        failed = table->Flush(false) < 0;
+        fs_->writeToFail = -1;
+        if (failed) {
+            EXPECT_EQ(session_->Services().LastError().LastErrorCode(), kTdbErrWriteFile);
+            EXPECT_TRUE(Files() == filesBefore);
+            EXPECT_FALSE(JournalExists());
+            // The changes wait in the cache: the next flush writes them all.
+            ASSERT_EQ(table->Flush(false), 0) << LastError();
+        }
+        EXPECT_FALSE(Files() == filesBefore);
+        Catalog().CloseRelation(table->RltnIdx());
+        table = Open();
+        ASSERT_NE(table, nullptr) << LastError();
+        EXPECT_EQ(Audit(*table), "");
+        Catalog().CloseRelation(table->RltnIdx());
+        if (HasFailure())
+            break;
+        EXPECT_NE(model_, before);
+    }
+    // The journal's two writes, and a page at least of each of the four files.
+    EXPECT_GT(fail, 2 + 4);
+}
+
+TEST_F(TableFlushTest, ADeepFlushWhoseSyncFailsIsRolledBack) {
+    Create(50);
+    TTdbBaseTable* table = Open();
+    ASSERT_NE(table, nullptr);
+    table->SetRights(static_cast<std::uint16_t>(table->Rights() | kRightDeepFlush));
+    const TFiles filesBefore = Files();
+    Change(*table, 500);
+    // The journal's own sync comes first; the second is the data file's.
+    fs_->syncToFail = 1;
+    EXPECT_EQ(table->Flush(false), -kTdbErrWriteFile);
+    EXPECT_TRUE(Files() == filesBefore);
+    const int syncs = fs_->syncs;
+    ASSERT_EQ(table->Flush(false), 0) << LastError();
+    // Journal, every file and at last the directory without the journal.
+    EXPECT_GE(fs_->syncs - syncs, 1 + 4 + 1);
+    EXPECT_EQ(Audit(*table), "");
+}
+
+// The journal of a flush that put its files back but could not delete the journal stays for the
+// next flush; read from its layout alone, it holds the files' lengths and, for every range, the
+// bytes the files hold now that they are back as before.
+TEST_F(TableFlushTest, AJournalThatCannotGoIsRolledBackAndKeptInItsLayout) {
+    Create(80);
+    TTdbBaseTable* table = Open();
+    ASSERT_NE(table, nullptr);
+    const TFiles filesBefore = Files();
+    Change(*table, 700);
+    fs_->deletesRefused = true;
+    EXPECT_EQ(table->Flush(false), -kTdbErrWriteFile);
+    fs_->deletesRefused = false;
+    EXPECT_TRUE(Files() == filesBefore);
+    ASSERT_TRUE(JournalExists());
+
+    const std::string journal = ReadBytes(dir_.Path() / "T.tdbj");
+    ASSERT_GE(journal.size(), 24u);
+    EXPECT_EQ(journal.substr(0, 4), "TDBJ");
+    EXPECT_EQ(Le<std::uint32_t>(journal, 4), 1u);
+    const std::size_t bodySize = journal.size() - 16;
+    EXPECT_EQ(journal.substr(bodySize, 4), "JEND");
+    EXPECT_EQ(Le<std::uint64_t>(journal, bodySize + 4), bodySize);
+    std::vector<std::string> names;
+    int pages = 0;
+    for (std::size_t at = 8; at < bodySize;) {
+        const char kind = journal[at++];
+        if (kind == 'F') {
+            const std::uint32_t length = Le<std::uint32_t>(journal, at);
+            std::u16string name;
+            for (std::uint32_t i = 0; i < length; ++i)
+                name += static_cast<char16_t>(Le<std::uint16_t>(journal, at + 4 + 2 * i));
+            at += 4 + 2 * std::size_t{length};
+            const auto oldLength = Le<std::int64_t>(journal, at);
+            at += 8;
+            names.push_back(ToUtf8(name));
+            ASSERT_EQ(filesBefore.count(names.back()), 1u) << names.back();
+            EXPECT_EQ(oldLength, static_cast<std::int64_t>(filesBefore.at(names.back()).size()));
+        } else {
+            ASSERT_EQ(kind, 'P');
+            const std::uint32_t fileNo = Le<std::uint32_t>(journal, at);
+            const auto offset = static_cast<std::size_t>(Le<std::int64_t>(journal, at + 4));
+            const std::uint32_t length = Le<std::uint32_t>(journal, at + 12);
+            at += 16;
+            ASSERT_LT(fileNo, names.size());
+            EXPECT_EQ(journal.substr(at, length),
+                      filesBefore.at(names[fileNo]).substr(offset, length));
+            at += length;
+            ++pages;
+        }
+    }
+    // The data file and every index were written.
+    EXPECT_EQ(names.size(), 4u);
+    EXPECT_GE(pages, 4);
+
+    // The next flush rolls the kept journal back first and then lands.
+    ASSERT_EQ(table->Flush(false), 0) << LastError();
+    EXPECT_FALSE(JournalExists());
+    Catalog().CloseRelation(table->RltnIdx());
+    table = Open();
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(Audit(*table), "");
+}
+
+// A complete journal beside a table whose writer is gone: the table's files as they were
+// before the flush come back on open. A medium that cannot be written keeps the table shut
+// (reading it half-flushed could show anything) and the journal for a later attempt.
+TEST_F(TableFlushTest, AJournalLeftBehindIsPutBackOnOpenOrKeepsTheTableShut) {
+    Create(60);
+    const TFiles filesBefore = Files();
+    const std::string& data = filesBefore.at("T.tdbt");
+    {
+        TdwOSFileSystem fileSystem(dir_.Name());
+        TTdbFlushJournal journal(fileSystem, u"T.tdbj");
+        const std::int32_t file = journal.AddFile(u"T.tdbt", static_cast<std::int64_t>(data.size()));
+        journal.AddPage(file, 0, testing::Bytes(data.substr(0, 4096)));
+        journal.Write(false);
+    }
+    // Half of a flush that tore the first page and appended garbage.
+    std::string torn = data;
+    for (std::size_t i = 100; i < 4000; ++i)
+        torn[i] = static_cast<char>(i * 7);
+    WriteBytes(dir_.Path() / "T.tdbt", torn + std::string(5000, 'x'));
+
+    fs_->readOnlyMedium = true;
+    EXPECT_EQ(Open(), nullptr);
+    EXPECT_EQ(session_->Services().LastError().LastErrorCode(), kTdbErrWriteFile);
+    EXPECT_TRUE(JournalExists());
+    fs_->readOnlyMedium = false;
+
+    TTdbBaseTable* table = Open();
+    ASSERT_NE(table, nullptr) << LastError();
+    EXPECT_FALSE(JournalExists());
+    EXPECT_EQ(Audit(*table), "");
+    Catalog().CloseRelation(table->RltnIdx());
+    EXPECT_TRUE(Files() == filesBefore);
+}
+
+TEST_F(TableFlushTest, ATornJournalIsIgnoredForItsFlushNeverBegan) {
+    Create(40);
+    const TFiles filesBefore = Files();
+    WriteBytes(dir_.Path() / "T.tdbj", std::string("TDBJ\x01\0\0\0F", 9));
+    TTdbBaseTable* table = Open();
+    ASSERT_NE(table, nullptr) << LastError();
+    EXPECT_FALSE(JournalExists());
+    EXPECT_EQ(Audit(*table), "");
+    Catalog().CloseRelation(table->RltnIdx());
+    EXPECT_TRUE(Files() == filesBefore);
+}
+
+// A journal whose table was deleted behind the engine's back must not be put back into the
+// files of a new table of that name: it would cut them to the old length.
+TEST_F(TableFlushTest, AJournalOfAGoneTableIsNotRolledBackIntoANewOne) {
+    {
+        TdwOSFileSystem fileSystem(dir_.Name());
+        TTdbFlushJournal journal(fileSystem, u"T.tdbj");
+        journal.AddFile(u"T.tdbt", 10);
+        journal.Write(false);
+    }
+    Create(25);
+    EXPECT_FALSE(JournalExists());
+    TTdbBaseTable* table = Open();
+    ASSERT_NE(table, nullptr) << LastError();
+    EXPECT_EQ(Audit(*table), "");
+}
+
+// Two sessions share T: while one holds it for writing, a journal beside it may be that
+// writer's, and the other session neither reads the table nor touches the journal. Once the
+// writer lets go, the next lock finds the journal stale and deals with it.
+TEST_F(TableFlushTest, AJournalIsLeftAloneWhileItsWriterHoldsTheTable) {
+    Create(30);
+    session_->Uninitialize();
+    std::vector<std::unique_ptr<TTdbLocalSession>> sessions;
+    std::vector<TTdbBaseTable*> tables;
+    for (int i = 0; i < 2; ++i) {
+        auto session = std::make_unique<TTdbLocalSession>(&pm_);
+        ASSERT_EQ(session->Initialize(1), 0);
+        session->Catalog().SetLocation(dir_.Name());
+        session->Catalog().SetExclusive(false);
+        ASSERT_EQ(session->OpenDb(), 0);
+        const int rltnIdx = session->Catalog().OpenTable(u"T", {}, TTdbCatalog::kAllWriteRights,
+                                                         false, false, false);
+        ASSERT_GT(rltnIdx, 0);
+        tables.push_back(&dynamic_cast<TTdbBaseTable&>(*session->Catalog().GetRelation(rltnIdx)));
+        sessions.push_back(std::move(session));
+    }
+    TTdbBaseTable& writer = *tables[0];
+    TTdbBaseTable& reader = *tables[1];
+    reader.SetLockWaitAttempts(2);
+    ASSERT_EQ(writer.BeginWrite(true), 0);
+    const std::string planted = "TDBJ a journal being written";
+    WriteBytes(dir_.Path() / "T.tdbj", planted);
+    EXPECT_EQ(reader.BeginRead(false), -kTdbErrTableLocked);
+    EXPECT_EQ(ReadBytes(dir_.Path() / "T.tdbj"), planted);
+    writer.EndWrite();
+    ASSERT_EQ(writer.Flush(true), 0);
+    writer.CheckUnlock(~0u);  // the delayed release, now
+    ASSERT_EQ(reader.BeginRead(false), 0) << ToUtf8(sessions[1]->Services().LastError().LastErrorMsg());
+    EXPECT_FALSE(JournalExists());
+    reader.EndRead();
+    for (auto& session : sessions)
+        session->Uninitialize();
+    session_ = std::make_unique<TTdbLocalSession>(&pm_);
+    ASSERT_EQ(session_->Initialize(1), 0);
+}
+
+}  // namespace
+}  // namespace tdb
