@@ -302,8 +302,11 @@ FileHandle OpenShared(std::u16string_view path, const ShareRequest& request, boo
             return kInvalidFileHandle;
         }
     }
-    // Emptying only after the share check keeps a file that is in use elsewhere intact.
-    if (create && ::ftruncate(fd, 0) == -1) {
+    // Emptying only after the share check keeps a file that is in use elsewhere intact. A file
+    // that is empty already is left alone: emptying it would make some file systems write it
+    // out at close, as if it had replaced an older one.
+    struct stat status {};
+    if (create && (::fstat(fd, &status) == -1 || status.st_size > 0) && ::ftruncate(fd, 0) == -1) {
         SetLastErrorFromErrno(errno);
         return kInvalidFileHandle;
     }

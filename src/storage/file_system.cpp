@@ -77,6 +77,10 @@ bool TdwFileSystem::SyncFile(int32_t, std::u16string_view) {
     return true;
 }
 
+bool TdwFileSystem::SyncData(int32_t) {
+    return true;
+}
+
 bool TdwFileSystem::RelaxShareMode(int32_t, int32_t) {
     return true;
 }

@@ -94,6 +94,9 @@ public:
     // Makes the file's contents, its size and its directory entry durable, without closing
     // anything. Base class: true, nothing to do; false with the reason in GetLastError().
     virtual bool SyncFile(int32_t handle, std::u16string_view file_path);
+    // Makes the file's contents and size durable, not its directory entry: for a file that
+    // has long had its name. Base class: true, nothing to do.
+    virtual bool SyncData(int32_t handle);
     // Lets other handles in as far as the share bits of mode allow, without closing the handle
     // (a file is created exclusive). Base class: true, nothing to do.
     virtual bool RelaxShareMode(int32_t handle, int32_t mode);

@@ -190,6 +190,10 @@ bool TdwOSFileSystem::SyncFile(int32_t handle, std::u16string_view file_path) {
     return platform::SyncFile(handle) && platform::SyncParentDirectory(ExpandFileName(file_path));
 }
 
+bool TdwOSFileSystem::SyncData(int32_t handle) {
+    return platform::SyncFile(handle);
+}
+
 bool TdwOSFileSystem::RelaxShareMode(int32_t handle, int32_t mode) {
     // A physically exclusive database keeps every file to itself.
     return FPhysicallyExclusive || platform::RelaxShareMode(handle, mode);

@@ -47,6 +47,7 @@ public:
     bool GetFileId(std::u16string_view file_path, platform::FileId& id) override;
     bool GetFileId(int32_t handle, platform::FileId& id) override;
     bool SyncFile(int32_t handle, std::u16string_view file_path) override;
+    bool SyncData(int32_t handle) override;
     bool RelaxShareMode(int32_t handle, int32_t mode) override;
 
 private:

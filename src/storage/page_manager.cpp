@@ -861,7 +861,13 @@ int64_t FlushedLength(const TTdbStorage& storage, int64_t fileLength) {
 bool TTdbClientStorage::JournalChanges(TTdbFlushJournal& journal) {
     std::lock_guard lock(FPageManager.FCriticalSection);
     TTdbStorage& storage = OpenStorage(u"Journaling storage");
-    if (storage.FReadOnly) {
+    bool modified = false;
+    for (const TTdbStoragePage* page = storage.FFirstModifiedPage; page != nullptr && !modified;
+         page = page->FNextModified) {
+        modified = page->FClientHdl.load(std::memory_order_relaxed) > 0;
+    }
+    // Most flushes find nothing to write; they cost no call of the file system.
+    if (storage.FReadOnly || (!modified && !storage.FShortened)) {
         return false;
     }
     const std::u16string context = u"Journaling storage " + QuotedText(FName);
@@ -872,12 +878,7 @@ bool TTdbClientStorage::JournalChanges(TTdbFlushJournal& journal) {
         FPageManager.Raise<ETdbPageManager>(context, e.Message());
     }
     const int64_t newLength = FlushedLength(storage, fileLength);
-    bool changed = newLength < fileLength;
-    for (const TTdbStoragePage* page = storage.FFirstModifiedPage; page != nullptr && !changed;
-         page = page->FNextModified) {
-        changed = page->FClientHdl.load(std::memory_order_relaxed) > 0;
-    }
-    if (!changed) {
+    if (!modified && newLength >= fileLength) {
         return false;
     }
     const int32_t fileNo = journal.AddFile(FName, fileLength);
@@ -956,7 +957,7 @@ void TTdbClientStorage::WriteChanges(bool durable) {
             FPageManager.Raise<ETdbPageManager>(u"Saving tile", u"Cannot write tile to storage");
         }
     }
-    if (durable && !storage.FFileSystem->SyncFile(storage.FFileHdl, storage.FName)) {
+    if (durable && !storage.FFileSystem->SyncData(storage.FFileHdl)) {
         FPageManager.Raise<ETdbPageManager>(
             u"Saving storage " + QuotedText(storage.FName),
             FFileSystem.GetErrorMessage(FFileSystem.GetLastError()));

@@ -34,6 +34,31 @@ T Le(const std::string& bytes, std::size_t pos) {
     return static_cast<T>(value);
 }
 
+// The journal's checksum: four lanes take the body's little-endian eight-byte words in turn,
+// 32 bytes at a time; the words left over go to the first lane, then the bytes left over as
+// one last word; the lanes are folded into one, and the length last.
+std::uint64_t Checksum(const std::string& body) {
+    constexpr std::uint64_t kMultiplier = 0xFF51AFD7ED558CCDULL;
+    const auto mix = [](std::uint64_t hash, std::uint64_t word) {
+        hash = (hash ^ word) * kMultiplier;
+        return hash ^ (hash >> 29);
+    };
+    std::uint64_t lanes[4] = {0x9E3779B97F4A7C15ULL ^ body.size(), 1, 2, 3};
+    std::size_t at = 0;
+    for (; at + 32 <= body.size(); at += 32)
+        for (std::size_t lane = 0; lane < 4; ++lane)
+            lanes[lane] = mix(lanes[lane], Le<std::uint64_t>(body, at + 8 * lane));
+    for (; at + 8 <= body.size(); at += 8)
+        lanes[0] = mix(lanes[0], Le<std::uint64_t>(body, at));
+    std::uint64_t last = 0;
+    for (std::size_t i = 0; at + i < body.size(); ++i)
+        last |= std::uint64_t{static_cast<unsigned char>(body[at + i])} << (8 * i);
+    std::uint64_t hash = mix(lanes[0], last);
+    for (std::size_t lane = 1; lane < 4; ++lane)
+        hash = mix(hash, lanes[lane]);
+    return mix(hash, body.size());
+}
+
 // The files of table T: data file and index files, by name, with their bytes.
 using TFiles = std::map<std::string, std::string>;
 
@@ -191,9 +216,10 @@ TEST_F(TableFlushTest, AJournalThatCannotGoIsRolledBackAndKeptInItsLayout) {
     ASSERT_GE(journal.size(), 24u);
     EXPECT_EQ(journal.substr(0, 4), "TDBJ");
     EXPECT_EQ(Le<std::uint32_t>(journal, 4), 1u);
-    const std::size_t bodySize = journal.size() - 16;
+    const std::size_t bodySize = journal.size() - 20;
     EXPECT_EQ(journal.substr(bodySize, 4), "JEND");
     EXPECT_EQ(Le<std::uint64_t>(journal, bodySize + 4), bodySize);
+    EXPECT_EQ(Le<std::uint64_t>(journal, bodySize + 12), Checksum(journal.substr(0, bodySize)));
     std::vector<std::string> names;
     int pages = 0;
     for (std::size_t at = 8; at < bodySize;) {

@@ -60,6 +60,14 @@ public:
         return TdwOSFileSystem::SyncFile(handle, filePath);
     }
 
+    bool SyncData(int32_t handle) override {
+        ++syncs;
+        if (Fails(syncsLeft) || FailsOnce(syncToFail)) {
+            return false;
+        }
+        return TdwOSFileSystem::SyncData(handle);
+    }
+
     int32_t OpenFile(std::u16string_view filePath, int32_t mode) override {
         ++opens;
         if (readOnlyMedium && (mode & 3) != 0) {
