@@ -15,6 +15,7 @@
 #include "index/index_text.h"
 #include "platform/text.h"
 #include "storage/file_system.h"
+#include "storage/file_errors.h"
 #include "storage/heap_data_file.h"
 #include "storage/page_manager.h"
 #include "types/data_type.h"
@@ -809,9 +810,9 @@ std::int16_t TTdbBaseTable::Flush(bool /*newFileSize*/) {
         FWriteError = 0;
         return 0;
     } catch (const std::exception& e) {
-        FWriteError = kTdbErrWriteFile;
-        FServices.SetLastError(e);
-        return -kTdbErrWriteFile;
+        const std::int16_t result = FServices.SetLastError(e);
+        FWriteError = static_cast<std::int16_t>(-result);
+        return result;
     }
 }
 
@@ -832,6 +833,10 @@ void TTdbBaseTable::WriteFilesAsOne() {
                    FFlushJournal && !Temporary, FFlushState);
     } catch (const ETdbEngine&) {
         throw;
+    } catch (const EdwFileCreateError& e) {
+        // A directory where no file may be made: the table cannot be written safely there.
+        FServices.LogMessage(3, u"Flush", e.Message());
+        RaiseEngineError(kTdbErrNoWriteAccess, {FlushJournalName()});
     } catch (const Exception& e) {
         FServices.LogMessage(3, u"Flush", e.Message());
         RaiseEngineError(kTdbErrWriteFile, {FFileName});

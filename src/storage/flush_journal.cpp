@@ -196,7 +196,8 @@ void TTdbFlushJournal::Write(bool durable) {
 
     const std::int32_t handle = FFileSystem.CreateFile(FName);
     if (handle < 0) {
-        RaiseInOut(FFileSystem, u"Cannot create the flush journal", FName);
+        throw EdwFileCreateError(u"Cannot create the flush journal \"" + FName + u"\": " +
+                                 FFileSystem.GetErrorMessage(FFileSystem.GetLastError()));
     }
     // The body first and the trailer after it: a journal cut short anywhere lacks a sound
     // trailer and is ignored.

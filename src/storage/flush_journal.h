@@ -37,7 +37,8 @@ public:
     void Restore(std::span<const std::int32_t> handles, bool durable) const;
 
     // Creates the journal complete; with Durable it has reached the disk when this returns.
-    // Raises EdwInOutError (or a file-creation error) and leaves no journal when it fails.
+    // Raises EdwFileCreateError when the file cannot be made, EdwInOutError when it cannot be
+    // written, and leaves no journal.
     void Write(bool durable);
     // The flush landed: the journal goes. False when it could not be deleted.
     bool Erase();

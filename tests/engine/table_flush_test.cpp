@@ -197,6 +197,26 @@ TEST_F(TableFlushTest, ADeepFlushWhoseSyncFailsIsRolledBack) {
     EXPECT_EQ(Audit(*table), "");
 }
 
+// Where no file may be made, no journal can guard a flush: the table is not written, the
+// error names the journal, and the changes wait for a directory that takes them.
+TEST_F(TableFlushTest, ADirectoryWithoutRoomForTheJournalKeepsTheTableUnwritten) {
+    Create(30);
+    TTdbBaseTable* table = Open();
+    ASSERT_NE(table, nullptr);
+    const TFiles filesBefore = Files();
+    Change(*table, 300);
+    fs_->createsRefused = true;
+    EXPECT_EQ(table->Flush(false), -kTdbErrNoWriteAccess);
+    EXPECT_NE(LastError().find("T.tdbj"), std::string::npos) << LastError();
+    EXPECT_TRUE(Files() == filesBefore);
+    fs_->createsRefused = false;
+    ASSERT_EQ(table->Flush(false), 0) << LastError();
+    Catalog().CloseRelation(table->RltnIdx());
+    table = Open();
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(Audit(*table), "");
+}
+
 // The journal of a flush that put its files back but could not delete the journal stays for the
 // next flush; read from its layout alone, it holds the files' lengths and, for every range, the
 // bytes the files hold now that they are back as before.

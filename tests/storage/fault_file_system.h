@@ -22,8 +22,9 @@ public:
     // The write (or sync) that many calls from now fails, once (negative: none).
     int writeToFail = -1;
     int syncToFail = -1;
-    // Refuses to delete files.
+    // Refuses to delete or make files, as a directory without write access does.
     bool deletesRefused = false;
+    bool createsRefused = false;
     // Refuses every open for writing, as a read-only medium does.
     bool readOnlyMedium = false;
     // What was asked of the files, for tests that care how a result came about.
@@ -76,6 +77,15 @@ public:
             return -1;
         }
         return TdwOSFileSystem::OpenFile(filePath, mode);
+    }
+
+    int32_t CreateFile(std::u16string_view filePath) override {
+        if (createsRefused) {
+            platform::SetLastError(5);
+            SetLastError(5);
+            return -1;
+        }
+        return TdwOSFileSystem::CreateFile(filePath);
     }
 
     bool DeleteFile(std::u16string_view fileName) override {
