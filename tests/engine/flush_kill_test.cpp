@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -116,6 +117,76 @@ TOutcome Replay(std::vector<audit::TRow> rows, const std::vector<std::string>& l
     return outcome;
 }
 
+// A session of this process with T open, shared or exclusively.
+class TReader {
+public:
+    TReader(const std::filesystem::path& db, bool exclusive) : session_(&pageManager_) {
+        if (session_.Initialize(1) != 0) {
+            error_ = "no session";
+            return;
+        }
+        TTdbCatalog& catalog = session_.Catalog();
+        catalog.SetLocation(FromUtf8(db.string()));
+        catalog.SetExclusive(exclusive);
+        if (session_.OpenDb() != 0) {
+            error_ = "the database does not open: " + LastError();
+            return;
+        }
+        rltnIdx_ = catalog.OpenTable(u"T", {}, TTdbCatalog::kAllWriteRights, false, false, false);
+        if (rltnIdx_ <= 0)
+            error_ = "the table does not open: " + LastError();
+        else
+            table_ = &dynamic_cast<TTdbBaseTable&>(*catalog.GetRelation(rltnIdx_));
+        journal_ = db / "T.tdbj";
+    }
+    ~TReader() {
+        if (table_ != nullptr)
+            session_.Catalog().CloseRelation(rltnIdx_);
+        session_.Uninitialize();
+    }
+    TReader(const TReader&) = delete;
+    TReader& operator=(const TReader&) = delete;
+
+    const std::string& Error() const { return error_; }
+    TTdbBaseTable* Table() const { return table_; }
+
+    // Empty when every index agrees with the table, the journal is gone and the table holds
+    // one of the states the probe's lines allow; otherwise what is wrong.
+    std::string Check(const TOutcome& outcome) {
+        if (!outcome.Failure.empty())
+            return "the probe said: " + outcome.Failure;
+        if (table_ == nullptr)
+            return error_;
+        std::string wrong;
+        for (TTdbIndexNo no = 0; wrong.empty() && no <= table_->GetLastIndexNo(); ++no)
+            if (table_->GetIndexFile(no) != nullptr)
+                wrong = audit::IndexDisagreement(*table_, no);
+        if (wrong.empty() && std::filesystem::exists(journal_))
+            wrong = "the journal is still there";
+        if (wrong.empty()) {
+            const std::vector<audit::TRow> rows = audit::ReadRows(*table_);
+            bool found = false;
+            for (const auto& acceptable : outcome.Acceptable)
+                found = found || rows == acceptable;
+            if (!found)
+                wrong = "the table holds " + std::to_string(rows.size()) +
+                        " records, none of the states its flushes allow (the last has " +
+                        std::to_string(outcome.Acceptable.back().size()) + ")";
+        }
+        return wrong;
+    }
+
+private:
+    std::string LastError() { return ToUtf8(session_.Services().LastError().LastErrorMsg()); }
+
+    TTdbPageManager pageManager_;
+    TTdbLocalSession session_;
+    int rltnIdx_ = 0;
+    TTdbBaseTable* table_ = nullptr;
+    std::filesystem::path journal_;
+    std::string error_;
+};
+
 class FlushKillTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -152,58 +223,36 @@ protected:
     }
     std::filesystem::path Db() const { return run_.Path() / "db"; }
 
-    // Empty when the table opens, its indexes agree with it, the journal is gone and it holds
-    // one of the states the probe's lines allow; otherwise what is wrong.
-    std::string Verify(const TOutcome& outcome, bool exclusive) {
-        if (!outcome.Failure.empty())
-            return "the probe said: " + outcome.Failure;
-        TTdbPageManager pageManager;
-        TTdbLocalSession session(&pageManager);
-        if (session.Initialize(1) != 0)
-            return "no session";
-        TTdbCatalog& catalog = session.Catalog();
-        catalog.SetLocation(FromUtf8(Db().string()));
-        catalog.SetExclusive(exclusive);
-        const auto lastError = [&] { return ToUtf8(session.Services().LastError().LastErrorMsg()); };
-        if (session.OpenDb() != 0)
-            return "the database does not open: " + lastError();
-        const int rltnIdx =
-            catalog.OpenTable(u"T", {}, TTdbCatalog::kAllWriteRights, false, false, false);
-        if (rltnIdx <= 0)
-            return "the table does not open: " + lastError();
-        auto& table = dynamic_cast<TTdbBaseTable&>(*catalog.GetRelation(rltnIdx));
-        std::string wrong;
-        if (std::filesystem::exists(Db() / "T.tdbj"))
-            wrong = "the journal is still there";
-        for (TTdbIndexNo no = 0; wrong.empty() && no <= table.GetLastIndexNo(); ++no)
-            if (table.GetIndexFile(no) != nullptr)
-                wrong = audit::IndexDisagreement(table, no);
-        if (wrong.empty()) {
-            const std::vector<audit::TRow> rows = audit::ReadRows(table);
-            bool found = false;
-            for (const auto& acceptable : outcome.Acceptable)
-                found = found || rows == acceptable;
-            if (!found)
-                wrong = "the table holds " + std::to_string(rows.size()) +
-                        " records, none of the states its flushes allow (the last has " +
-                        std::to_string(outcome.Acceptable.back().size()) + ")";
-        }
-        catalog.CloseRelation(rltnIdx);
-        session.Uninitialize();
-        return wrong;
-    }
-
     // Runs the probe on a fresh copy and checks what it left; the probe's steps when it was
-    // not killed, else -1.
+    // not killed, else -1. A shared probe runs beside a session of this process that had the
+    // table open all along, and with a shared reader that session looks first: its first lock
+    // after the kill must put the files back and forget what it had cached.
     long RunAndCheck(std::uint32_t seed, long killAt, int batches, bool probeExclusive,
                      bool readerExclusive) {
         Fresh();
+        std::unique_ptr<TReader> watcher;
+        if (!probeExclusive && !readerExclusive) {
+            watcher = std::make_unique<TReader>(Db(), false);
+            EXPECT_EQ(watcher->Error(), "");
+            if (watcher->Table() != nullptr) {
+                EXPECT_EQ(audit::ReadRows(*watcher->Table()), templateRows_);
+            }
+        }
         const TOutcome outcome =
             Replay(templateRows_, RunProbe(Db(), seed, killAt, batches, probeExclusive));
-        EXPECT_EQ(Verify(outcome, readerExclusive), "")
-            << "seed " << seed << ", killed at step " << killAt << " of a "
-            << (probeExclusive ? "exclusive" : "shared") << " probe, read "
-            << (readerExclusive ? "exclusively" : "shared");
+        const std::string context = "seed " + std::to_string(seed) + ", killed at step " +
+                                    std::to_string(killAt) + " of a " +
+                                    (probeExclusive ? "exclusive" : "shared") + " probe, read " +
+                                    (readerExclusive ? "exclusively" : "shared");
+        if (watcher) {
+            // No need to wait out the dead writer's lock: one refusal looks for dead sessions.
+            if (watcher->Table() != nullptr)
+                watcher->Table()->SetLockWaitAttempts(1);
+            EXPECT_EQ(watcher->Check(outcome), "") << context << ", by a session open all along";
+            watcher.reset();
+        }
+        TReader reader(Db(), readerExclusive);
+        EXPECT_EQ(reader.Check(outcome), "") << context;
         return outcome.Steps;
     }
 
