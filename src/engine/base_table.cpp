@@ -164,14 +164,17 @@ std::int16_t TTdbBaseTable::OpenFiles(bool force) {
         const bool exclusive = GetExclusive();
         std::int32_t signature = 0;
         {
-            // Without a lock file nobody writes beside a reader, and an exclusive open keeps
-            // everybody out: a journal found then was left by a flush that never finished.
-            if (!FLockFile && readOnly)
-                RollBackLeftFlush();
+            // Without a lock file a reader cannot tell whether a journal's writer is still at
+            // work: it neither puts the files back nor reads what may be half written.
+            if (!FLockFile && readOnly &&
+                TTdbFlushJournal::IsComplete(*FFileSystem, FlushJournalName()))
+                RaiseEngineError(kTdbErrNoWriteAccess, {FlushJournalName()});
             TTdbClientStorage probe(FServices.PageManager(), *FFileSystem, FServices.FSessionHdl,
                                     nullptr);
             probe.SetName(FFileName);
             OpenClassified(FFileName, [&] { probe.Open(readOnly, exclusive); });
+            // An exclusive open keeps everybody out: a journal found then was left by a flush
+            // that never finished.
             if (!FLockFile && !readOnly) {
                 const std::u16string expanded = FFileSystem->ExpandFileName(FFileName);
                 RollBackLeftFlush([&](std::u16string_view name) {
@@ -855,6 +858,8 @@ void TTdbBaseTable::RollBackLeftFlush(const TTdbFlushJournal::TOpenFile& openFil
         // Reading the table as the broken flush left it could show anything: it stays shut
         // until the journal can be put back, by a session with write access.
         FServices.LogMessage(3, u"Flush", e.Message());
+        if (GetReadOnly())
+            RaiseEngineError(kTdbErrNoWriteAccess, {journal});
         RaiseEngineError(kTdbErrWriteFile, {FFileName});
     }
     if (result == TTdbFlushJournal::TRollBack::kRolledBack)
@@ -939,9 +944,9 @@ std::int16_t TTdbBaseTable::CloseFiles() {
     std::int16_t result = 0;
     // One flush for all files, behind the journal; when it fails the files stay as they were,
     // and nothing more is written behind its back.
-    if (writeBack && GetActive() && Flush(false) < 0) {
-        result = -kTdbErrWriteFile;
-        writeBack = false;
+    if (writeBack && GetActive()) {
+        result = Flush(false);
+        writeBack = result == 0;
     }
     for (auto& index : FIndexFiles) {
         if (index && index->IsOpen() && index->Close(writeBack) < 0 && result == 0)

@@ -287,12 +287,17 @@ void TTdbFlushJournal::Restore(std::span<const std::int32_t> handles, bool durab
     });
 }
 
-TTdbFlushJournal::TRollBack TTdbFlushJournal::RollBack(TdwFileSystem& fileSystem,
-                                                       std::u16string_view journalName,
-                                                       bool durable, const TOpenFile& openFile) {
+namespace {
+
+enum class TFound { kNone, kUnsound, kSound };
+
+// Reads a journal and checks it whole; Bytes keep what Files and Pages point into.
+TFound ReadJournal(TdwFileSystem& fileSystem, std::u16string_view journalName,
+                   std::vector<std::byte>& bytes, std::vector<TJournalFile>& files,
+                   std::vector<TJournalPage>& pages) {
     const std::int32_t handle = fileSystem.OpenFile(journalName, kReadShared);
     if (handle < 0) {
-        return TRollBack::kNone;
+        return TFound::kNone;
     }
     std::int64_t size = -1;
     try {
@@ -301,7 +306,6 @@ TTdbFlushJournal::TRollBack TTdbFlushJournal::RollBack(TdwFileSystem& fileSystem
         fileSystem.CloseFile(handle);
         throw;
     }
-    std::vector<std::byte> bytes;
     bool read =
         size >= static_cast<std::int64_t>(kHeaderSize + kTrailerSize) && size <= kMaxJournalSize;
     if (read) {
@@ -309,22 +313,43 @@ TTdbFlushJournal::TRollBack TTdbFlushJournal::RollBack(TdwFileSystem& fileSystem
         read = fileSystem.FileRead(handle, 0, bytes) == static_cast<std::int32_t>(size);
     }
     fileSystem.CloseFile(handle);
+    if (!read) {
+        return TFound::kUnsound;
+    }
+    const std::size_t bodySize = bytes.size() - kTrailerSize;
+    const std::byte* trailer = bytes.data() + bodySize;
+    const std::span<const std::byte> body(bytes.data(), bodySize);
+    const bool sound = LoadLE<std::uint32_t>(trailer) == kTrailer &&
+                       LoadLE<std::uint64_t>(trailer + 4) == bodySize &&
+                       LoadLE<std::uint64_t>(trailer + 12) == Checksum(body) &&
+                       Parse(body, files, pages);
+    return sound ? TFound::kSound : TFound::kUnsound;
+}
 
+}  // namespace
+
+bool TTdbFlushJournal::IsComplete(TdwFileSystem& fileSystem, std::u16string_view journalName) {
+    std::vector<std::byte> bytes;
     std::vector<TJournalFile> files;
     std::vector<TJournalPage> pages;
-    bool sound = false;
-    if (read) {
-        const std::size_t bodySize = bytes.size() - kTrailerSize;
-        const std::byte* trailer = bytes.data() + bodySize;
-        const std::span<const std::byte> body(bytes.data(), bodySize);
-        sound = LoadLE<std::uint32_t>(trailer) == kTrailer &&
-                LoadLE<std::uint64_t>(trailer + 4) == bodySize &&
-                LoadLE<std::uint64_t>(trailer + 12) == Checksum(body) && Parse(body, files, pages);
-    }
-    if (!sound) {
-        // Torn while it was written: its flush had not overwritten anything yet.
-        fileSystem.DeleteFile(journalName);
-        return TRollBack::kIgnored;
+    return ReadJournal(fileSystem, journalName, bytes, files, pages) == TFound::kSound;
+}
+
+TTdbFlushJournal::TRollBack TTdbFlushJournal::RollBack(TdwFileSystem& fileSystem,
+                                                       std::u16string_view journalName,
+                                                       bool durable, const TOpenFile& openFile) {
+    std::vector<std::byte> bytes;
+    std::vector<TJournalFile> files;
+    std::vector<TJournalPage> pages;
+    switch (ReadJournal(fileSystem, journalName, bytes, files, pages)) {
+        case TFound::kNone:
+            return TRollBack::kNone;
+        case TFound::kUnsound:
+            // Torn while it was written: its flush had not overwritten anything yet.
+            fileSystem.DeleteFile(journalName);
+            return TRollBack::kIgnored;
+        case TFound::kSound:
+            break;
     }
     PutBack(fileSystem, files, pages, durable, openFile);
     if (!fileSystem.DeleteFile(journalName))

@@ -56,6 +56,8 @@ public:
     // while writing them raises EdwInOutError and keeps the journal for the next attempt; no
     // file is written unless every one can be reached. The caller makes sure that the
     // journal's writer is gone.
+    // Whether a complete journal lies there: files that would have to be put back first.
+    static bool IsComplete(TdwFileSystem& fileSystem, std::u16string_view journalName);
     static TRollBack RollBack(TdwFileSystem& fileSystem, std::u16string_view journalName,
                               bool durable, const TOpenFile& openFile = {});
 

@@ -303,8 +303,9 @@ TEST_F(TableFlushTest, AJournalLeftBehindIsPutBackOnOpenOrKeepsTheTableShut) {
 
     fs_->readOnlyMedium = true;
     EXPECT_EQ(Open(), nullptr);
-    EXPECT_EQ(session_->Services().LastError().LastErrorCode(), kTdbErrWriteFile);
+    EXPECT_EQ(session_->Services().LastError().LastErrorCode(), kTdbErrNoWriteAccess);
     EXPECT_TRUE(JournalExists());
+    EXPECT_TRUE(ReadBytes(dir_.Path() / "T.tdbt") == torn + std::string(5000, 'x'));
     fs_->readOnlyMedium = false;
 
     TTdbBaseTable* table = Open();
