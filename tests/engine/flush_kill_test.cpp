@@ -3,13 +3,8 @@
 // nothing a finished flush wrote may be missing, and nothing may be torn. The probe kills itself
 // at a chosen step of its file system, at every step of a few flushes and at random ones.
 // ZENKALO_FLUSH_KILL_RUNS asks for more random runs than the few hundred of a normal run.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,10 +15,9 @@
 
 #include "../platform/test_support.h"
 #include "engine/session.h"
+#include "probe_process.h"
 #include "storage/page_manager.h"
 #include "table_audit.h"
-
-extern char** environ;
 
 namespace tdb {
 namespace {
@@ -35,41 +29,14 @@ constexpr std::uint32_t kTemplateRows = 150;
 // The probe's lines of output; it runs until it ends or kills itself.
 std::vector<std::string> RunProbe(const std::filesystem::path& directory, std::uint32_t seed,
                                   long killAt, int batches, bool exclusive) {
-    int fromChild[2];
-    EXPECT_EQ(::pipe2(fromChild, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
-    std::vector<std::string> args{ZENKALO_FLUSH_PROBE,     directory.string(),
-                                  std::to_string(seed),    std::to_string(killAt),
-                                  std::to_string(batches), exclusive ? "exclusive" : "shared"};
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned =
-        ::posix_spawn(&pid, ZENKALO_FLUSH_PROBE, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fromChild[1]);
+    testing::TProbeProcess probe(ZENKALO_FLUSH_PROBE,
+                                 {directory.string(), std::to_string(seed), std::to_string(killAt),
+                                  std::to_string(batches), exclusive ? "exclusive" : "shared"});
+    EXPECT_TRUE(probe.Started()) << "cannot start the flush probe";
     std::vector<std::string> lines;
-    if (spawned != 0) {
-        ::close(fromChild[0]);
-        ADD_FAILURE() << "cannot start the flush probe";
-        return lines;
-    }
-    FILE* in = ::fdopen(fromChild[0], "r");
-    char line[256];
-    while (std::fgets(line, sizeof line, in) != nullptr) {
-        std::string text(line);
-        while (!text.empty() && text.back() == '\n')
-            text.pop_back();
-        lines.push_back(text);
-    }
-    std::fclose(in);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) == -1 && errno == EINTR) {
-    }
+    for (std::string line = probe.Answer(); !line.empty(); line = probe.Answer())
+        lines.push_back(line);
+    probe.Kill();  // it is gone already: this only collects it
     return lines;
 }
 

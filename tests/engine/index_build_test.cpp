@@ -9,6 +9,7 @@
 
 #include "../platform/test_support.h"
 #include "../storage/fault_file_system.h"
+#include "faulty_database.h"
 #include "indexed_insert.h"
 #include "base/engine_errors.h"
 #include "engine/base_table.h"
@@ -38,22 +39,8 @@ std::u16string SettlementName(std::uint32_t n) {
            (h % 7 == 0 ? u" " + NumberText((h / 90) % 50) : u"");
 }
 
-class IndexBuildTest : public ::testing::Test {
+class IndexBuildTest : public testing::FaultyDatabaseTest {
 protected:
-    IndexBuildTest() {
-        auto fileSystem = std::make_unique<FaultFileSystem>(dir_.Name());
-        fs_ = fileSystem.get();
-        pm_.AddFileSystem(dir_.Name(), std::move(fileSystem));
-        session_ = std::make_unique<TTdbLocalSession>(&pm_);
-        EXPECT_EQ(session_->Initialize(1), 0);
-        Catalog().SetLocation(dir_.Name());
-        Catalog().SetExclusive(true);
-        EXPECT_EQ(session_->OpenDb(), 0);  // takes the registered file system
-    }
-    ~IndexBuildTest() override { session_->Uninitialize(); }
-
-    TTdbCatalog& Catalog() { return session_->Catalog(); }
-    std::string LastError() { return ToUtf8(session_->Services().LastError().LastErrorMsg()); }
 
     // Places: a postal code and a name under the Hungarian collation.
     TTdbBaseTable& CreateAndOpen(std::int16_t level = 6) {
@@ -121,10 +108,6 @@ protected:
         return entries;
     }
 
-    TTdbPageManager pm_;
-    TempDir dir_;
-    FaultFileSystem* fs_ = nullptr;
-    std::unique_ptr<TTdbLocalSession> session_;
 };
 
 TEST_F(IndexBuildTest, BuildingOverRecordsEqualsInsertingThemOneByOne) {

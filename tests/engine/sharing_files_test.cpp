@@ -36,6 +36,7 @@
 namespace tdb {
 namespace {
 
+using testing::Le;
 using testing::ReadBytes;
 using testing::TempDir;
 using testing::WriteBytes;
@@ -45,14 +46,6 @@ using namespace std::chrono_literals;
 constexpr auto kReleaseTime = 100ms;
 
 // ---- Readers of the layouts ----
-
-template <typename T>
-T Le(const std::string& bytes, std::size_t pos) {
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < sizeof(T); ++i)
-        value |= std::uint64_t{static_cast<unsigned char>(bytes.at(pos + i))} << (8 * i);
-    return static_cast<T>(value);
-}
 
 struct TLockHeader {
     std::uint32_t Tag = 0;

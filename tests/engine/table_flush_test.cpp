@@ -11,6 +11,7 @@
 
 #include "../platform/test_support.h"
 #include "../storage/fault_file_system.h"
+#include "faulty_database.h"
 #include "base/engine_errors.h"
 #include "engine/session.h"
 #include "storage/flush_journal.h"
@@ -22,17 +23,10 @@ namespace tdb {
 namespace {
 
 using testing::FaultFileSystem;
+using testing::Le;
 using testing::ReadBytes;
 using testing::TempDir;
 using testing::WriteBytes;
-
-template <typename T>
-T Le(const std::string& bytes, std::size_t pos) {
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < sizeof(T); ++i)
-        value |= std::uint64_t{static_cast<unsigned char>(bytes.at(pos + i))} << (8 * i);
-    return static_cast<T>(value);
-}
 
 // The journal's checksum: four lanes take the body's little-endian eight-byte words in turn,
 // 32 bytes at a time; the words left over go to the first lane, then the bytes left over as
@@ -62,22 +56,8 @@ std::uint64_t Checksum(const std::string& body) {
 // The files of table T: data file and index files, by name, with their bytes.
 using TFiles = std::map<std::string, std::string>;
 
-class TableFlushTest : public ::testing::Test {
+class TableFlushTest : public testing::FaultyDatabaseTest {
 protected:
-    TableFlushTest() {
-        auto fileSystem = std::make_unique<FaultFileSystem>(dir_.Name());
-        fs_ = fileSystem.get();
-        pm_.AddFileSystem(dir_.Name(), std::move(fileSystem));
-        session_ = std::make_unique<TTdbLocalSession>(&pm_);
-        EXPECT_EQ(session_->Initialize(1), 0);
-        Catalog().SetLocation(dir_.Name());
-        Catalog().SetExclusive(true);
-        EXPECT_EQ(session_->OpenDb(), 0);  // takes the registered file system
-    }
-    ~TableFlushTest() override { session_->Uninitialize(); }
-
-    TTdbCatalog& Catalog() { return session_->Catalog(); }
-    std::string LastError() { return ToUtf8(session_->Services().LastError().LastErrorMsg()); }
 
     // T with rows RowFor(0) .. RowFor(rows - 1), flushed and closed.
     void Create(std::uint32_t rows) {
@@ -137,10 +117,16 @@ protected:
         return audit::ReadRows(table) == model_ ? "" : "the rows differ from the model";
     }
 
-    TTdbPageManager pm_;
-    TempDir dir_;
-    FaultFileSystem* fs_ = nullptr;
-    std::unique_ptr<TTdbLocalSession> session_;
+    // Opens T, which must have no journal beside it, hold the model and have every index
+    // agree with it, and closes it again.
+    void ExpectSound() {
+        TTdbBaseTable* table = Open();
+        ASSERT_NE(table, nullptr) << LastError();
+        EXPECT_FALSE(JournalExists());
+        EXPECT_EQ(Audit(*table), "");
+        Catalog().CloseRelation(table->RltnIdx());
+    }
+
     std::vector<audit::TRow> model_;
 };
 
@@ -167,10 +153,7 @@ TEST_F(TableFlushTest, AWriteThatFailsAnywhereInAFlushLeavesTheFilesAsBeforeAndL
         }
         EXPECT_FALSE(Files() == filesBefore);
         Catalog().CloseRelation(table->RltnIdx());
-        table = Open();
-        ASSERT_NE(table, nullptr) << LastError();
-        EXPECT_EQ(Audit(*table), "");
-        Catalog().CloseRelation(table->RltnIdx());
+        ExpectSound();
         if (HasFailure())
             break;
         EXPECT_NE(model_, before);
@@ -179,71 +162,19 @@ TEST_F(TableFlushTest, AWriteThatFailsAnywhereInAFlushLeavesTheFilesAsBeforeAndL
     EXPECT_GT(fail, 2 + 4);
 }
 
-TEST_F(TableFlushTest, ADeepFlushWhoseSyncFailsIsRolledBack) {
-    Create(50);
-    TTdbBaseTable* table = Open();
-    ASSERT_NE(table, nullptr);
-    table->SetRights(static_cast<std::uint16_t>(table->Rights() | kRightDeepFlush));
-    const TFiles filesBefore = Files();
-    Change(*table, 500);
-    // The journal's own sync comes first; the second is the data file's.
-    fs_->syncToFail = 1;
-    EXPECT_EQ(table->Flush(false), -kTdbErrWriteFile);
-    EXPECT_TRUE(Files() == filesBefore);
-    const int syncs = fs_->syncs;
-    ASSERT_EQ(table->Flush(false), 0) << LastError();
-    // Journal, every file and at last the directory without the journal.
-    EXPECT_GE(fs_->syncs - syncs, 1 + 4 + 1);
-    EXPECT_EQ(Audit(*table), "");
-}
-
-// Where no file may be made, no journal can guard a flush: the table is not written, the
-// error names the journal, and the changes wait for a directory that takes them.
-TEST_F(TableFlushTest, ADirectoryWithoutRoomForTheJournalKeepsTheTableUnwritten) {
-    Create(30);
-    TTdbBaseTable* table = Open();
-    ASSERT_NE(table, nullptr);
-    const TFiles filesBefore = Files();
-    Change(*table, 300);
-    fs_->createsRefused = true;
-    EXPECT_EQ(table->Flush(false), -kTdbErrNoWriteAccess);
-    EXPECT_NE(LastError().find("T.tdbj"), std::string::npos) << LastError();
-    EXPECT_TRUE(Files() == filesBefore);
-    fs_->createsRefused = false;
-    ASSERT_EQ(table->Flush(false), 0) << LastError();
-    Catalog().CloseRelation(table->RltnIdx());
-    table = Open();
-    ASSERT_NE(table, nullptr);
-    EXPECT_EQ(Audit(*table), "");
-}
-
-// The journal of a flush that put its files back but could not delete the journal stays for the
-// next flush; read from its layout alone, it holds the files' lengths and, for every range, the
-// bytes the files hold now that they are back as before.
-TEST_F(TableFlushTest, AJournalThatCannotGoIsRolledBackAndKeptInItsLayout) {
-    Create(80);
-    TTdbBaseTable* table = Open();
-    ASSERT_NE(table, nullptr);
-    const TFiles filesBefore = Files();
-    Change(*table, 700);
-    fs_->deletesRefused = true;
-    EXPECT_EQ(table->Flush(false), -kTdbErrWriteFile);
-    fs_->deletesRefused = false;
-    EXPECT_TRUE(Files() == filesBefore);
-    ASSERT_TRUE(JournalExists());
-
-    const std::string journal = ReadBytes(dir_.Path() / "T.tdbj");
-    ASSERT_GE(journal.size(), 24u);
-    EXPECT_EQ(journal.substr(0, 4), "TDBJ");
-    EXPECT_EQ(Le<std::uint32_t>(journal, 4), 1u);
+// Reads a journal from its layout alone: empty when it is whole, names every written file once
+// with its length before the flush, and holds for every range the bytes the files held then.
+std::string JournalDisagreement(const std::string& journal, const TFiles& filesBefore) {
+    if (journal.size() < 28 || journal.substr(0, 4) != "TDBJ" || Le<std::uint32_t>(journal, 4) != 1)
+        return "no journal header";
     const std::size_t bodySize = journal.size() - 20;
-    EXPECT_EQ(journal.substr(bodySize, 4), "JEND");
-    EXPECT_EQ(Le<std::uint64_t>(journal, bodySize + 4), bodySize);
-    EXPECT_EQ(Le<std::uint64_t>(journal, bodySize + 12), Checksum(journal.substr(0, bodySize)));
+    if (journal.substr(bodySize, 4) != "JEND" || Le<std::uint64_t>(journal, bodySize + 4) != bodySize ||
+        Le<std::uint64_t>(journal, bodySize + 12) != Checksum(journal.substr(0, bodySize)))
+        return "no sound trailer";
     std::vector<std::string> names;
     int pages = 0;
     for (std::size_t at = 8; at < bodySize;) {
-        const char kind = journal[at++];
+        const char kind = journal.at(at++);
         if (kind == 'F') {
             const std::uint32_t length = Le<std::uint32_t>(journal, at);
             std::u16string name;
@@ -253,32 +184,86 @@ TEST_F(TableFlushTest, AJournalThatCannotGoIsRolledBackAndKeptInItsLayout) {
             const auto oldLength = Le<std::int64_t>(journal, at);
             at += 8;
             names.push_back(ToUtf8(name));
-            ASSERT_EQ(filesBefore.count(names.back()), 1u) << names.back();
-            EXPECT_EQ(oldLength, static_cast<std::int64_t>(filesBefore.at(names.back()).size()));
-        } else {
-            ASSERT_EQ(kind, 'P');
+            const auto before = filesBefore.find(names.back());
+            if (before == filesBefore.end() ||
+                oldLength != static_cast<std::int64_t>(before->second.size()))
+                return "file " + names.back() + " is not as it was";
+        } else if (kind == 'P') {
             const std::uint32_t fileNo = Le<std::uint32_t>(journal, at);
             const auto offset = static_cast<std::size_t>(Le<std::int64_t>(journal, at + 4));
             const std::uint32_t length = Le<std::uint32_t>(journal, at + 12);
             at += 16;
-            ASSERT_LT(fileNo, names.size());
-            EXPECT_EQ(journal.substr(at, length),
-                      filesBefore.at(names[fileNo]).substr(offset, length));
+            if (fileNo >= names.size() ||
+                journal.substr(at, length) != filesBefore.at(names[fileNo]).substr(offset, length))
+                return "a range of file " + std::to_string(fileNo) + " is not as it was";
             at += length;
             ++pages;
+        } else {
+            return "a record of kind " + std::to_string(kind);
         }
     }
-    // The data file and every index were written.
-    EXPECT_EQ(names.size(), 4u);
-    EXPECT_GE(pages, 4);
+    // The data file and every index were written, a page at least of each.
+    if (names.size() != 4 || pages < 4)
+        return std::to_string(names.size()) + " files and " + std::to_string(pages) + " ranges";
+    return {};
+}
 
-    // The next flush rolls the kept journal back first and then lands.
-    ASSERT_EQ(table->Flush(false), 0) << LastError();
-    EXPECT_FALSE(JournalExists());
-    Catalog().CloseRelation(table->RltnIdx());
-    table = Open();
-    ASSERT_NE(table, nullptr);
-    EXPECT_EQ(Audit(*table), "");
+// A flush that fails on its way, wherever: the files stay as before it, the journal goes (or,
+// when it cannot, stays whole for the next flush), and the next flush lands every change.
+TEST_F(TableFlushTest, AFailedFlushLeavesTheFilesAsBeforeAndTheNextOneLandsEverything) {
+    struct TFault {
+        const char* Name;
+        bool Deep;
+        bool FaultFileSystem::*Switch;  // or, when null, the sync that fails
+        std::int16_t Error;
+        bool JournalKept;
+    };
+    const TFault faults[] = {
+        // The journal's own sync comes first; the second is the data file's.
+        {"a sync of a deep flush", true, nullptr, kTdbErrWriteFile, false},
+        // Where no file may be made no journal can guard a flush; the error names the journal.
+        {"no room for the journal", false, &FaultFileSystem::createsRefused, kTdbErrNoWriteAccess,
+         false},
+        {"a journal that cannot go", false, &FaultFileSystem::deletesRefused, kTdbErrWriteFile,
+         true},
+    };
+    Create(60);
+    std::uint32_t seed = 100;
+    for (const TFault& fault : faults) {
+        SCOPED_TRACE(fault.Name);
+        TTdbBaseTable* table = Open();
+        ASSERT_NE(table, nullptr) << LastError();
+        if (fault.Deep)
+            table->SetRights(static_cast<std::uint16_t>(table->Rights() | kRightDeepFlush));
+        const TFiles filesBefore = Files();
+        Change(*table, seed += 100);
+        const auto turn = [&](bool on) {
+            if (fault.Switch != nullptr)
+                fs_->*fault.Switch = on;
+            else
+                fs_->syncToFail = on ? 1 : -1;
+        };
+        turn(true);
+        EXPECT_EQ(table->Flush(false), -fault.Error);
+        turn(false);
+        if (fault.Error == kTdbErrNoWriteAccess) {
+            EXPECT_NE(LastError().find("T.tdbj"), std::string::npos) << LastError();
+        }
+        EXPECT_TRUE(Files() == filesBefore);
+        EXPECT_EQ(JournalExists(), fault.JournalKept);
+        if (fault.JournalKept) {
+            EXPECT_EQ(JournalDisagreement(ReadBytes(dir_.Path() / "T.tdbj"), filesBefore), "");
+        }
+        const int syncs = fs_->syncs;
+        ASSERT_EQ(table->Flush(false), 0) << LastError();
+        EXPECT_FALSE(JournalExists());
+        // Journal, every file and at last the directory without the journal.
+        if (fault.Deep) {
+            EXPECT_GE(fs_->syncs - syncs, 1 + 4 + 1);
+        }
+        Catalog().CloseRelation(table->RltnIdx());
+        ExpectSound();
+    }
 }
 
 // A complete journal beside a table whose writer is gone: the table's files as they were
@@ -308,11 +293,7 @@ TEST_F(TableFlushTest, AJournalLeftBehindIsPutBackOnOpenOrKeepsTheTableShut) {
     EXPECT_TRUE(ReadBytes(dir_.Path() / "T.tdbt") == torn + std::string(5000, 'x'));
     fs_->readOnlyMedium = false;
 
-    TTdbBaseTable* table = Open();
-    ASSERT_NE(table, nullptr) << LastError();
-    EXPECT_FALSE(JournalExists());
-    EXPECT_EQ(Audit(*table), "");
-    Catalog().CloseRelation(table->RltnIdx());
+    ExpectSound();
     EXPECT_TRUE(Files() == filesBefore);
 }
 
@@ -320,11 +301,7 @@ TEST_F(TableFlushTest, ATornJournalIsIgnoredForItsFlushNeverBegan) {
     Create(40);
     const TFiles filesBefore = Files();
     WriteBytes(dir_.Path() / "T.tdbj", std::string("TDBJ\x01\0\0\0F", 9));
-    TTdbBaseTable* table = Open();
-    ASSERT_NE(table, nullptr) << LastError();
-    EXPECT_FALSE(JournalExists());
-    EXPECT_EQ(Audit(*table), "");
-    Catalog().CloseRelation(table->RltnIdx());
+    ExpectSound();
     EXPECT_TRUE(Files() == filesBefore);
 }
 
@@ -338,10 +315,7 @@ TEST_F(TableFlushTest, AJournalOfAGoneTableIsNotRolledBackIntoANewOne) {
         journal.Write(false);
     }
     Create(25);
-    EXPECT_FALSE(JournalExists());
-    TTdbBaseTable* table = Open();
-    ASSERT_NE(table, nullptr) << LastError();
-    EXPECT_EQ(Audit(*table), "");
+    ExpectSound();
 }
 
 // Two sessions share T: while one holds it for writing, a journal beside it may be that

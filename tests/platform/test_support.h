@@ -37,6 +37,16 @@ struct ProgramAnswer {
 };
 ProgramAnswer RunProgram(const std::vector<std::string>& arguments);
 
+// The little-endian number at Pos of a file's bytes, for readers of layouts in tests: they
+// must not lean on the engine's own helpers.
+template <typename T>
+T Le(const std::string& bytes, std::size_t pos) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+        value |= std::uint64_t{static_cast<unsigned char>(bytes.at(pos + i))} << (8 * i);
+    return static_cast<T>(value);
+}
+
 // The bytes of a text, for the span-taking read and write calls.
 inline std::span<const std::byte> Bytes(std::string_view text) {
     return std::as_bytes(std::span(text.data(), text.size()));
