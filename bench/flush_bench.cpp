@@ -59,8 +59,8 @@ public:
                 ParseIndexSpecification(index, text, args.ColumnDefs, 6, false)));
         if (session_.Catalog().CreateTable(args) != 0)
             std::abort();
-        const int rltnIdx = session_.Catalog().OpenTable(u"Postal", {}, kRightsWrite | kRightExclusive,
-                                                         false, false, false);
+        const int rltnIdx = session_.Catalog().OpenTable(
+            u"Postal", {}, kRightsWrite | kRightExclusive, false, false, false);
         if (rltnIdx <= 0)
             std::abort();
         table_ = dynamic_cast<TTdbBaseTable*>(session_.Catalog().GetRelation(rltnIdx));
@@ -167,8 +167,9 @@ void BM_SingleRecordEditFlushed(benchmark::State& state) {
     for (auto _ : state) {
         const std::int32_t recNo = std::uniform_int_distribution<std::int32_t>(1, count)(random);
         const std::u16string& name =
-            rows[static_cast<std::size_t>(std::uniform_int_distribution<std::int32_t>(
-                0, count - 1)(random))].Name;
+            rows[static_cast<std::size_t>(
+                     std::uniform_int_distribution<std::int32_t>(0, count - 1)(random))]
+                .Name;
         const std::string utf8 = ToUtf8(name);
         const Clock::time_point t0 = Clock::now();
         postal.Edit(recNo, name);

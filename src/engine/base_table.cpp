@@ -14,8 +14,8 @@
 #include "index/index_names.h"
 #include "index/index_text.h"
 #include "platform/text.h"
-#include "storage/file_system.h"
 #include "storage/file_errors.h"
+#include "storage/file_system.h"
 #include "storage/heap_data_file.h"
 #include "storage/page_manager.h"
 #include "types/data_type.h"
@@ -819,7 +819,9 @@ std::int16_t TTdbBaseTable::Flush(bool /*newFileSize*/) {
     }
 }
 
-std::u16string TTdbBaseTable::FlushJournalName() const { return FlushJournalFileName(FFileName); }
+std::u16string TTdbBaseTable::FlushJournalName() const {
+    return FlushJournalFileName(FFileName);
+}
 
 void TTdbBaseTable::WriteFilesAsOne() {
     std::vector<TTdbClientStorage*> storages{FDataFile->Storage()};
@@ -832,8 +834,8 @@ void TTdbBaseTable::WriteFilesAsOne() {
     // Deep flush: what a flush reported written survives a power cut.
     const bool durable = (FRights & kRightDeepFlush) != 0;
     try {
-        FlushAsOne(*FFileSystem, FlushJournalName(), storages, durable,
-                   FFlushJournal && !Temporary, FFlushState);
+        FlushAsOne(*FFileSystem, FlushJournalName(), storages, durable, FFlushJournal && !Temporary,
+                   FFlushState);
     } catch (const ETdbEngine&) {
         throw;
     } catch (const EdwFileCreateError& e) {
@@ -852,8 +854,8 @@ void TTdbBaseTable::RollBackLeftFlush(const TTdbFlushJournal::TOpenFile& openFil
         return;
     TTdbFlushJournal::TRollBack result = TTdbFlushJournal::TRollBack::kNone;
     try {
-        result = TTdbFlushJournal::RollBack(*FFileSystem, journal,
-                                            (FRights & kRightDeepFlush) != 0, openFile);
+        result = TTdbFlushJournal::RollBack(*FFileSystem, journal, (FRights & kRightDeepFlush) != 0,
+                                            openFile);
     } catch (const Exception& e) {
         // Reading the table as the broken flush left it could show anything: it stays shut
         // until the journal can be put back, by a session with write access.
@@ -863,9 +865,9 @@ void TTdbBaseTable::RollBackLeftFlush(const TTdbFlushJournal::TOpenFile& openFil
         RaiseEngineError(kTdbErrWriteFile, {FFileName});
     }
     if (result == TTdbFlushJournal::TRollBack::kRolledBack)
-        FServices.LogMessage(2, u"Flush",
-                             u"Rolled back the flush journal " + journal +
-                                 u" of a flush that never finished");
+        FServices.LogMessage(
+            2, u"Flush",
+            u"Rolled back the flush journal " + journal + u" of a flush that never finished");
 }
 
 std::int32_t TTdbBaseTable::ClearDat() {

@@ -63,8 +63,8 @@ private:
 };
 
 [[noreturn]] void Fail(const std::string& what, TTdbLocalSession& session) {
-    std::cout << "fail " << what << ": "
-              << ToUtf8(session.Services().LastError().LastErrorMsg()) << std::endl;
+    std::cout << "fail " << what << ": " << ToUtf8(session.Services().LastError().LastErrorMsg())
+              << std::endl;
     std::_Exit(1);
 }
 

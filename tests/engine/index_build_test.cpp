@@ -9,14 +9,14 @@
 
 #include "../platform/test_support.h"
 #include "../storage/fault_file_system.h"
-#include "faulty_database.h"
-#include "indexed_insert.h"
 #include "base/engine_errors.h"
 #include "engine/base_table.h"
 #include "engine/catalog.h"
 #include "engine/session.h"
+#include "faulty_database.h"
 #include "index/index_entry.h"
 #include "index/index_text.h"
+#include "indexed_insert.h"
 #include "platform/text.h"
 #include "storage/heap_data_file.h"
 #include "storage/page_manager.h"
@@ -41,7 +41,6 @@ std::u16string SettlementName(std::uint32_t n) {
 
 class IndexBuildTest : public testing::FaultyDatabaseTest {
 protected:
-
     // Places: a postal code and a name under the Hungarian collation.
     TTdbBaseTable& CreateAndOpen(std::int16_t level = 6) {
         TTdbCreateTableArgs args;
@@ -107,7 +106,6 @@ protected:
             entries.emplace_back(entry.begin(), entry.end());
         return entries;
     }
-
 };
 
 TEST_F(IndexBuildTest, BuildingOverRecordsEqualsInsertingThemOneByOne) {

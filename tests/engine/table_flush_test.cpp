@@ -11,9 +11,9 @@
 
 #include "../platform/test_support.h"
 #include "../storage/fault_file_system.h"
-#include "faulty_database.h"
 #include "base/engine_errors.h"
 #include "engine/session.h"
+#include "faulty_database.h"
 #include "storage/flush_journal.h"
 #include "storage/os_file_system.h"
 #include "storage/page_manager.h"
@@ -58,7 +58,6 @@ using TFiles = std::map<std::string, std::string>;
 
 class TableFlushTest : public testing::FaultyDatabaseTest {
 protected:
-
     // T with rows RowFor(0) .. RowFor(rows - 1), flushed and closed.
     void Create(std::uint32_t rows) {
         TTdbCreateTableArgs args = audit::AuditTableArgs(u"T");
@@ -168,7 +167,8 @@ std::string JournalDisagreement(const std::string& journal, const TFiles& filesB
     if (journal.size() < 28 || journal.substr(0, 4) != "TDBJ" || Le<std::uint32_t>(journal, 4) != 1)
         return "no journal header";
     const std::size_t bodySize = journal.size() - 20;
-    if (journal.substr(bodySize, 4) != "JEND" || Le<std::uint64_t>(journal, bodySize + 4) != bodySize ||
+    if (journal.substr(bodySize, 4) != "JEND" ||
+        Le<std::uint64_t>(journal, bodySize + 4) != bodySize ||
         Le<std::uint64_t>(journal, bodySize + 12) != Checksum(journal.substr(0, bodySize)))
         return "no sound trailer";
     std::vector<std::string> names;
@@ -276,7 +276,8 @@ TEST_F(TableFlushTest, AJournalLeftBehindIsPutBackOnOpenOrKeepsTheTableShut) {
     {
         TdwOSFileSystem fileSystem(dir_.Name());
         TTdbFlushJournal journal(fileSystem, u"T.tdbj");
-        const std::int32_t file = journal.AddFile(u"T.tdbt", static_cast<std::int64_t>(data.size()));
+        const std::int32_t file =
+            journal.AddFile(u"T.tdbt", static_cast<std::int64_t>(data.size()));
         journal.AddPage(file, 0, testing::Bytes(data.substr(0, 4096)));
         journal.Write(false);
     }
@@ -349,7 +350,8 @@ TEST_F(TableFlushTest, AJournalIsLeftAloneWhileItsWriterHoldsTheTable) {
     writer.EndWrite();
     ASSERT_EQ(writer.Flush(true), 0);
     writer.CheckUnlock(~0u);  // the delayed release, now
-    ASSERT_EQ(reader.BeginRead(false), 0) << ToUtf8(sessions[1]->Services().LastError().LastErrorMsg());
+    ASSERT_EQ(reader.BeginRead(false), 0)
+        << ToUtf8(sessions[1]->Services().LastError().LastErrorMsg());
     EXPECT_FALSE(JournalExists());
     reader.EndRead();
     for (auto& session : sessions)
