@@ -108,6 +108,11 @@ public:
     // other sessions. The catalog keeps its own tables with them, and rolling back uses them.
     // The new record number, or a negative engine error.
     std::int32_t AppendRecordDirect(std::span<const std::byte> recBuffer);
+    std::int32_t AppendRecord(std::span<std::byte> recBuffer, TTdbBlobDataList& blobs) override;
+    std::int16_t ReplaceRecord(std::span<std::byte> recBuffer,
+                               std::span<const std::byte> origRecBuffer, std::int32_t recNo,
+                               TTdbBlobDataList& blobs) override;
+    std::int16_t DeleteRecord(std::span<const std::byte> recBuffer, std::int32_t recNo) override;
     // Moves the last record into the slot, as the heap does; 0 or a negative engine error.
     std::int16_t DeleteRecordDirect(std::int32_t recNo);
     std::int16_t ReplaceRecordDirect(std::int32_t recNo, std::span<const std::byte> recBuffer);
@@ -335,6 +340,21 @@ public:
     std::int32_t GetLastRecordNo() override { return FBase.GetLastRecordNo(); }
     std::int16_t ReadRecord(std::int32_t recNo, std::span<std::byte> recBuffer) override {
         return FBase.ReadRecord(recNo, recBuffer);
+    }
+    std::int32_t AppendRecord(std::span<std::byte> recBuffer, TTdbBlobDataList& blobs) override {
+        return FBase.AppendRecord(recBuffer, blobs);
+    }
+    std::int16_t ReplaceRecord(std::span<std::byte> recBuffer,
+                               std::span<const std::byte> origRecBuffer, std::int32_t recNo,
+                               TTdbBlobDataList& blobs) override {
+        return FBase.ReplaceRecord(recBuffer, origRecBuffer, recNo, blobs);
+    }
+    std::int16_t DeleteRecord(std::span<const std::byte> recBuffer, std::int32_t recNo) override {
+        return FBase.DeleteRecord(recBuffer, recNo);
+    }
+    std::int16_t BerechneFormeln(std::span<std::byte> recBuffer,
+                                 TTdbCalculationPurposes purposes) override {
+        return FBase.BerechneFormeln(recBuffer, purposes);
     }
     std::int16_t BeginRead(bool wait) override { return FBase.BeginRead(wait); }
     std::int16_t BeginUpgrade(bool wait) override { return FBase.BeginUpgrade(wait); }

@@ -256,4 +256,20 @@ std::int16_t TTdbBaseTable::Undo() {
     }
 }
 
+// A first cut over the lower-level calls: the checks, memo and blob values and the other steps of
+// a full write come with the record writer.
+std::int32_t TTdbBaseTable::AppendRecord(std::span<std::byte> recBuffer, TTdbBlobDataList&) {
+    return AppendRecordDirect(recBuffer);
+}
+
+std::int16_t TTdbBaseTable::ReplaceRecord(std::span<std::byte> recBuffer,
+                                          std::span<const std::byte>, std::int32_t recNo,
+                                          TTdbBlobDataList&) {
+    return ReplaceRecordDirect(recNo, recBuffer);
+}
+
+std::int16_t TTdbBaseTable::DeleteRecord(std::span<const std::byte>, std::int32_t recNo) {
+    return DeleteRecordDirect(recNo);
+}
+
 }  // namespace tdb

@@ -203,18 +203,18 @@ void TTdbRedoLog::LogInsert(std::int32_t recNo) {
 }
 
 void TTdbRedoLog::LogUpdate(std::int32_t recNo, std::span<const std::byte> recBuffer,
-                            const TTdbBlobDataList& blobDataList) {
+                            const TTdbLoggedBlobList& blobDataList) {
     AppendRecordEntry(takUpdate, recNo, recBuffer, blobDataList);
 }
 
 void TTdbRedoLog::LogDelete(std::int32_t recNo, std::span<const std::byte> recBuffer,
-                            const TTdbBlobDataList& blobData) {
+                            const TTdbLoggedBlobList& blobData) {
     AppendRecordEntry(takDelete, recNo, recBuffer, blobData);
 }
 
 void TTdbRedoLog::AppendRecordEntry(TTdbTableActionKind kind, std::int32_t recNo,
                                     std::span<const std::byte> recBuffer,
-                                    const TTdbBlobDataList& blobs) {
+                                    const TTdbLoggedBlobList& blobs) {
     // Whatever is written here must read back, or the whole log becomes unusable for the
     // rollback; so arguments the reader would refuse are refused now.
     if (recNo <= 0) {
@@ -249,7 +249,7 @@ void TTdbRedoLog::AppendRecordEntry(TTdbTableActionKind kind, std::int32_t recNo
                            static_cast<std::uint32_t>(kEntryFrame + recordSize));
     p += kEntryFrame + recordSize;
     for (std::size_t i = 0; i < blobs.size(); ++i) {
-        const TTdbBlobData& blob = blobs[i];
+        const TTdbLoggedBlob& blob = blobs[i];
         if (!blob.Present) {
             continue;
         }
@@ -317,7 +317,7 @@ bool TTdbRedoLog::ReadPriorAction() {
             if (index >= FLastActionBlobs.size()) {
                 FLastActionBlobs.resize(index + 1);
             }
-            TTdbBlobData& blob = FLastActionBlobs[index];
+            TTdbLoggedBlob& blob = FLastActionBlobs[index];
             if (blob.Present) {
                 RaiseDamaged();
             }

@@ -23,14 +23,14 @@ enum TTdbTableActionKind : std::uint8_t {
 };
 
 // One memo or blob value of a record as it stood before the change.
-struct TTdbBlobData {
+struct TTdbLoggedBlob {
     bool Present = false;
     TTdbTableActionKind Kind = takBlob;
     // The bytes of a blob or ANSI memo; the UTF-16 code units of a wide memo, little-endian.
     std::vector<std::byte> Data;
 };
 // Indexed by column number - 1.
-using TTdbBlobDataList = std::vector<TTdbBlobData>;
+using TTdbLoggedBlobList = std::vector<TTdbLoggedBlob>;
 
 class TTdbRedoLog {
 public:
@@ -63,9 +63,9 @@ public:
     // Append one entry each; raise an engine error (3) when the write fails.
     void LogInsert(std::int32_t recNo);
     void LogUpdate(std::int32_t recNo, std::span<const std::byte> recBuffer,
-                   const TTdbBlobDataList& blobDataList);
+                   const TTdbLoggedBlobList& blobDataList);
     void LogDelete(std::int32_t recNo, std::span<const std::byte> recBuffer,
-                   const TTdbBlobDataList& blobData);
+                   const TTdbLoggedBlobList& blobData);
 
     // Steps back over the entry before the current position, with the blob entries that
     // belong to it; false at the beginning of the log. A damaged log (a length that does not
@@ -74,14 +74,14 @@ public:
     TTdbTableActionKind LastActionKind() const noexcept { return FLastActionKind; }
     std::int32_t LastActionRecordNo() const noexcept { return FLastActionRecordNo; }
     std::span<const std::byte> LastActionRecBuffer() const noexcept { return FLastActionRecBuffer; }
-    const TTdbBlobDataList& LastActionBlobs() const noexcept { return FLastActionBlobs; }
+    const TTdbLoggedBlobList& LastActionBlobs() const noexcept { return FLastActionBlobs; }
 
 private:
     struct TEntryHead;
 
     void Append(std::span<const std::byte> image);
     void AppendRecordEntry(TTdbTableActionKind kind, std::int32_t recNo,
-                           std::span<const std::byte> recBuffer, const TTdbBlobDataList& blobs);
+                           std::span<const std::byte> recBuffer, const TTdbLoggedBlobList& blobs);
     [[noreturn]] void RaiseDamaged() const;
     [[noreturn]] void RaiseWriteFailed() const;
     bool ReadExact(std::int64_t pos, std::span<std::byte> data);
@@ -97,7 +97,7 @@ private:
     TTdbTableActionKind FLastActionKind = takInsert;
     std::int32_t FLastActionRecordNo = 0;
     std::vector<std::byte> FLastActionRecBuffer;
-    TTdbBlobDataList FLastActionBlobs;
+    TTdbLoggedBlobList FLastActionBlobs;
     // Where the next entry goes; FPosition moves backwards while the log is read.
     std::int64_t FEnd = 0;
     // Bytes past FEnd (a dropped torn tail, a failed write) are cut before the next entry.

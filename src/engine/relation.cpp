@@ -283,4 +283,21 @@ bool TTdbRelation::CanRemoveIndex(TTdbIndexNo indexNo) const {
                        [indexNo](IRelationListener* l) { return l->CanRemoveIndex(indexNo); });
 }
 
+std::int32_t TTdbRelation::AppendRecord(std::span<std::byte>, TTdbBlobDataList&) {
+    return FServices.SetLastError(kTdbErrNotSupported, {u"writing records of " + GetName()});
+}
+
+std::int16_t TTdbRelation::ReplaceRecord(std::span<std::byte>, std::span<const std::byte>,
+                                         std::int32_t, TTdbBlobDataList&) {
+    return FServices.SetLastError(kTdbErrNotSupported, {u"writing records of " + GetName()});
+}
+
+std::int16_t TTdbRelation::DeleteRecord(std::span<const std::byte>, std::int32_t) {
+    return FServices.SetLastError(kTdbErrNotSupported, {u"writing records of " + GetName()});
+}
+
+std::int16_t TTdbRelation::BerechneFormeln(std::span<std::byte>, TTdbCalculationPurposes) {
+    return 0;
+}
+
 }  // namespace tdb

@@ -81,6 +81,14 @@ struct TTdbFieldSpec {
     std::int16_t InternalSize = 0;
 };
 
+// A memo, blob or wide-memo value set while a record is edited, written with the record.
+struct TTdbBlobData {
+    std::int32_t FieldNo = 0;  // the column number; 0 or below: an unused entry
+    std::string AnsiData;      // the bytes of a memo or blob
+    std::u16string WideData;   // the text of a wide memo
+};
+using TTdbBlobDataList = std::vector<TTdbBlobData>;
+
 class TTdbRelation {
 public:
     explicit TTdbRelation(TTdbServices& services);
@@ -113,6 +121,20 @@ public:
     virtual std::int32_t GetLastRecordNo() = 0;
     virtual std::int16_t ReadRecord(std::int32_t recNo, std::span<std::byte> recBuffer) = 0;
     virtual std::int16_t InitRecord(std::span<std::byte> recBuffer, bool preset);
+
+    // ---- Writing records: checks, every index, the redo log, notifications ----
+    // Relations that cannot be written answer engine error 187. The new record number, or a
+    // negative engine error.
+    virtual std::int32_t AppendRecord(std::span<std::byte> recBuffer, TTdbBlobDataList& blobs);
+    // RecBuffer is the new image, OrigRecBuffer the record as stored before the edit.
+    virtual std::int16_t ReplaceRecord(std::span<std::byte> recBuffer,
+                                       std::span<const std::byte> origRecBuffer,
+                                       std::int32_t recNo, TTdbBlobDataList& blobs);
+    // RecBuffer is the image of the record being deleted.
+    virtual std::int16_t DeleteRecord(std::span<const std::byte> recBuffer, std::int32_t recNo);
+    // Computes the calculated columns of the purposes into the image; 0 or a negative error.
+    virtual std::int16_t BerechneFormeln(std::span<std::byte> recBuffer,
+                                         TTdbCalculationPurposes purposes);
     // The record number of the entry whose key equals the buffer's, 0 when there is none, or a
     // negative engine error.
     virtual std::int32_t LocateRecord(std::span<const std::byte> recBuffer, TTdbIndexNo indexNo);

@@ -27,7 +27,7 @@ std::vector<std::byte> Image(std::string_view text) {
     return {bytes.begin(), bytes.end()};
 }
 
-TTdbBlobData Blob(TTdbTableActionKind kind, std::string_view data) {
+TTdbLoggedBlob Blob(TTdbTableActionKind kind, std::string_view data) {
     return {true, kind, Image(data)};
 }
 
@@ -172,7 +172,7 @@ TEST_F(RedoLogTest, AnotherSessionReadsTheTransactionBackNewestFirst) {
     EXPECT_EQ(std::vector<std::byte>(reader->LastActionRecBuffer().begin(),
                                      reader->LastActionRecBuffer().end()),
               Image("upd5"));
-    const TTdbBlobDataList& blobs = reader->LastActionBlobs();
+    const TTdbLoggedBlobList& blobs = reader->LastActionBlobs();
     ASSERT_EQ(blobs.size(), 3u);
     EXPECT_TRUE(blobs[0].Present);
     EXPECT_EQ(blobs[0].Kind, takBlob);
