@@ -17,6 +17,7 @@
 #include "engine/session.h"
 #include "platform/text.h"
 #include "probe_process.h"
+#include "recording_listener.h"
 #include "storage/page_manager.h"
 #include "table_audit.h"
 
@@ -24,6 +25,7 @@ namespace tdb {
 namespace {
 
 using testing::TempDir;
+using testing::TRecordingListener;
 using testing::TProbeProcess;
 using namespace std::chrono_literals;
 
@@ -108,24 +110,6 @@ std::vector<std::int32_t> CodesOf(std::uint32_t first, std::uint32_t count) {
 }
 
 // Records what the table tells its accessors.
-class TRecordingListener : public IRelationListener {
-public:
-    std::u16string GetTag() const override { return u"test"; }
-    void RecordDeleted(std::int32_t deletedRecNo, std::int32_t movedRecNo) override {
-        Moves.emplace_back(movedRecNo, deletedRecNo);
-    }
-    void RecordChanged(std::int32_t) override {}
-    void RelationChanged() override { ++Changes; }
-    void RelationEmptied() override {}
-    bool CanRemoveIndex(TTdbIndexNo) override { return true; }
-    void IndexRemoved(TTdbIndexNo) override {}
-    bool IsEditing(std::int32_t recNo) override { return recNo == Editing; }
-
-    std::vector<std::pair<std::int32_t, std::int32_t>> Moves;  // (from, to)
-    int Changes = 0;
-    std::int32_t Editing = 0;
-};
-
 class ShareTest : public ::testing::Test {
 protected:
     std::unique_ptr<TUser> NewUser(bool create = false) {
@@ -213,7 +197,7 @@ TEST_F(ShareTest, AnotherSessionsChangesAndMovesReachTheReader) {
     ASSERT_EQ(b->Table().DeleteRecordDirect(3), 0) << b->LastError();
     std::this_thread::sleep_for(kReleaseTime);
     EXPECT_EQ(a->Table().CheckUpdate(), 1);
-    EXPECT_EQ(listener.Moves, (std::vector<std::pair<std::int32_t, std::int32_t>>{{10, 3}}));
+    EXPECT_EQ(listener.Moves, (std::vector<std::pair<std::int32_t, std::int32_t>>{{3, 10}}));
     EXPECT_GE(listener.Changes, 1);
     EXPECT_EQ(a->Count(), 9);
     std::vector<std::int32_t> expected = CodesOf(0, 10);
@@ -438,7 +422,7 @@ TEST_F(ShareProcessTest, AnotherProcessesAppendsAndMovesReachTheReader) {
     ASSERT_EQ(b->Ask("delete 4"), "ok");
     std::this_thread::sleep_for(kReleaseTime);
     EXPECT_EQ(a->Table().CheckUpdate(), 1);
-    EXPECT_EQ(listener.Moves, (std::vector<std::pair<std::int32_t, std::int32_t>>{{11, 4}}));
+    EXPECT_EQ(listener.Moves, (std::vector<std::pair<std::int32_t, std::int32_t>>{{4, 11}}));
     EXPECT_EQ(a->Table().CheckUpdate(), 0);
     std::vector<std::int32_t> expected = CodesOf(0, 11);
     expected[3] = expected[10];

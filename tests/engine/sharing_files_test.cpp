@@ -29,6 +29,7 @@
 #include "engine/session.h"
 #include "platform/exception.h"
 #include "platform/text.h"
+#include "recording_listener.h"
 #include "storage/os_file_system.h"
 #include "storage/page_manager.h"
 #include "table_audit.h"
@@ -314,22 +315,6 @@ private:
 };
 
 // Records what the table tells its accessors.
-class TMoveListener : public IRelationListener {
-public:
-    std::u16string GetTag() const override { return u"moves"; }
-    void RecordDeleted(std::int32_t deletedRecNo, std::int32_t movedRecNo) override {
-        Moves.emplace_back(deletedRecNo, movedRecNo);
-    }
-    void RecordChanged(std::int32_t) override {}
-    void RelationChanged() override {}
-    void RelationEmptied() override {}
-    bool CanRemoveIndex(TTdbIndexNo) override { return true; }
-    void IndexRemoved(TTdbIndexNo) override {}
-    bool IsEditing(std::int32_t) override { return false; }
-
-    std::vector<std::pair<std::int32_t, std::int32_t>> Moves;  // (to, from)
-};
-
 class SharingFilesTest : public ::testing::Test {
 protected:
     std::unique_ptr<TSharer> NewSharer(bool create = false, std::u16string station = {},
@@ -670,7 +655,7 @@ TEST_F(SharingFilesTest, InvalidMovePairsAreAnErrorOnceAndLoseNothing) {
     auto a = NewSharer();
     auto b = NewSharer();
     ASSERT_TRUE(a->Open() && b->Open());
-    TMoveListener listener;
+    testing::TRecordingListener listener;
     a->Table().AddAccessor(&listener);
     std::vector<std::pair<std::int32_t, std::int32_t>> delivered;
     std::int32_t records = 6;
@@ -704,7 +689,7 @@ TEST_F(SharingFilesTest, ATornLastMovePairIsOverwrittenByTheNextOne) {
     auto a = NewSharer();
     auto b = NewSharer();
     ASSERT_TRUE(a->Open() && b->Open());
-    TMoveListener listener;
+    testing::TRecordingListener listener;
     a->Table().AddAccessor(&listener);
     std::vector<std::pair<std::int32_t, std::int32_t>> expected;
     std::int32_t records = 12;
@@ -733,7 +718,7 @@ TEST_F(SharingFilesTest, ARolledBackDeleteMovesTheDisplacedRecordBackForEverybod
     for (std::int32_t recNo = 1; recNo <= 10; ++recNo)
         images.push_back(b->Image(recNo));
     std::this_thread::sleep_for(kReleaseTime);
-    TMoveListener listener;
+    testing::TRecordingListener listener;
     b->Table().AddAccessor(&listener);
 
     ASSERT_EQ(a->Catalog().BeginTransaction(), 0);
