@@ -926,11 +926,7 @@ protected:
     }
 };
 
-int Rounds() {
-    const char* asked = std::getenv("ZENKALO_DAMAGE_ROUNDS");
-    const int rounds = asked != nullptr ? std::atoi(asked) : 0;
-    return rounds > 0 ? rounds : 400;
-}
+int Rounds() { return testing::CountFromEnvironment("ZENKALO_DAMAGE_ROUNDS", 400); }
 
 TEST_F(RandomDamage, EveryCallAnswersAndTheOtherTablesStaySound) {
     CreateTables();

@@ -231,10 +231,7 @@ protected:
 TempDir* FlushKillTest::templateDir_ = nullptr;
 std::vector<audit::TRow> FlushKillTest::templateRows_;
 
-int RandomRuns() {
-    const char* runs = std::getenv("ZENKALO_FLUSH_KILL_RUNS");
-    return runs != nullptr && std::atoi(runs) > 0 ? std::atoi(runs) : 200;
-}
+int RandomRuns() { return testing::CountFromEnvironment("ZENKALO_FLUSH_KILL_RUNS", 200); }
 
 TEST_F(FlushKillTest, AKillAtAnyStepOfAFlushLeavesTheStateBeforeOrAfterIt) {
     constexpr std::uint32_t kSeed = 11;

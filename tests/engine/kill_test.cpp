@@ -133,10 +133,7 @@ std::vector<std::string> RunAndKill(const std::string& directory, std::uint32_t 
     return lines;
 }
 
-int KillRounds() {
-    const char* rounds = std::getenv("ZENKALO_KILL_ROUNDS");
-    return rounds != nullptr && std::atoi(rounds) > 0 ? std::atoi(rounds) : 6;
-}
+int KillRounds() { return testing::CountFromEnvironment("ZENKALO_KILL_ROUNDS", 6); }
 
 // Opens the database the way the next process would and reads what it holds; every table must
 // open and every index agree with its table.

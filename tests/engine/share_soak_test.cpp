@@ -37,12 +37,6 @@ using TRows = std::vector<audit::TRow>;
 // Long enough for any lock wait of a probe, dead writers included.
 constexpr int kAnswerMs = 30000;
 
-int FromEnvironment(const char* name, int fallback) {
-    const char* text = std::getenv(name);
-    const int value = text != nullptr ? std::atoi(text) : 0;
-    return value > 0 ? value : fallback;
-}
-
 // ZENKALO_SHARE_SEED replays a run whose seed a failure reported.
 std::uint32_t Seed() {
     const char* text = std::getenv("ZENKALO_SHARE_SEED");
@@ -264,7 +258,7 @@ protected:
 };
 
 TEST_F(ShareSoakProcess, RandomChangesOfThreeProcessesMatchTheModel) {
-    const int steps = FromEnvironment("ZENKALO_SHARE_ROUNDS", 120);
+    const int steps = testing::CountFromEnvironment("ZENKALO_SHARE_ROUNDS", 120);
     const std::uint32_t seed = Seed();
     SCOPED_TRACE("seed " + std::to_string(seed));
     // Two sessions of this process share its cache beside the three processes.
@@ -290,7 +284,7 @@ TEST_F(ShareSoakProcess, RandomChangesOfThreeProcessesMatchTheModel) {
 }
 
 TEST_F(ShareSoakProcess, AKilledProcessLosesNothingAnotherSessionSaw) {
-    const int rounds = FromEnvironment("ZENKALO_KILL_ROUNDS", 4);
+    const int rounds = testing::CountFromEnvironment("ZENKALO_KILL_ROUNDS", 4);
     const std::uint32_t seed = Seed();
     SCOPED_TRACE("seed " + std::to_string(seed));
     Start(seed, 1);

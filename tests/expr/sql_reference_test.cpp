@@ -20,18 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "../platform/test_support.h"
 #include "base/engine_error.h"
 #include "expr/sql_condition.h"
 #include "memory_context.h"
 
 namespace tdb {
 namespace {
-
-int FromEnvironment(const char* name, int fallback) {
-    const char* text = std::getenv(name);
-    const int value = text != nullptr ? std::atoi(text) : 0;
-    return value > 0 ? value : fallback;
-}
 
 std::u16string Widen(const std::string& text) {
     return std::u16string(text.begin(), text.end());
@@ -324,8 +319,8 @@ std::string Describe(const TRecord& record) {
 }
 
 TEST(ConditionReference, AgreesWithAnIndependentEvaluator) {
-    const int rounds = FromEnvironment("ZENKALO_EXPR_ROUNDS", 10000);
-    const auto seed = static_cast<std::uint32_t>(FromEnvironment("ZENKALO_EXPR_SEED", 20261210));
+    const int rounds = testing::CountFromEnvironment("ZENKALO_EXPR_ROUNDS", 10000);
+    const auto seed = static_cast<std::uint32_t>(testing::CountFromEnvironment("ZENKALO_EXPR_SEED", 20261210));
     SCOPED_TRACE("seed " + std::to_string(seed));
     TGenerator generator(seed);
     TSqlite sqlite;

@@ -2,8 +2,10 @@
 // that runs the file probe, so that locks and share modes are checked between real processes.
 #pragma once
 
-#include <filesystem>
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <span>
 #include <string>
 #include <string_view>
@@ -36,6 +38,14 @@ struct ProgramAnswer {
     int status = -1;
 };
 ProgramAnswer RunProgram(const std::vector<std::string>& arguments);
+
+// The positive count an environment variable asks for (more rounds of a randomized test than
+// a normal run makes), else the fallback.
+inline int CountFromEnvironment(const char* name, int fallback) {
+    const char* text = std::getenv(name);
+    const int value = text != nullptr ? std::atoi(text) : 0;
+    return value > 0 ? value : fallback;
+}
 
 // The little-endian number at Pos of a file's bytes, for readers of layouts in tests: they
 // must not lean on the engine's own helpers.
