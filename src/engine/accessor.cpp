@@ -1,0 +1,1499 @@
+// Accessors: the steps of each order, the filter over them, sequence numbers, searches, the
+// edit flow and what an accessor does when its relation changes under it.
+#include "engine/accessor.h"
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+#include <string>
+
+#include "base/engine_error.h"
+#include "base/engine_errors.h"
+#include "engine/base_table.h"
+#include "index/index_entry.h"
+#include "index/index_file.h"
+#include "index/index_keys.h"
+#include "platform/clock.h"
+#include "platform/text.h"
+
+namespace tdb {
+
+namespace {
+
+constexpr std::int32_t kUpperRecNoPart = std::numeric_limits<std::int32_t>::max();
+constexpr std::uint16_t kRightEdit = 0x0002;
+// Scratch buffers: keys for searches and a record image.
+constexpr int kScratchSearch = 0;
+constexpr int kScratchSaved = 1;
+constexpr int kScratchRecord = 2;
+constexpr int kScratchCount = 3;
+
+TTdbCalculationPurposes Purposes(bool init, bool append, bool update) {
+    TTdbCalculationPurposes purposes;
+    purposes[0] = init;
+    purposes[1] = append;
+    purposes[2] = update;
+    return purposes;
+}
+
+std::u16string NumberText(std::int32_t value) {
+    const std::string text = std::to_string(value);
+    return {text.begin(), text.end()};
+}
+
+}  // namespace
+
+TTdbAccessor::TTdbAccessor(TTdbRelation& relation, std::u16string name, std::u16string tag)
+    : FRelation(relation),
+      FName(std::move(name)),
+      FTag(std::move(tag)),
+      FBookmarks(std::make_unique<TTdbBookmarkList>()),
+      FOwnCurrentRecBuf(static_cast<std::size_t>(relation.GetRecordSize())),
+      FCurrentRecBuf(FOwnCurrentRecBuf),
+      FOwnWorkRecBuf(static_cast<std::size_t>(relation.GetRecordSize())),
+      FWorkRecBuf(FOwnWorkRecBuf),
+      FSortInfoWorkBuffers(kScratchCount) {
+    AllocateKeyBuffers();
+    FRelation.AddAccessor(this);
+}
+
+TTdbAccessor::~TTdbAccessor() {
+    if (FCurrentEditState == esEdit && FWorkRecordNo > 0)
+        FRelation.EndEdit(FWorkRecordNo);
+    FRelation.RemoveAccessor(this);
+}
+
+std::unique_ptr<TTdbAccessor> TTdbAccessor::CreateClone() const {
+    auto clone = std::make_unique<TTdbAccessor>(FRelation, FName, FTag);
+    clone->FIsUnidirectional = FIsUnidirectional;
+    return clone;
+}
+
+std::int16_t TTdbAccessor::Fail(std::int16_t code, const TdbFormatArgs& args) {
+    return Services().SetLastError(code, args);
+}
+
+// ---- Keys and ranges ----
+
+TTdbIndexFile* TTdbAccessor::CurrentIndex() const {
+    return FCurrentAccessType == tatIndex ? FRelation.GetIndexFile(FCurrentIndexNo) : nullptr;
+}
+
+const TTdbSortDef* TTdbAccessor::CurrentKeyDef() const {
+    if (FCurrentAccessType == tatIndex) {
+        const TTdbIndexFile* index = CurrentIndex();
+        return index != nullptr ? &index->IndexDef() : nullptr;
+    }
+    if (FCurrentAccessType == tatRecordNo && FRelation.GetNativeSortDef().LevelCount > 0)
+        return &FRelation.GetNativeSortDef();
+    return nullptr;
+}
+
+void TTdbAccessor::AllocateKeyBuffers() {
+    std::size_t size = 4;
+    if (FCurrentAccessType == tatIndex) {
+        if (const TTdbIndexFile* index = CurrentIndex())
+            size = static_cast<std::size_t>(std::max(index->IndSize(), 4));
+    } else if (FCurrentAccessType == tatRecordNo) {
+        size = static_cast<std::size_t>(std::max(FRelation.GetNativeSortDef().GetSize(), 4));
+    }
+    FCurrentIndexInfo.assign(size, std::byte{0});
+    FRangeLowerBound.assign(size, std::byte{0});
+    FRangeUpperBound.assign(size, std::byte{0});
+    for (auto& scratch : FSortInfoWorkBuffers)
+        if (scratch.size() < size)
+            scratch.resize(size);
+}
+
+std::span<std::byte> TTdbAccessor::Scratch(int no, std::size_t size) {
+    std::vector<std::byte>& buffer = FSortInfoWorkBuffers[static_cast<std::size_t>(no)];
+    if (buffer.size() < size)
+        buffer.resize(size);
+    return std::span<std::byte>(buffer).first(size);
+}
+
+bool TTdbAccessor::LowerSet() const noexcept {
+    return GetDateiVerweis(FRangeLowerBound) != 0;
+}
+bool TTdbAccessor::UpperSet() const noexcept {
+    return GetDateiVerweis(FRangeUpperBound) != 0;
+}
+bool TTdbAccessor::HasRange() const noexcept {
+    return LowerSet() || UpperSet();
+}
+
+void TTdbAccessor::ClearRange() noexcept {
+    std::fill(FRangeLowerBound.begin(), FRangeLowerBound.end(), std::byte{0});
+    std::fill(FRangeUpperBound.begin(), FRangeUpperBound.end(), std::byte{0});
+}
+
+bool TTdbAccessor::KeyLess(std::span<const std::byte> x, std::span<const std::byte> y) const {
+    const TTdbIndexFile* index = CurrentIndex();
+    bool unique = true;
+    return index->KeyComparator().IndexLess(x, y, unique, TStrCmpOptions{0}, index->IndexDef());
+}
+
+bool TTdbAccessor::KeyInRange(std::span<const std::byte> key) const {
+    if (LowerSet() && KeyLess(key, FRangeLowerBound))
+        return false;
+    return !(UpperSet() && KeyLess(FRangeUpperBound, key));
+}
+
+void TTdbAccessor::ComputeCurrentKey() {
+    const TTdbSortDef* def = CurrentKeyDef();
+    if (def == nullptr) {
+        SetDateiVerweis(FCurrentIndexInfo, std::max(FCurrentRecordNo, 0));
+        return;
+    }
+    if (FCurrentRecordNo < 0) {
+        std::fill(FCurrentIndexInfo.begin(), FCurrentIndexInfo.end(), std::byte{0});
+        return;
+    }
+    std::span<std::byte> record = RecordPtr();
+    FRelation.Keys().CalcIndexInfo(*def, record, FCurrentRecordNo, FCurrentIndexInfo);
+}
+
+void TTdbAccessor::Positioned(std::int32_t recNo) {
+    FCurrentRecordNo = recNo;
+    FCurrentRecBufUpdated = false;
+}
+
+// ---- Record buffers ----
+
+std::int16_t TTdbAccessor::UpdateRecBuf() {
+    if (FCurrentRecordNo < 1) {
+        FPendingBlobs.clear();
+        const std::int16_t result = FRelation.InitRecord(FCurrentRecBuf, false);
+        FCurrentRecBufUpdated = result >= 0;
+        return result;
+    }
+    const std::int16_t result = FRelation.ReadRecord(FCurrentRecordNo, FCurrentRecBuf);
+    if (result < 0)
+        return result;
+    // The current key stays where the index put the accessor: a record edited meanwhile keeps
+    // its place in the walk until the accessor moves.
+    FCurrentRecBufUpdated = true;
+    return 0;
+}
+
+std::span<std::byte> TTdbAccessor::RecordPtr() {
+    if (FCurrentRecordNo >= 0 && FCurrentRecordNo == FWorkRecordNo)
+        return FWorkRecBuf;
+    if (!FCurrentRecBufUpdated)
+        UpdateRecBuf();
+    return FCurrentRecBuf;
+}
+
+std::span<std::byte> TTdbAccessor::RecordPtrExc() {
+    if (FCurrentRecordNo >= 0 && FCurrentRecordNo == FWorkRecordNo)
+        return FWorkRecBuf;
+    if (!FCurrentRecBufUpdated && UpdateRecBuf() < 0)
+        RaiseNonCritical();
+    return FCurrentRecBuf;
+}
+
+void TTdbAccessor::GetRecord(std::span<std::byte> recBuffer) {
+    std::span<const std::byte> record = RecordPtr();
+    std::copy_n(record.begin(), std::min(record.size(), recBuffer.size()), recBuffer.begin());
+}
+
+void TTdbAccessor::SetRecord(std::span<const std::byte> recBuffer) {
+    std::span<std::byte> record = RecordPtr();
+    std::copy_n(recBuffer.begin(), std::min(record.size(), recBuffer.size()), record.begin());
+}
+
+std::span<std::byte> TTdbAccessor::SwitchRecBuffer(std::span<std::byte> recBuffer) {
+    if (FCurrentRecordNo >= 0 && FCurrentRecordNo == FWorkRecordNo) {
+        return std::exchange(FWorkRecBuf, recBuffer);
+    }
+    FCurrentRecBufUpdated = true;
+    return std::exchange(FCurrentRecBuf, recBuffer);
+}
+
+void TTdbAccessor::UnswitchRecBuffer(std::span<std::byte> recBuffer) {
+    if (FCurrentRecordNo >= 0 && FCurrentRecordNo == FWorkRecordNo) {
+        FWorkRecBuf = recBuffer;
+        return;
+    }
+    if (recBuffer.data() != FCurrentRecBuf.data())
+        FCurrentRecBufUpdated = false;
+    FCurrentRecBuf = recBuffer;
+}
+
+// ---- Raw steps ----
+
+std::int32_t TTdbAccessor::LowRecNo() const {
+    return LowerSet() ? std::max(GetDateiVerweis(FRangeLowerBound), 1) : 1;
+}
+
+std::int32_t TTdbAccessor::HighRecNo() const {
+    const std::int32_t count = FRelation.GetRecordCount();
+    return UpperSet() ? std::min(GetDateiVerweis(FRangeUpperBound), count) : count;
+}
+
+std::int32_t TTdbAccessor::BookmarkSlot() const {
+    const std::int32_t bySequence = FCurrentSequenceNo - 1;
+    if (bySequence >= 0 && bySequence < FBookmarks->Size() &&
+        FBookmarks->Item(bySequence) == FCurrentRecordNo)
+        return bySequence;
+    return FBookmarks->Find(FCurrentRecordNo);
+}
+
+std::int16_t TTdbAccessor::RawIndexFirst(TTdbIndexFile& index) {
+    std::span<std::byte> key = FCurrentIndexInfo;
+    int found;
+    if (LowerSet()) {
+        std::copy(FRangeLowerBound.begin(), FRangeLowerBound.end(), key.begin());
+        found = index.Suche_Index(key);
+    } else {
+        found = index.Erster_Index(key);
+    }
+    if (found < 0 && found != -1)
+        return static_cast<std::int16_t>(found);
+    if (found != 0 || !KeyInRange(key))
+        return kTdbNoRecord;
+    Positioned(GetDateiVerweis(key));
+    return 0;
+}
+
+std::int16_t TTdbAccessor::RawIndexLast(TTdbIndexFile& index) {
+    std::span<std::byte> key = FCurrentIndexInfo;
+    int found;
+    if (UpperSet()) {
+        std::copy(FRangeUpperBound.begin(), FRangeUpperBound.end(), key.begin());
+        found = index.Suche_Index(key);
+        if (found == 1) {
+            found = index.Letzter_Index(key);
+        } else if (found == 0 && !KeyInRange(key)) {
+            found = index.Vorheriger_Index(key);
+        }
+    } else {
+        found = index.Letzter_Index(key);
+    }
+    if (found < -1)
+        return static_cast<std::int16_t>(found);
+    if (found != 0 || !KeyInRange(key))
+        return kTdbNoRecord;
+    Positioned(GetDateiVerweis(key));
+    return 0;
+}
+
+std::int16_t TTdbAccessor::RawIndexStep(TTdbIndexFile& index, bool forward) {
+    std::span<std::byte> key = FCurrentIndexInfo;
+    std::span<std::byte> saved = Scratch(kScratchSaved, key.size());
+    std::copy(key.begin(), key.end(), saved.begin());
+    int found = forward ? index.Naechster_Index(key) : index.Vorheriger_Index(key);
+    if (found == -1) {
+        // The current entry is gone (its record was deleted or changed): go on from where it
+        // would stand.
+        std::copy(saved.begin(), saved.end(), key.begin());
+        found = index.Suche_Index(key);
+        if (!forward)
+            found = found == 0 ? index.Vorheriger_Index(key) : index.Letzter_Index(key);
+    }
+    if (found != 0 || !KeyInRange(key)) {
+        std::copy(saved.begin(), saved.end(), key.begin());
+        return found < -1 ? static_cast<std::int16_t>(found) : kTdbNoRecord;
+    }
+    Positioned(GetDateiVerweis(key));
+    return 0;
+}
+
+std::int16_t TTdbAccessor::RawFirst() {
+    if (FRelation.GetRecordCount() <= 0)
+        return kTdbNoRecord;
+    switch (FCurrentAccessType) {
+        case tatRecordNo: {
+            const std::int32_t recNo = LowerSet() ? LowRecNo() : FRelation.GetFirstRecordNo();
+            if (recNo <= 0 || recNo > HighRecNo())
+                return kTdbNoRecord;
+            Positioned(recNo);
+            ComputeCurrentKey();
+            return 0;
+        }
+        case tatBookmarks: {
+            const std::int32_t slot = FBookmarks->FindFirst();
+            if (slot < 0)
+                return kTdbNoRecord;
+            Positioned(FBookmarks->Item(slot));
+            return 0;
+        }
+        case tatIndex:
+            return RawIndexFirst(*CurrentIndex());
+        default:
+            return kTdbNoRecord;
+    }
+}
+
+std::int16_t TTdbAccessor::RawLast() {
+    if (FRelation.GetRecordCount() <= 0)
+        return kTdbNoRecord;
+    switch (FCurrentAccessType) {
+        case tatRecordNo: {
+            const std::int32_t recNo = UpperSet() ? HighRecNo() : FRelation.GetLastRecordNo();
+            if (recNo < 1 || recNo < LowRecNo())
+                return kTdbNoRecord;
+            Positioned(recNo);
+            ComputeCurrentKey();
+            return 0;
+        }
+        case tatBookmarks: {
+            const std::int32_t slot = FBookmarks->FindLast();
+            if (slot < 0)
+                return kTdbNoRecord;
+            Positioned(FBookmarks->Item(slot));
+            return 0;
+        }
+        case tatIndex:
+            return RawIndexLast(*CurrentIndex());
+        default:
+            return kTdbNoRecord;
+    }
+}
+
+std::int16_t TTdbAccessor::RawNext() {
+    if (FRelation.GetRecordCount() <= 0)
+        return kTdbNoRecord;
+    if (FCurrentRecordNo < 0)
+        return RawFirst();
+    switch (FCurrentAccessType) {
+        case tatRecordNo: {
+            if (FCurrentRecordNo == 0)
+                return kTdbNoRecord;
+            const std::int32_t recNo = FRelation.GetNextRecordNo(FCurrentRecordNo);
+            if (recNo < 1 || recNo > HighRecNo())
+                return kTdbNoRecord;
+            Positioned(std::max(recNo, LowRecNo()));
+            ComputeCurrentKey();
+            return 0;
+        }
+        case tatBookmarks: {
+            const std::int32_t slot = BookmarkSlot();
+            const std::int32_t next =
+                slot < 0 ? FBookmarks->FindFirst() : FBookmarks->FindNext(slot);
+            if (next < 0)
+                return kTdbNoRecord;
+            Positioned(FBookmarks->Item(next));
+            return 0;
+        }
+        case tatIndex:
+            if (FCurrentRecordNo == 0)
+                return kTdbNoRecord;
+            return RawIndexStep(*CurrentIndex(), true);
+        default:
+            return kTdbNoRecord;
+    }
+}
+
+std::int16_t TTdbAccessor::RawPrior() {
+    if (FRelation.GetRecordCount() <= 0)
+        return kTdbNoRecord;
+    if (FCurrentRecordNo < 0)
+        return RawLast();
+    switch (FCurrentAccessType) {
+        case tatRecordNo: {
+            std::int32_t recNo = FCurrentRecordNo == 0
+                                     ? FRelation.GetRecordCount()
+                                     : FRelation.GetPrevRecordNo(FCurrentRecordNo);
+            recNo = std::min(recNo, HighRecNo());
+            if (recNo <= 0 || recNo < LowRecNo())
+                return kTdbNoRecord;
+            Positioned(recNo);
+            ComputeCurrentKey();
+            return 0;
+        }
+        case tatBookmarks: {
+            const std::int32_t slot = BookmarkSlot();
+            const std::int32_t prev =
+                slot < 0 ? FBookmarks->FindLast() : FBookmarks->FindPrev(slot);
+            if (prev < 0)
+                return kTdbNoRecord;
+            Positioned(FBookmarks->Item(prev));
+            return 0;
+        }
+        case tatIndex:
+            if (FCurrentRecordNo == 0)
+                return RawLast();
+            return RawIndexStep(*CurrentIndex(), false);
+        default:
+            return kTdbNoRecord;
+    }
+}
+
+// ---- Filter ----
+
+int TTdbAccessor::FilterTest(std::span<const std::byte> recBuffer) {
+    if (!FFilter)
+        return 1;
+    try {
+        return FFilter->Evaluate(static_cast<TTdbRltnIdx>(RltnIdx()), recBuffer) == tvTrue ? 1 : 0;
+    } catch (const ETdbEngine& e) {
+        return Services().SetLastError(e);
+    }
+}
+
+int TTdbAccessor::FilterTestCurrent() {
+    if (!FFilter)
+        return 1;
+    if (FCurrentRecordNo != FWorkRecordNo && !FCurrentRecBufUpdated) {
+        const std::int16_t read = UpdateRecBuf();
+        if (read < 0)
+            return read;
+    }
+    return FilterTest(RecordPtr());
+}
+
+// ---- Navigation ----
+
+std::int32_t TTdbAccessor::UnfilteredCount() {
+    switch (FCurrentAccessType) {
+        case tatRecordNo:
+            return std::max(HighRecNo() - LowRecNo() + 1, 0);
+        case tatBookmarks:
+            return FBookmarks->Count();
+        case tatIndex:
+            return HasRange() ? -1 : CurrentIndex()->ItemCount();
+        default:
+            return 0;
+    }
+}
+
+std::int16_t TTdbAccessor::First() {
+    std::int16_t result = FReverse ? RawLast() : RawFirst();
+    FCurrentSequenceNo = 1;
+    while (result == 0) {
+        const int accepted = FilterTestCurrent();
+        if (accepted > 0)
+            break;
+        result = RawForward();
+        ++FCurrentSequenceNo;
+    }
+    if (result == 0)
+        FRecordDeleted = false;
+    return result;
+}
+
+std::int16_t TTdbAccessor::Last() {
+    std::int16_t result = FReverse ? RawFirst() : RawLast();
+    FCurrentSequenceNo = UnfilteredCount();
+    while (result == 0) {
+        const int accepted = FilterTestCurrent();
+        if (accepted > 0)
+            break;
+        result = RawBackward();
+        if (FCurrentSequenceNo > 0)
+            --FCurrentSequenceNo;
+    }
+    if (result == 0)
+        FRecordDeleted = false;
+    return result;
+}
+
+std::int16_t TTdbAccessor::Next() {
+    // Before the first record the count starts from 0.
+    if (FCurrentRecordNo < 0)
+        FCurrentSequenceNo = 0;
+    int result;
+    do {
+        result = RawForward();
+        if (result == 0)
+            result = FilterTestCurrent();
+        if (result >= 0 && FCurrentSequenceNo >= 0)
+            ++FCurrentSequenceNo;
+    } while (result == 0);
+    if (result < 0) {
+        if (result == kTdbNoRecord && FWorkRecordNo == 0) {
+            // Past the end stands the record being appended.
+            FCurrentRecordNo = 0;
+            FCurrentSequenceNo = -2;
+        }
+        return static_cast<std::int16_t>(result);
+    }
+    FRecordDeleted = false;
+    return 0;
+}
+
+std::int16_t TTdbAccessor::Prior() {
+    const bool fromOutside = FCurrentRecordNo <= 0;
+    int result;
+    do {
+        result = RawBackward();
+        if (result == 0)
+            result = FilterTestCurrent();
+        if (result >= 0 && FCurrentSequenceNo > 1)
+            --FCurrentSequenceNo;
+    } while (result == 0);
+    if (result < 0)
+        return static_cast<std::int16_t>(result);
+    if (fromOutside)
+        FCurrentSequenceNo = -1;
+    FRecordDeleted = false;
+    return 0;
+}
+
+std::int16_t TTdbAccessor::MoveBy(std::int32_t delta) {
+    std::int16_t result = 0;
+    if (delta > 0) {
+        for (std::int32_t i = 0; i < delta && result == 0; ++i)
+            result = Next();
+        return result;
+    }
+    if (delta < 0) {
+        for (std::int32_t i = 0; i > delta && result == 0; --i)
+            result = Prior();
+        return result;
+    }
+    if (FCurrentRecordNo > FRelation.GetRecordCount())
+        ToBoT();
+    if (FCurrentRecordNo < 0)
+        return kTdbNoRecord;
+    if (IsValidRecord())
+        return 0;
+    result = MoveBy(1);
+    if (result == kTdbNoRecord)
+        result = Last();
+    return result;
+}
+
+std::int16_t TTdbAccessor::ToBoT() {
+    FCurrentRecordNo = -1;
+    FCurrentSequenceNo = 0;
+    FCurrentRecBufUpdated = false;
+    std::fill(FCurrentIndexInfo.begin(), FCurrentIndexInfo.end(), std::byte{0});
+    return 0;
+}
+
+std::int16_t TTdbAccessor::GotoRecord(std::int32_t recNo) {
+    if (recNo < -1 || recNo > FRelation.GetRecordCount())
+        return kTdbNoRecord;
+    if (recNo == -1)
+        return ToBoT();
+    if (recNo == FCurrentRecordNo) {
+        FRecordDeleted = false;
+        return 0;
+    }
+    if (recNo == 0) {
+        if (FWorkRecordNo != 0)
+            return kTdbNoRecord;
+        FCurrentRecordNo = 0;
+        FCurrentSequenceNo = -2;
+    } else {
+        Positioned(recNo);
+        FCurrentSequenceNo = -1;
+        if (CurrentKeyDef() != nullptr) {
+            const std::int16_t read = UpdateRecBuf();
+            if (read < 0)
+                return read;
+            ComputeCurrentKey();
+        } else {
+            SetDateiVerweis(FCurrentIndexInfo, recNo);
+        }
+    }
+    FRecordDeleted = false;
+    return 0;
+}
+
+bool TTdbAccessor::IsValidRecord(std::int32_t recNo, std::span<const std::byte> recBuffer,
+                                 std::span<const std::byte> indexBuffer) {
+    if (recNo < 0 || recNo > FRelation.GetRecordCount())
+        return false;
+    switch (FCurrentAccessType) {
+        case tatRecordNo:
+            if (recNo > 0 && (recNo < LowRecNo() || recNo > HighRecNo()))
+                return false;
+            break;
+        case tatBookmarks:
+            if (recNo != 0 && FBookmarks->Find(recNo) < 0)
+                return false;
+            break;
+        case tatIndex:
+            if (!KeyInRange(indexBuffer))
+                return false;
+            break;
+        default:
+            return false;
+    }
+    return FilterTest(recBuffer) > 0;
+}
+
+bool TTdbAccessor::IsValidRecord() {
+    if (FCurrentRecordNo < 0)
+        return false;
+    if (FCurrentRecordNo > 0 && FCurrentRecordNo != FWorkRecordNo && !FCurrentRecBufUpdated &&
+        UpdateRecBuf() < 0)
+        return false;
+    if (FCurrentAccessType == tatIndex && FCurrentRecordNo == FWorkRecordNo)
+        ComputeCurrentKey();
+    return IsValidRecord(FCurrentRecordNo, RecordPtr(), FCurrentIndexInfo);
+}
+
+bool TTdbAccessor::IndexRankBounds(TTdbIndexFile& index, std::int32_t& first, std::int32_t& last) {
+    std::span<std::byte> key = Scratch(kScratchSearch, FCurrentIndexInfo.size());
+    first = 1;
+    last = index.ItemCount();
+    if (LowerSet()) {
+        std::copy(FRangeLowerBound.begin(), FRangeLowerBound.end(), key.begin());
+        if (index.Suche_Index(key) != 0 || !KeyInRange(key))
+            return false;
+        first = index.CalcItemSequenceNo(key);
+    }
+    if (UpperSet()) {
+        std::copy(FRangeUpperBound.begin(), FRangeUpperBound.end(), key.begin());
+        int found = index.Suche_Index(key);
+        if (found == 1)
+            found = index.Letzter_Index(key);
+        else if (found == 0 && !KeyInRange(key))
+            found = index.Vorheriger_Index(key);
+        if (found != 0 || !KeyInRange(key))
+            return false;
+        last = index.CalcItemSequenceNo(key);
+    }
+    return first > 0 && last >= first;
+}
+
+std::int32_t TTdbAccessor::GetSequenceNo() {
+    if (FCurrentSequenceNo != -1)
+        return FCurrentSequenceNo;
+    if (FCurrentRecordNo < 1)
+        return -2;
+    switch (FCurrentAccessType) {
+        case tatRecordNo:
+            FCurrentSequenceNo =
+                FReverse ? HighRecNo() - FCurrentRecordNo + 1 : FCurrentRecordNo - LowRecNo() + 1;
+            if (FCurrentSequenceNo < 1)
+                FCurrentSequenceNo = -2;
+            break;
+        case tatBookmarks: {
+            const std::int32_t position = FBookmarks->FindSequence(FCurrentRecordNo);
+            FCurrentSequenceNo = position < 0 ? -2
+                                 : FReverse   ? FBookmarks->Count() - position
+                                              : position + 1;
+            break;
+        }
+        case tatIndex: {
+            TReadLock lock(FRelation);
+            TTdbIndexFile& index = *CurrentIndex();
+            std::int32_t first = 0;
+            std::int32_t last = 0;
+            const std::int32_t rank = lock.Held() && GetDateiVerweis(FCurrentIndexInfo) > 0
+                                          ? index.CalcItemSequenceNo(FCurrentIndexInfo)
+                                          : 0;
+            if (rank <= 0 || !IndexRankBounds(index, first, last) || rank < first || rank > last)
+                FCurrentSequenceNo = -2;
+            else
+                FCurrentSequenceNo = FReverse ? last - rank + 1 : rank - first + 1;
+            break;
+        }
+        default:
+            FCurrentSequenceNo = -2;
+    }
+    return FCurrentSequenceNo;
+}
+
+std::int32_t TTdbAccessor::GotoSequenceNo(std::int32_t sequenceNo) {
+    switch (FCurrentAccessType) {
+        case tatRecordNo: {
+            const std::int32_t recNo =
+                FReverse ? HighRecNo() - sequenceNo + 1 : LowRecNo() + sequenceNo - 1;
+            if (sequenceNo < 1 || recNo < LowRecNo() || recNo > HighRecNo() ||
+                GotoRecord(recNo) != 0)
+                return kTdbNoRecord;
+            FCurrentSequenceNo = sequenceNo;
+            return recNo;
+        }
+        case tatBookmarks: {
+            if (sequenceNo < 1 || sequenceNo > FBookmarks->Count())
+                return kTdbNoRecord;
+            std::int32_t slot = FReverse ? FBookmarks->FindLast() : FBookmarks->FindFirst();
+            for (std::int32_t i = 1; i < sequenceNo; ++i)
+                slot = FReverse ? FBookmarks->FindPrev(slot) : FBookmarks->FindNext(slot);
+            Positioned(FBookmarks->Item(slot));
+            FCurrentSequenceNo = sequenceNo;
+            FRecordDeleted = false;
+            return FCurrentRecordNo;
+        }
+        case tatIndex: {
+            std::int16_t result;
+            if (sequenceNo <= 1) {
+                result = First();
+            } else {
+                TReadLock lock(FRelation);
+                const std::int32_t count = RecordCount();
+                if (count >= 0 && sequenceNo >= count) {
+                    result = Last();
+                } else {
+                    // Start from the nearest known position.
+                    std::int32_t distance = sequenceNo - 1;
+                    int start = 0;  // 0 first, 1 last, 2 here
+                    if (count >= 0 && count - sequenceNo < sequenceNo - 1) {
+                        distance = sequenceNo - count;
+                        start = 1;
+                    }
+                    const std::int32_t current = FCurrentRecordNo > 0 ? GetSequenceNo() : -2;
+                    if (current > 0 && std::abs(sequenceNo - current) < std::abs(distance)) {
+                        distance = sequenceNo - current;
+                        start = 2;
+                    }
+                    result = start == 0 ? First() : start == 1 ? Last() : 0;
+                    if (result == 0)
+                        result = MoveBy(distance);
+                }
+            }
+            return result == 0 ? FCurrentRecordNo : result;
+        }
+        default:
+            return kTdbNoRecord;
+    }
+}
+
+std::int32_t TTdbAccessor::RecordCount() {
+    if (!FFilter) {
+        switch (FCurrentAccessType) {
+            case tatRecordNo:
+            case tatBookmarks:
+                return UnfilteredCount();
+            case tatNone:
+                return 0;
+            case tatIndex:
+                if (!HasRange())
+                    return CurrentIndex()->ItemCount();
+                break;
+        }
+    }
+    if (FRelation.GetRecordCount() >= kCountLimit)
+        return -1;
+    TReadLock lock(FRelation);
+    Push();
+    std::int32_t count = 0;
+    for (std::int16_t result = First(); result == 0; result = Next())
+        ++count;
+    Pop();
+    return count;
+}
+
+// ---- Searches ----
+
+std::int16_t TTdbAccessor::CheckIndexUsable(TTdbIndexNo indexNo, bool raise) {
+    if (indexNo >= 0 && indexNo <= kTdbMaxIndexNo && FRelation.GetIndexFile(indexNo) != nullptr &&
+        FRelation.CheckIndexOpen(indexNo, false))
+        return 0;
+    const std::u16string name = indexNo >= 0 && indexNo <= kTdbMaxIndexNo
+                                    ? FRelation.GetRealIndexName(indexNo)
+                                    : NumberText(indexNo);
+    if (raise)
+        RaiseEngineError(kTdbErrIndexCorrupt, {name});
+    return Fail(kTdbErrIndexCorrupt, {name});
+}
+
+std::int16_t TTdbAccessor::LocateRecord(TTdbIndexNo indexNo, std::u16string_view indexString,
+                                        char16_t separator) {
+    const std::int16_t usable = CheckIndexUsable(indexNo, false);
+    if (usable < 0)
+        return usable;
+    TTdbIndexFile& index = *FRelation.GetIndexFile(indexNo);
+    const auto size = static_cast<std::size_t>(std::max(index.IndSize(), 4));
+    std::span<std::byte> built = Scratch(kScratchSearch, size);
+    std::span<std::byte> found = Scratch(kScratchSaved, size);
+    std::int32_t recNo = 0;
+    try {
+        std::fill(built.begin(), built.end(), std::byte{0});
+        FRelation.Keys().StringToIndex(index.IndexDef(), indexString, 0, separator, built);
+        std::copy(built.begin(), built.end(), found.begin());
+        TReadLock lock(FRelation);
+        const int searched = index.Suche_Index(found);
+        if (searched < -1)
+            return static_cast<std::int16_t>(searched);
+        if (searched != 0 || !FRelation.Keys().IsSameIndexKey(index.IndexDef(), built, found))
+            return 0;
+        recNo = GetDateiVerweis(found);
+    } catch (const ETdbEngine& e) {
+        return Services().SetLastError(e);
+    }
+    const std::int16_t result = GotoRecord(recNo);
+    return result == 0 ? 1 : result;
+}
+
+std::int32_t TTdbAccessor::LocateRecord2(TTdbIndexNo indexNo, std::span<const std::byte> indexInfo,
+                                         int indexItemCount, bool& exact) {
+    const std::int16_t usable = CheckIndexUsable(indexNo, false);
+    if (usable < 0)
+        return usable;
+    TTdbIndexFile& index = *FRelation.GetIndexFile(indexNo);
+    const TTdbSortDef& def = index.IndexDef();
+    indexItemCount = std::min<int>(indexItemCount, def.LevelCount);
+    const auto size = static_cast<std::size_t>(std::max(index.IndSize(), 4));
+    std::span<std::byte> given = Scratch(kScratchRecord, size);
+    std::fill(given.begin(), given.end(), std::byte{0});
+    std::copy_n(indexInfo.begin(), std::min(size, indexInfo.size()), given.begin());
+    std::vector<std::byte>& entryBuffer = FSortInfoWorkBuffers[kScratchSearch];
+    if (entryBuffer.size() < size)
+        entryBuffer.resize(size);
+    std::span<std::byte> entry = std::span<std::byte>(entryBuffer).first(size);
+
+    TReadLock lock(FRelation);
+    const std::int32_t savedRecNo = FCurrentRecordNo;
+    const std::int32_t savedSequenceNo = FCurrentSequenceNo;
+    const bool exactAsked = exact;
+    std::int32_t result = 0;
+    try {
+        std::copy(given.begin(), given.end(), entry.begin());
+        int found = index.Suche_Index(entry);
+        while (found == 0) {
+            const bool same = FRelation.Keys().FindSortKeyDiff(def, entry, given) >= indexItemCount;
+            if (exactAsked && !same)
+                break;
+            const std::int32_t recNo = GetDateiVerweis(entry);
+            if (GotoRecord(recNo) == 0 && IsValidRecord()) {
+                if (!exactAsked)
+                    exact = same;
+                result = recNo;
+                break;
+            }
+            found = index.Naechster_Index(entry);
+        }
+        if (found < -1)
+            result = found;
+    } catch (const ETdbEngine& e) {
+        result = Services().SetLastError(e);
+    }
+    if (result < 1) {
+        if (savedRecNo < 0)
+            ToBoT();
+        else
+            GotoRecord(savedRecNo);
+        FCurrentSequenceNo = savedSequenceNo;
+    }
+    return result;
+}
+
+bool TTdbAccessor::FindFirstCommonRecord(TTdbAccessor& accessor, bool move) {
+    TReadLock lock(FRelation);
+    if (!lock.Held())
+        RaiseNonCritical();
+    Push();
+    bool found = false;
+    std::int16_t result = accessor.First();
+    while (result == 0) {
+        if (GotoRecord(accessor.RecordNo()) == 0 && IsValidRecord()) {
+            found = true;
+            break;
+        }
+        result = accessor.Next();
+    }
+    if (found && move)
+        FSavedPositions.pop_back();
+    else
+        Pop();
+    if (!found && result != kTdbNoRecord)
+        RaiseNonCritical();
+    return found;
+}
+
+// ---- Order, range, filter ----
+
+TTdbSortNo TTdbAccessor::AccessId() const noexcept {
+    switch (FCurrentAccessType) {
+        case tatIndex:
+            return FCurrentIndexNo;
+        case tatBookmarks:
+            return kTdbAccessBookmarks;
+        default:
+            return kTdbAccessRecordNo;
+    }
+}
+
+void TTdbAccessor::SetAccess(TTdbSortNo accessId, bool reverse) {
+    if (accessId == kTdbAccessRecordNo) {
+        FCurrentAccessType = tatRecordNo;
+        FCurrentIndexNo = kTdbNoIndexNo8;
+        FReverse = reverse;
+        AllocateKeyBuffers();
+        FCurrentSequenceNo = -1;
+        if (FCurrentRecordNo > 0)
+            ComputeCurrentKey();
+        return;
+    }
+    if (accessId == kTdbAccessBookmarks) {
+        FCurrentAccessType = tatBookmarks;
+        FCurrentIndexNo = kTdbNoIndexNo8;
+        FReverse = reverse;
+        AllocateKeyBuffers();
+        const std::int32_t position = FBookmarks->FindSequence(FCurrentRecordNo);
+        if (position >= 0) {
+            FCurrentSequenceNo = reverse ? FBookmarks->Count() - position : position + 1;
+            SetDateiVerweis(FCurrentIndexInfo, FCurrentRecordNo);
+        } else if (First() != 0) {
+            ToBoT();
+        }
+        return;
+    }
+    if (accessId < 0 || accessId > kTdbMaxIndexNo)
+        RaiseEngineError(kTdbErrInvalidParameter, {NumberText(accessId)});
+    CheckIndexUsable(accessId, true);
+    FCurrentAccessType = tatIndex;
+    FCurrentIndexNo = static_cast<std::uint8_t>(accessId);
+    FReverse = reverse;
+    AllocateKeyBuffers();
+    FCurrentSequenceNo = -1;
+    if (FCurrentRecordNo >= 0)
+        ComputeCurrentKey();
+}
+
+void TTdbAccessor::SetAccess(TTdbAccessType accessType, TTdbIndexNo indexNo, bool reverse) {
+    if (accessType == tatRecordNo || indexNo == 255)
+        SetAccess(kTdbAccessRecordNo, reverse);
+    else if (accessType == tatBookmarks || indexNo == 254)
+        SetAccess(kTdbAccessBookmarks, reverse);
+    else
+        SetAccess(static_cast<TTdbSortNo>(indexNo), reverse);
+}
+
+void TTdbAccessor::SetBestAccess(TTdbCondition& condition) {
+    std::vector<std::byte> lower;
+    std::vector<std::byte> upper;
+    const int indexNo =
+        condition.FindBestIndexAndBounds(static_cast<TTdbRltnIdx>(RltnIdx()), lower, upper);
+    if (indexNo < 0 || indexNo > kTdbMaxIndexNo)
+        return;
+    SetRange(static_cast<TTdbSortNo>(indexNo), lower, upper);
+}
+
+void TTdbAccessor::SetRange(TTdbSortNo accessId, std::span<const std::byte> lowerBound,
+                            std::span<const std::byte> upperBound) {
+    if (accessId != AccessId())
+        SetAccess(accessId, FReverse);
+    ClearRange();
+    std::copy_n(lowerBound.begin(), std::min(lowerBound.size(), FRangeLowerBound.size()),
+                FRangeLowerBound.begin());
+    std::copy_n(upperBound.begin(), std::min(upperBound.size(), FRangeUpperBound.size()),
+                FRangeUpperBound.begin());
+    FCurrentSequenceNo = -1;
+}
+
+void TTdbAccessor::SetRange(TTdbSortNo accessId, std::u16string_view lowerBound,
+                            std::u16string_view upperBound, char16_t separator) {
+    if (accessId != AccessId())
+        SetAccess(accessId, FReverse);
+    ClearRange();
+    FCurrentSequenceNo = -1;
+    if (FCurrentAccessType == tatIndex) {
+        const TTdbSortDef& def = CurrentIndex()->IndexDef();
+        if (!lowerBound.empty())
+            FRelation.Keys().StringToIndex(def, lowerBound, 1, separator, FRangeLowerBound);
+        if (!upperBound.empty())
+            FRelation.Keys().StringToIndex(def, upperBound, kUpperRecNoPart, separator,
+                                           FRangeUpperBound);
+        return;
+    }
+    const auto number = [](std::u16string_view text) {
+        const std::string narrow(text.begin(), text.end());
+        std::int32_t value = 0;
+        const auto [end, error] =
+            std::from_chars(narrow.data(), narrow.data() + narrow.size(), value);
+        if (error != std::errc{} || end != narrow.data() + narrow.size() || value < 1)
+            RaiseEngineError(kTdbErrInvalidNumber, {std::u16string(text)});
+        return value;
+    };
+    const std::int32_t lower = lowerBound.empty() ? 0 : number(lowerBound);
+    const std::int32_t upper = upperBound.empty() ? 0 : number(upperBound);
+    SetDateiVerweis(FRangeLowerBound, lower);
+    SetDateiVerweis(FRangeUpperBound, upper);
+}
+
+void TTdbAccessor::GetRange(std::vector<std::byte>& lowerBound,
+                            std::vector<std::byte>& upperBound) const {
+    lowerBound = FRangeLowerBound;
+    upperBound = FRangeUpperBound;
+}
+
+void TTdbAccessor::SetFilter(std::unique_ptr<TTdbCondition> filter) {
+    FFilter = std::move(filter);
+}
+
+std::unique_ptr<TTdbCondition> TTdbAccessor::ExchangeFilter(std::unique_ptr<TTdbCondition> filter) {
+    return std::exchange(FFilter, std::move(filter));
+}
+
+void TTdbAccessor::SetBookmarks(const TTdbBookmarkList& bookmarks) {
+    FBookmarks->CopyFrom(bookmarks);
+    BookmarksChanged();
+}
+
+std::unique_ptr<TTdbBookmarkList> TTdbAccessor::ExchangeBookmarks(
+    std::unique_ptr<TTdbBookmarkList> list) {
+    if (!list)
+        list = std::make_unique<TTdbBookmarkList>();
+    auto old = std::exchange(FBookmarks, std::move(list));
+    BookmarksChanged();
+    return old;
+}
+
+void TTdbAccessor::BookmarksChanged() noexcept {
+    if (FCurrentAccessType == tatBookmarks)
+        FCurrentSequenceNo = -1;
+}
+
+bool TTdbAccessor::IsValidForCondition(TTdbCondition& condition) {
+    std::span<std::byte> record = RecordPtr();
+    return condition.Evaluate(static_cast<TTdbRltnIdx>(RltnIdx()), record) == tvTrue;
+}
+
+void TTdbAccessor::AppendBookmarks(TTdbCondition& condition, TTdbAccessor* reference,
+                                   TTdbBookmarkList& bookmarks) {
+    TReadLock lock(FRelation);
+    if (!lock.Held())
+        return;
+    SetBestAccess(condition);
+    for (std::int16_t result = First(); result == 0; result = Next()) {
+        if (!IsValidForCondition(condition))
+            continue;
+        if (reference != nullptr &&
+            (reference->GotoRecord(FCurrentRecordNo) != 0 || !reference->IsValidRecord()))
+            continue;
+        bookmarks.Append(FCurrentRecordNo);
+    }
+    SetAccess(kTdbAccessRecordNo, false);
+}
+
+void TTdbAccessor::IntersectBookmarks(TTdbCondition& condition, TTdbBookmarkList& bookmarks) {
+    TReadLock lock(FRelation);
+    for (std::int32_t slot = bookmarks.FindLast(); slot >= 0; slot = bookmarks.FindPrev(slot))
+        if (GotoRecord(bookmarks.Item(slot)) != 0 || !IsValidForCondition(condition))
+            bookmarks.DeleteAt(slot);
+}
+
+void TTdbAccessor::RemoveBookmarks(TTdbCondition& condition, TTdbBookmarkList& bookmarks) {
+    TReadLock lock(FRelation);
+    for (std::int32_t slot = bookmarks.FindLast(); slot >= 0; slot = bookmarks.FindPrev(slot))
+        if (GotoRecord(bookmarks.Item(slot)) == 0 && IsValidForCondition(condition))
+            bookmarks.DeleteAt(slot);
+}
+
+// ---- Saving and handing over positions ----
+
+void TTdbAccessor::Push() {
+    FSavedPositions.push_back({FRangeLowerBound, FRangeUpperBound, FCurrentIndexInfo,
+                               FCurrentIndexNo, FCurrentAccessType, FReverse, FCurrentRecBufUpdated,
+                               FCurrentSequenceNo, FCurrentRecordNo});
+}
+
+void TTdbAccessor::Pop() {
+    if (FSavedPositions.empty())
+        RaiseEngineError(kTdbErrInvalidParameter, {u"Pop"});
+    TSavedPosition& saved = FSavedPositions.back();
+    FCurrentRecordNo = saved.RecordNo;
+    FCurrentSequenceNo = saved.SequenceNo;
+    FCurrentAccessType = saved.AccessType;
+    FCurrentIndexNo = saved.IndexNo;
+    FReverse = saved.Reverse;
+    FCurrentIndexInfo = std::move(saved.Key);
+    FRangeUpperBound = std::move(saved.Upper);
+    FRangeLowerBound = std::move(saved.Lower);
+    FCurrentRecBufUpdated = false;
+    FSavedPositions.pop_back();
+}
+
+void TTdbAccessor::Reset() {
+    SetAccess(kTdbAccessRecordNo, false);
+    ToBoT();
+    FFilter.reset();
+    FBookmarks->Clear();
+}
+
+void TTdbAccessor::TakeOver(TTdbAccessor& accessor, TTdbTakeOverMode mode) {
+    if (&accessor == this)
+        return;
+    if (&accessor.FRelation != &FRelation)
+        RaiseEngineError(kTdbErrInvalidParameter, {u"TakeOver"});
+    accessor.RecordPtr();
+    std::copy(accessor.FCurrentRecBuf.begin(), accessor.FCurrentRecBuf.end(),
+              FCurrentRecBuf.begin());
+    FCurrentRecBufUpdated = accessor.FCurrentRecBufUpdated;
+    FCurrentRecordNo = accessor.FCurrentRecordNo;
+    FCurrentSequenceNo = accessor.FCurrentSequenceNo;
+    FPendingBlobs = accessor.FPendingBlobs;
+    if (mode == tomIgnore) {
+        if (FCurrentAccessType == tatIndex || CurrentKeyDef() != nullptr)
+            ComputeCurrentKey();
+        FCurrentSequenceNo = -1;
+        return;
+    }
+    FWorkRecordNo = accessor.FWorkRecordNo;
+    FWorkRecordId = accessor.FWorkRecordId;
+    std::copy(accessor.FWorkRecBuf.begin(), accessor.FWorkRecBuf.end(), FWorkRecBuf.begin());
+    FCurrentEditState = accessor.FCurrentEditState;
+    FSavedRecordNo = accessor.FSavedRecordNo;
+    FCurrentAccessType = accessor.FCurrentAccessType;
+    FCurrentIndexNo = accessor.FCurrentIndexNo;
+    FReverse = accessor.FReverse;
+    FCurrentIndexInfo = accessor.FCurrentIndexInfo;
+    FRangeLowerBound = accessor.FRangeLowerBound;
+    FRangeUpperBound = accessor.FRangeUpperBound;
+    if (mode == tomMove) {
+        FBookmarks = std::exchange(accessor.FBookmarks, std::make_unique<TTdbBookmarkList>());
+        // The edit, and its record lock, now belong to this accessor.
+        accessor.FCurrentEditState = esBrowse;
+        accessor.FWorkRecordNo = -1;
+    } else {
+        FBookmarks->CopyFrom(*accessor.FBookmarks);
+    }
+}
+
+// ---- Values ----
+
+std::int32_t TTdbAccessor::ReservedIdOf(std::span<const std::byte> recBuffer) const {
+    std::int32_t id = 0;
+    if (!FRelation.HasRecordId() ||
+        !FRelation.Access().GetRecordId(recBuffer, FRelation.RecordIdFieldNo(), id))
+        return -1;
+    return id;
+}
+
+std::int32_t TTdbAccessor::GetRecordId() {
+    return ReservedIdOf(RecordPtr());
+}
+
+// ---- Notifications ----
+
+void TTdbAccessor::RecordDeleted(std::int32_t deletedRecNo, std::int32_t movedRecNo) {
+    ++FDeleteNotices;
+    if (deletedRecNo == FCurrentRecordNo) {
+        FRecordDeleted = true;
+        const std::int32_t count = FRelation.GetRecordCount();
+        switch (FCurrentAccessType) {
+            case tatRecordNo:
+                // Stored tables keep their slots: the record after the deleted one is the next
+                // number (the moved record came from the end and was passed already).
+                if (count <= 0)
+                    ToBoT();
+                else
+                    Positioned(
+                        std::min(deletedRecNo + (deletedRecNo == movedRecNo ? 0 : 1), count));
+                if (FCurrentRecordNo > 0)
+                    ComputeCurrentKey();
+                break;
+            case tatBookmarks: {
+                const std::int32_t slot = FBookmarks->Find(deletedRecNo);
+                std::int32_t other = slot < 0 ? -1 : FBookmarks->FindNext(slot);
+                if (other < 0)
+                    other = slot < 0 ? FBookmarks->FindLast() : FBookmarks->FindPrev(slot);
+                if (other < 0)
+                    ToBoT();
+                else
+                    Positioned(FBookmarks->Item(other));
+                break;
+            }
+            case tatIndex: {
+                TTdbIndexFile& index = *CurrentIndex();
+                std::span<std::byte> key = FCurrentIndexInfo;
+                const int found = index.Suche_Index(key);
+                if (found == 0 && KeyInRange(key))
+                    Positioned(GetDateiVerweis(key));
+                else if (RawLast() != 0)
+                    ToBoT();
+                break;
+            }
+            default:
+                ToBoT();
+        }
+        if (FCurrentRecordNo > 0)
+            FCurrentSequenceNo = -1;
+    }
+    if (movedRecNo != deletedRecNo) {
+        if (FCurrentRecordNo == movedRecNo) {
+            FCurrentRecordNo = deletedRecNo;
+            if (FCurrentAccessType != tatRecordNo || CurrentKeyDef() == nullptr)
+                SetDateiVerweis(FCurrentIndexInfo, deletedRecNo);
+            FCurrentSequenceNo = -1;
+        }
+        if (FWorkRecordNo == movedRecNo)
+            FWorkRecordNo = deletedRecNo;
+    }
+    FBookmarks->Delete(deletedRecNo);
+    if (movedRecNo != deletedRecNo) {
+        const std::int32_t slot = FBookmarks->Find(movedRecNo);
+        if (slot >= 0)
+            FBookmarks->SetItem(slot, deletedRecNo);
+    }
+    if (FCurrentAccessType == tatBookmarks)
+        FCurrentSequenceNo = -1;
+    if (OnRecordDeleted)
+        OnRecordDeleted(*this, deletedRecNo, movedRecNo);
+}
+
+void TTdbAccessor::RecordChanged(std::int32_t recNo) {
+    if (recNo == FCurrentRecordNo)
+        FCurrentRecBufUpdated = false;
+    if (OnRelationChanged)
+        OnRelationChanged(*this);
+}
+
+void TTdbAccessor::RelationChanged() {
+    FCurrentRecBufUpdated = false;
+    if (OnRelationChanged)
+        OnRelationChanged(*this);
+}
+
+void TTdbAccessor::RelationEmptied() {
+    if (OnRelationEmptied)
+        OnRelationEmptied(*this);
+    ToBoT();
+}
+
+bool TTdbAccessor::CanRemoveIndex(TTdbIndexNo indexNo) {
+    return !(FCurrentAccessType == tatIndex && FCurrentIndexNo == indexNo);
+}
+
+void TTdbAccessor::IndexRemoved(TTdbIndexNo indexNo) {
+    if (FCurrentAccessType != tatIndex)
+        return;
+    if (FCurrentIndexNo == indexNo) {
+        FCurrentAccessType = tatRecordNo;
+        FCurrentIndexNo = kTdbNoIndexNo8;
+        AllocateKeyBuffers();
+        FCurrentSequenceNo = -1;
+        SetDateiVerweis(FCurrentIndexInfo, std::max(FCurrentRecordNo, 0));
+    } else if (FCurrentIndexNo > indexNo) {
+        --FCurrentIndexNo;
+    }
+}
+
+bool TTdbAccessor::IsEditing(std::int32_t recNo) {
+    return FCurrentEditState == esEdit && FWorkRecordNo == recNo;
+}
+
+// ---- Editing ----
+
+std::int16_t TTdbAccessor::InitRecord(bool preset) {
+    FPendingBlobs.clear();
+    FCurrentRecordNo = 0;
+    FCurrentSequenceNo = -2;
+    FWorkRecordId = -1;
+    std::int16_t result = FRelation.InitRecord(FCurrentRecBuf, preset);
+    if (result >= 0 && preset) {
+        result = FRelation.BerechneFormeln(FCurrentRecBuf, Purposes(true, true, true));
+        FWorkRecordId = ReservedIdOf(FCurrentRecBuf);
+    }
+    FCurrentRecBufUpdated = result >= 0;
+    return result < 0 ? result : 0;
+}
+
+void TTdbAccessor::CancelEdit() {
+    if (FCurrentEditState != esBrowse)
+        Cancel();
+}
+
+std::int16_t TTdbAccessor::Append() {
+    if ((FRelation.Rights() & kRightAppend) == 0)
+        return Fail(34);
+    CancelEdit();
+    FSavedRecordNo = FCurrentRecordNo;
+    FCurrentRecordNo = 0;
+    std::int16_t result = FRelation.InitRecord(FWorkRecBuf, true);
+    if (result >= 0)
+        result = FRelation.BerechneFormeln(FWorkRecBuf, Purposes(true, true, true));
+    if (result < 0) {
+        FCurrentRecordNo = FSavedRecordNo;
+        return result;
+    }
+    FPendingBlobs.clear();
+    FWorkRecordNo = 0;
+    FWorkRecordId = ReservedIdOf(FWorkRecBuf);
+    FCurrentEditState = esAppend;
+    FCurrentSequenceNo = -2;
+    return 0;
+}
+
+std::int16_t TTdbAccessor::AppendDuplicate() {
+    if ((FRelation.Rights() & kRightAppend) == 0)
+        return Fail(34);
+    if (FCurrentRecordNo > 0 && FCurrentRecordNo != FWorkRecordNo) {
+        const std::int16_t read = UpdateRecBuf();
+        if (read < 0)
+            return read;
+    }
+    const std::vector<std::byte> old(RecordPtr().begin(), RecordPtr().end());
+    const std::int16_t result = Append();
+    if (result < 0)
+        return result;
+    // Every column but the record id; memo and blob columns would have their contents read and
+    // set as pending values here, but no table has them yet.
+    std::copy(old.begin(), old.end(), FWorkRecBuf.begin());
+    if (FRelation.HasRecordId())
+        FRelation.Access().SetRecordId(FWorkRecBuf, FRelation.RecordIdFieldNo(), FWorkRecordId,
+                                       FWorkRecordId < 1);
+    return 0;
+}
+
+std::int16_t TTdbAccessor::Edit() {
+    if ((FRelation.Rights() & kRightEdit) == 0)
+        return Fail(kTdbErrNoWriteRight, {FRelation.GetName()});
+    CancelEdit();
+    if (FCurrentRecordNo < 1)
+        return Fail(kTdbErrRecordNotFound, {NumberText(FCurrentRecordNo)});
+    const std::uint32_t start = platform::GetTickCount();
+    std::int16_t locked;
+    for (;;) {
+        {
+            TReadLock lock(FRelation);
+            locked = lock.Held()
+                         ? FRelation.CheckEdit(FCurrentRecordNo, this)
+                         : static_cast<std::int16_t>(-Services().LastError().LastErrorCode());
+        }
+        if (locked >= 0)
+            break;
+        const std::uint32_t waited = platform::GetTickCount() - start;
+        if (Services().FLockingTimeout <= 0 ||
+            waited >= static_cast<std::uint32_t>(Services().FLockingTimeout))
+            return locked;
+        platform::Sleep(TTdbRelation::kEditRetryMs);
+    }
+    const std::int16_t read = UpdateRecBuf();
+    if (read < 0) {
+        FRelation.EndEdit(FCurrentRecordNo);
+        return read;
+    }
+    std::copy(FCurrentRecBuf.begin(), FCurrentRecBuf.end(), FWorkRecBuf.begin());
+    FWorkRecordNo = FCurrentRecordNo;
+    FCurrentEditState = esEdit;
+    return 0;
+}
+
+std::int16_t TTdbAccessor::Post() {
+    std::int16_t result;
+    switch (FCurrentEditState) {
+        case esEdit: {
+            if (FWorkRecordNo < 1 || FWorkRecordNo > FRelation.GetRecordCount() ||
+                FWorkRecordNo != FCurrentRecordNo)
+                return Fail(kTdbErrRecordNotFound, {NumberText(FCurrentRecordNo)});
+            // The current-record buffer reads the record as stored: the old image.
+            result = UpdateRecBuf();
+            if (result >= 0)
+                result = ReplaceRecord(FCurrentRecBuf);
+            if (result < 0)
+                return result;
+            FRelation.EndEdit(FWorkRecordNo);
+            break;
+        }
+        case esAppend:
+            result = AppendRecord();
+            if (result < 0)
+                return result;
+            break;
+        default:
+            return kTdbNoRecord;
+    }
+    FPendingBlobs.clear();
+    FWorkRecordNo = -1;
+    FCurrentEditState = esBrowse;
+    FCurrentRecBufUpdated = false;
+    return 0;
+}
+
+std::int16_t TTdbAccessor::Cancel() {
+    if (FCurrentEditState == esEdit) {
+        FRelation.EndEdit(FWorkRecordNo);
+        FPendingBlobs.clear();
+    } else if (FCurrentEditState == esAppend) {
+        if (auto* table = dynamic_cast<TTdbBaseTable*>(&FRelation);
+            table != nullptr && table->HasRecordId()) {
+            const std::int32_t id = ReservedIdOf(FWorkRecBuf);
+            if (id > 0)
+                table->CancelAutoNum(id);
+        }
+        FWorkRecordNo = -1;
+        FPendingBlobs.clear();
+        if (FSavedRecordNo < 0 || GotoRecord(FSavedRecordNo) != 0)
+            ToBoT();
+        FCurrentSequenceNo = -1;
+    }
+    FWorkRecordNo = -1;
+    FCurrentEditState = esBrowse;
+    FCurrentRecBufUpdated = false;
+    return 0;
+}
+
+std::int16_t TTdbAccessor::AppendFrom(std::span<std::byte> recBuffer) {
+    if ((FRelation.Rights() & kRightAppend) == 0)
+        return Fail(34);
+    std::int16_t result = FRelation.BerechneFormeln(recBuffer, Purposes(false, true, true));
+    if (result < 0)
+        return result;
+    const std::int32_t recNo = FRelation.AppendRecord(recBuffer, FPendingBlobs);
+    if (recNo <= 0)
+        return recNo < 0 ? static_cast<std::int16_t>(recNo) : Fail(kTdbErrWriteFile);
+    if (auto* table = dynamic_cast<TTdbBaseTable*>(&FRelation);
+        table != nullptr && table->HasRecordId() && FWorkRecordId > 0) {
+        const std::int32_t stored = ReservedIdOf(recBuffer);
+        if (stored < FWorkRecordId)
+            table->CancelAutoNum(FWorkRecordId);
+        else if (stored > FWorkRecordId)
+            table->AdjustRecordId(recBuffer);
+    }
+    FWorkRecordNo = -1;
+    FCurrentRecordNo = -1;
+    result = GotoRecord(recNo);
+    FCurrentSequenceNo = -1;
+    return result;
+}
+
+std::int16_t TTdbAccessor::AppendRecord() {
+    return AppendFrom(RecordPtr());
+}
+
+std::int16_t TTdbAccessor::ReplaceAt(std::int32_t recNo, std::span<std::byte> recBuffer,
+                                     std::span<const std::byte> origRecBuffer) {
+    std::int16_t result = FRelation.BeginUpgrade(true);
+    if (result < 0)
+        return result;
+    result = FRelation.BerechneFormeln(recBuffer, Purposes(false, false, true));
+    if (result >= 0)
+        result = FRelation.ReplaceRecord(recBuffer, origRecBuffer, recNo, FPendingBlobs);
+    FRelation.EndUpgrade();
+    return result < 0 ? result : 0;
+}
+
+std::int16_t TTdbAccessor::ReplaceRecord(std::span<const std::byte> origRecBuffer) {
+    return ReplaceAt(FCurrentRecordNo, RecordPtr(), origRecBuffer);
+}
+
+std::int16_t TTdbAccessor::DeleteRecord() {
+    const std::int32_t recNo = FCurrentRecordNo;
+    if (recNo < 1 || recNo > FRelation.GetRecordCount())
+        return Fail(kTdbErrRecordNotFound, {NumberText(recNo)});
+    CancelEdit();
+    std::int16_t result = FRelation.BeginUpgrade(true);
+    if (result < 0)
+        return result;
+    const std::uint32_t notices = FDeleteNotices;
+    result = FRelation.ReadRecord(recNo, FWorkRecBuf);
+    if (result >= 0)
+        result = FRelation.DeleteRecord(FWorkRecBuf, recNo);
+    if (result < 0) {
+        GotoRecord(recNo);
+    } else if (FDeleteNotices == notices) {
+        // Deleting the last slot moves no record and the table reports nothing; every
+        // accessor on that record must still leave it.
+        FRelation.NotifyRecordDeleted(recNo, recNo);
+    }
+    FRelation.EndUpgrade();
+    return result < 0 ? result : 0;
+}
+
+std::int16_t TTdbAccessor::WriteTo(std::int32_t recNo) {
+    std::int16_t result;
+    if (recNo == 0) {
+        result = AppendRecord();
+    } else if (recNo < 0 || recNo > FRelation.GetRecordCount()) {
+        result = kTdbNoRecord;
+    } else {
+        std::span<std::byte> old = Scratch(kScratchRecord, FCurrentRecBuf.size());
+        result = FRelation.ReadRecord(recNo, old);
+        if (result >= 0)
+            result = ReplaceAt(recNo, RecordPtr(), old);
+    }
+    FPendingBlobs.clear();
+    return result;
+}
+
+}  // namespace tdb
