@@ -1157,6 +1157,8 @@ std::int32_t TTdbAccessor::GetRecordId() {
 
 void TTdbAccessor::RecordDeleted(std::int32_t deletedRecNo, std::int32_t movedRecNo) {
     ++FDeleteNotices;
+    // Nothing moved: the table says 0, the move file of another session the deleted number.
+    const bool moved = movedRecNo > 0 && movedRecNo != deletedRecNo;
     if (deletedRecNo == FCurrentRecordNo) {
         FRecordDeleted = true;
         const std::int32_t count = FRelation.GetRecordCount();
@@ -1168,7 +1170,7 @@ void TTdbAccessor::RecordDeleted(std::int32_t deletedRecNo, std::int32_t movedRe
                     ToBoT();
                 else
                     Positioned(
-                        std::min(deletedRecNo + (deletedRecNo == movedRecNo ? 0 : 1), count));
+                        std::min(deletedRecNo + (moved ? 1 : 0), count));
                 if (FCurrentRecordNo > 0)
                     ComputeCurrentKey();
                 break;
@@ -1199,7 +1201,7 @@ void TTdbAccessor::RecordDeleted(std::int32_t deletedRecNo, std::int32_t movedRe
         if (FCurrentRecordNo > 0)
             FCurrentSequenceNo = -1;
     }
-    if (movedRecNo != deletedRecNo) {
+    if (moved) {
         if (FCurrentRecordNo == movedRecNo) {
             FCurrentRecordNo = deletedRecNo;
             if (FCurrentAccessType != tatRecordNo || CurrentKeyDef() == nullptr)
@@ -1210,7 +1212,7 @@ void TTdbAccessor::RecordDeleted(std::int32_t deletedRecNo, std::int32_t movedRe
             FWorkRecordNo = deletedRecNo;
     }
     FBookmarks->Delete(deletedRecNo);
-    if (movedRecNo != deletedRecNo) {
+    if (moved) {
         const std::int32_t slot = FBookmarks->Find(movedRecNo);
         if (slot >= 0)
             FBookmarks->SetItem(slot, deletedRecNo);
