@@ -1,6 +1,7 @@
 // Records below the checks: the data file and every index kept in step, the redo log inside a
 // transaction, the move file for other sessions; and rolling a transaction back with them.
 #include <algorithm>
+#include <bitset>
 #include <exception>
 #include <vector>
 
@@ -21,36 +22,59 @@ constexpr int kRemoveEntry = 4;
 
 }  // namespace
 
-// Builds the record's entry for every index that takes entries and hands it over.
-template <typename Change>
+// The index as writing meets it: null for none and for a lost user index, which stays lost until
+// it is deleted and which writing passes by; an index that will not open raises what it met.
+TTdbIndexFile* TTdbBaseTable::WritingIndex(TTdbIndexNo indexNo, bool checkSize) {
+    TTdbIndexFile* index = GetIndexFile(indexNo);
+    if (index == nullptr || (!index->IsOpen() && index->IsLost() && !index->IsAutomatic()))
+        return nullptr;
+    if (!CheckIndexOpen(indexNo, checkSize))
+        RaiseNonCritical();
+    return index;
+}
+
+// Builds the record's entry for every index that takes entries and hands it over. All or
+// nothing: when one index refuses, the indexes already changed get their entries back.
+template <typename Change, typename Revert>
 void TTdbBaseTable::ForEachEntry(std::int32_t recNo, std::span<const std::byte> record,
-                                 int workInfo, Change change) {
-    for (TTdbIndexNo no = 0; no <= FLastIndexNo; ++no) {
-        TTdbIndexFile* index = GetIndexFile(no);
-        if (index == nullptr)
-            continue;
-        // A lost user index stays lost until it is deleted; writing passes it by.
-        if (!index->IsOpen() && index->IsLost() && !index->IsAutomatic())
-            continue;
-        if (!CheckIndexOpen(no, false))
-            RaiseNonCritical();
-        std::span<std::byte> entry = index->GetWorkInfo(workInfo);
-        FKeys->CalcIndexInfo(index->IndexDef(), record, recNo, entry);
-        if (change(*index, entry) != 0)
-            RaiseEngineError(kTdbErrIndexWrite, {index->Name()});
+                                 int workInfo, std::int16_t failure, Change change, Revert revert) {
+    std::bitset<kTdbMaxIndexNo + 1> changed;
+    try {
+        for (TTdbIndexNo no = 0; no <= FLastIndexNo; ++no) {
+            TTdbIndexFile* index = WritingIndex(no, false);
+            if (index == nullptr)
+                continue;
+            std::span<std::byte> entry = index->GetWorkInfo(workInfo);
+            FKeys->CalcIndexInfo(index->IndexDef(), record, recNo, entry);
+            if (change(*index, entry) != 0)
+                RaiseEngineError(failure, {index->Name()});
+            changed.set(static_cast<std::size_t>(no));
+        }
+    } catch (...) {
+        for (TTdbIndexNo no = 0; no <= FLastIndexNo; ++no) {
+            if (!changed.test(static_cast<std::size_t>(no)))
+                continue;
+            TTdbIndexFile& index = *GetIndexFile(no);
+            std::span<std::byte> entry = index.GetWorkInfo(workInfo);
+            FKeys->CalcIndexInfo(index.IndexDef(), record, recNo, entry);
+            revert(index, entry);
+        }
+        throw;
     }
 }
 
 void TTdbBaseTable::AddKeys(std::int32_t recNo, std::span<const std::byte> record) {
-    ForEachEntry(recNo, record, kAddEntry, [](TTdbIndexFile& index, std::span<std::byte> entry) {
-        return index.Add_Index(entry);
-    });
+    ForEachEntry(
+        recNo, record, kAddEntry, kTdbErrIndexInsert,
+        [](TTdbIndexFile& index, std::span<std::byte> entry) { return index.Add_Index(entry); },
+        [](TTdbIndexFile& index, std::span<std::byte> entry) { index.Loesche_Index(entry); });
 }
 
 void TTdbBaseTable::RemoveKeys(std::int32_t recNo, std::span<const std::byte> record) {
-    ForEachEntry(recNo, record, kRemoveEntry, [](TTdbIndexFile& index, std::span<std::byte> entry) {
-        return index.Loesche_Index(entry);
-    });
+    ForEachEntry(
+        recNo, record, kRemoveEntry, kTdbErrIndexDelete,
+        [](TTdbIndexFile& index, std::span<std::byte> entry) { return index.Loesche_Index(entry); },
+        [](TTdbIndexFile& index, std::span<std::byte> entry) { index.Add_Index(entry); });
 }
 
 std::int32_t TTdbBaseTable::AppendRecordRaw(std::span<const std::byte> record) {
@@ -254,22 +278,6 @@ std::int16_t TTdbBaseTable::Undo() {
     } catch (const std::exception& e) {
         return FServices.SetLastError(e);
     }
-}
-
-// A first cut over the lower-level calls: the checks, memo and blob values and the other steps of
-// a full write come with the record writer.
-std::int32_t TTdbBaseTable::AppendRecord(std::span<std::byte> recBuffer, TTdbBlobDataList&) {
-    return AppendRecordDirect(recBuffer);
-}
-
-std::int16_t TTdbBaseTable::ReplaceRecord(std::span<std::byte> recBuffer,
-                                          std::span<const std::byte>, std::int32_t recNo,
-                                          TTdbBlobDataList&) {
-    return ReplaceRecordDirect(recNo, recBuffer);
-}
-
-std::int16_t TTdbBaseTable::DeleteRecord(std::span<const std::byte>, std::int32_t recNo) {
-    return DeleteRecordDirect(recNo);
 }
 
 }  // namespace tdb
