@@ -15,6 +15,7 @@
 #include "base/engine_errors.h"
 #include "engine/base_table.h"
 #include "engine/catalog.h"
+#include "engine/record_context.h"
 #include "faulty_database.h"
 #include "index/index_text.h"
 #include "table_audit.h"
@@ -358,6 +359,27 @@ TEST_F(RecordWritingTest, ChecksRefuseARecordBeforeAnythingIsWritten) {
     EXPECT_EQ(audit::ReadRows(*table_), std::vector<audit::TRow>{audit::RowFor(1)});
     // Deleting needs no check.
     EXPECT_EQ(Delete(1), 0) << LastError();
+}
+
+TEST_F(RecordWritingTest, ConditionTextsOfChecksAreEvaluatedOnTheRecord) {
+    TTdbRecordConditionFactory factory(
+        [&](TTdbRltnIdx rltnIdx) { return Catalog().GetRelation(rltnIdx); });
+    session_->Services().SetExpressionFactory(&factory);
+    TTdbCreateTableArgs args = Args();
+    args.CheckDefs.Add(std::make_unique<TTdbCheckDef>(
+        u"Sound", factory.CreateCondition(u"Code >= 1000 AND T.Name <> 'Tilos'", tesTableSQL, 6)));
+    Create(std::move(args), 2);
+    const std::vector<audit::TRow> rows = audit::ReadRows(*table_);
+
+    for (const audit::TRow& row : {audit::TRow{999, u"Kicsi"}, audit::TRow{2000, u"Tilos"}}) {
+        EXPECT_EQ(Append(row), -kTdbErrConstraintViolated);
+        EXPECT_NE(LastError().find("Tilos"), std::string::npos) << LastError();
+        EXPECT_EQ(Replace(1, row), -kTdbErrConstraintViolated);
+    }
+    EXPECT_EQ(audit::ReadRows(*table_), rows);
+    EXPECT_EQ(Append({2000, u"Szabad"}), 3) << LastError();
+    EXPECT_EQ(Audit(), "");
+    session_->Services().SetExpressionFactory(nullptr);
 }
 
 TEST_F(RecordWritingTest, CalculatedColumnsGetTheirFinalValueInOneCall) {
