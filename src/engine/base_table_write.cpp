@@ -424,23 +424,20 @@ void TTdbBaseTable::DeleteChecked(std::int32_t recNo) {
                 throw;
             }
         }
+        // Whoever holds record numbers hears of the delete before anything else can fail: it
+        // has happened, whatever the rules run after it answer.
+        NotifyRecordDeleted(recNo, moves ? last : 0);
+        if (FLockFile) {
+            // Other sessions learn of it from the move file, also when nothing moved.
+            if (moves)
+                SwitchEdit(last, recNo);
+            FLockFile->AddRecordMove(last, recNo);
+        }
         if (!FRollingBack)
             RunIntegrityRules(OnExecuteDeleteIntegrityRules, {}, false, old);
     } catch (...) {
         EndWrite();
         throw;
-    }
-    NotifyRecordDeleted(recNo, moves ? last : 0);
-    if (FLockFile) {
-        // Other sessions learn of the delete from the move file, also when nothing moved.
-        if (moves)
-            SwitchEdit(last, recNo);
-        try {
-            FLockFile->AddRecordMove(last, recNo);
-        } catch (...) {
-            EndWrite();
-            throw;
-        }
     }
     EndWrite();
 }
