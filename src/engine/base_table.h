@@ -313,7 +313,16 @@ private:
     // Runs a step that puts back what a failed change did; the first failure is the one
     // reported, so a second one here is swallowed.
     template <typename Work>
-    void Compensate(Work work) noexcept;
+    void Compensate(Work work) noexcept {
+        const bool rollingBack = FRollingBack;
+        // The log must not hear of a change that only takes another one back.
+        FRollingBack = true;
+        try {
+            work();
+        } catch (...) {
+        }
+        FRollingBack = rollingBack;
+    }
     void NotifyRecordChanged(std::int32_t recNo);
     template <typename Work>
     std::int32_t UnderWriteLock(Work work);

@@ -77,16 +77,31 @@ void TTdbBaseTable::RemoveKeys(std::int32_t recNo, std::span<const std::byte> re
         [](TTdbIndexFile& index, std::span<std::byte> entry) { index.Add_Index(entry); });
 }
 
+// Each change is logged once it is done: a rollback must not take back what never happened.
+// A change the log could not take leaves again, or the rollback would not know of it.
+
 std::int32_t TTdbBaseTable::AppendRecordRaw(std::span<const std::byte> record) {
     const std::int32_t recNo = FDataFile->GetRecordCount() + 1;
-    if (FRedoLog && !FRollingBack)
-        FRedoLog->LogInsert(recNo);
     // The entries go first: a refused entry leaves the data file untouched.
     AddKeys(recNo, record);
-    const std::int32_t inserted = FDataFile->InsertRecord(record);
+    std::int32_t inserted = 0;
+    try {
+        inserted = FDataFile->InsertRecord(record);
+    } catch (...) {
+        Compensate([&] { RemoveKeys(recNo, record); });
+        throw;
+    }
     if (inserted != recNo) {
         RemoveKeys(recNo, record);
         RaiseEngineError(kTdbErrWriteFile, {FFileName});
+    }
+    if (FRedoLog && !FRollingBack) {
+        try {
+            FRedoLog->LogInsert(recNo);
+        } catch (...) {
+            Compensate([&] { DeleteRecordRaw(recNo); });
+            throw;
+        }
     }
     return recNo;
 }
@@ -94,24 +109,38 @@ std::int32_t TTdbBaseTable::AppendRecordRaw(std::span<const std::byte> record) {
 void TTdbBaseTable::ReplaceRecordRaw(std::int32_t recNo, std::span<const std::byte> record) {
     std::vector<std::byte> old(static_cast<std::size_t>(GetRecordSize()));
     CheckEngineResult(FDataFile->ReadRecord(recNo, old));
-    if (FRedoLog && !FRollingBack)
-        FRedoLog->LogUpdate(recNo, old, {});
     RemoveKeys(recNo, old);
-    AddKeys(recNo, record);
-    if (FDataFile->WriteRecord(recNo, record) < 0)
+    try {
+        AddKeys(recNo, record);
+    } catch (...) {
+        Compensate([&] { AddKeys(recNo, old); });
+        throw;
+    }
+    if (FDataFile->WriteRecord(recNo, record) < 0) {
+        Compensate([&] {
+            RemoveKeys(recNo, record);
+            AddKeys(recNo, old);
+        });
         RaiseEngineError(kTdbErrWriteFile, {FFileName});
+    }
+    if (FRedoLog && !FRollingBack) {
+        try {
+            FRedoLog->LogUpdate(recNo, old, {});
+        } catch (...) {
+            Compensate([&] { ReplaceRecordRaw(recNo, old); });
+            throw;
+        }
+    }
 }
 
 void TTdbBaseTable::DeleteRecordRaw(std::int32_t recNo) {
     const std::int32_t last = FDataFile->GetRecordCount();
     std::vector<std::byte> old(static_cast<std::size_t>(GetRecordSize()));
     CheckEngineResult(FDataFile->ReadRecord(recNo, old));
-    if (FRedoLog && !FRollingBack)
-        FRedoLog->LogDelete(recNo, old, {});
     RemoveKeys(recNo, old);
+    std::vector<std::byte> moved(recNo != last ? old.size() : 0);
     if (recNo != last) {
         // The heap keeps its records dense: the last one moves into the slot.
-        std::vector<std::byte> moved(old.size());
         CheckEngineResult(FDataFile->ReadRecord(last, moved));
         RemoveKeys(last, moved);
         AddKeys(recNo, moved);
@@ -120,6 +149,22 @@ void TTdbBaseTable::DeleteRecordRaw(std::int32_t recNo) {
     }
     if (FDataFile->DeleteRecord(last) < 0)
         RaiseEngineError(kTdbErrWriteFile, {FFileName});
+    if (FRedoLog && !FRollingBack) {
+        try {
+            FRedoLog->LogDelete(recNo, old, {});
+        } catch (...) {
+            // Put back as a rollback would: the moved record returns to the end.
+            Compensate([&] {
+                if (recNo != last) {
+                    ReplaceRecordRaw(recNo, old);
+                    AppendRecordRaw(moved);
+                } else {
+                    AppendRecordRaw(old);
+                }
+            });
+            throw;
+        }
+    }
     if (recNo != last) {
         if (FLockFile) {
             FLockFile->AddRecordMove(last, recNo);

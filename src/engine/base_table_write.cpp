@@ -32,18 +32,6 @@ bool IsBlobColumn(TTdbColumnType type) {
 
 }  // namespace
 
-template <typename Work>
-void TTdbBaseTable::Compensate(Work work) noexcept {
-    const bool rollingBack = FRollingBack;
-    // The log must not hear of a change that only takes another one back.
-    FRollingBack = true;
-    try {
-        work();
-    } catch (...) {
-    }
-    FRollingBack = rollingBack;
-}
-
 void TTdbBaseTable::NotifyRecordChanged(std::int32_t recNo) {
     for (IRelationListener* listener : FClientAccessors)
         listener->RecordChanged(recNo);

@@ -534,5 +534,48 @@ TEST_F(RecordWritingTest, AFailingCallAnywhereLeavesTheChangeWholeOrAbsent) {
     EXPECT_GT(refused, 10);
 }
 
+// A write that fails inside a transaction leaves no entry in the redo log: the rollback takes
+// back what was done, not what was only tried.
+TEST_F(RecordWritingTest, AFailedWriteInsideATransactionGivesTheRollbackNothingToTakeBack) {
+    Create(Args(), 8);
+    ASSERT_EQ(table_->Flush(false), 0);
+    const std::vector<audit::TRow> rows = audit::ReadRows(*table_);
+    struct TCase {
+        const char* what;
+        std::function<std::int32_t()> write;
+    };
+    const TCase cases[] = {
+        {"append", [&] { return Append(audit::RowFor(70)); }},
+        {"edit", [&] { return Replace(3, audit::RowFor(71)); }},
+        {"delete", [&] { return Delete(3); }},
+        {"append below the checks",
+         [&] {
+             std::vector<std::byte> record = Record();
+             EXPECT_EQ(table_->InitRecord(record, true), 0);
+             audit::SetRow(*table_, record, audit::RowFor(72));
+             return table_->AppendRecordDirect(record);
+         }},
+        {"edit below the checks",
+         [&] {
+             std::vector<std::byte> record = Record();
+             EXPECT_EQ(table_->ReadRecord(3, record), 0);
+             audit::SetRow(*table_, record, audit::RowFor(73));
+             return table_->ReplaceRecordDirect(3, record);
+         }},
+        {"delete below the checks", [&] { return table_->DeleteRecordDirect(3); }},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        ForgetCache();
+        ASSERT_EQ(Catalog().BeginTransaction(), 0);
+        fs_->readToFail = 1;
+        EXPECT_LT(c.write(), 0);
+        fs_->readToFail = -1;
+        ASSERT_EQ(Catalog().EndTransaction(false), 0) << LastError();
+        EXPECT_EQ(audit::ReadRows(*table_), rows);
+        EXPECT_EQ(Audit(), "");
+    }
+}
+
 }  // namespace
 }  // namespace tdb
