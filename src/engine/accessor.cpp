@@ -21,7 +21,6 @@ namespace tdb {
 namespace {
 
 constexpr std::int32_t kUpperRecNoPart = std::numeric_limits<std::int32_t>::max();
-constexpr std::uint16_t kRightEdit = 0x0002;
 // Scratch buffers: keys for searches and a record image.
 constexpr int kScratchSearch = 0;
 constexpr int kScratchSaved = 1;
@@ -1156,7 +1155,6 @@ std::int32_t TTdbAccessor::GetRecordId() {
 // ---- Notifications ----
 
 void TTdbAccessor::RecordDeleted(std::int32_t deletedRecNo, std::int32_t movedRecNo) {
-    ++FDeleteNotices;
     // Nothing moved: the table says 0, the move file of another session the deleted number.
     const bool moved = movedRecNo > 0 && movedRecNo != deletedRecNo;
     if (deletedRecNo == FCurrentRecordNo) {
@@ -1467,17 +1465,11 @@ std::int16_t TTdbAccessor::DeleteRecord() {
     std::int16_t result = FRelation.BeginUpgrade(true);
     if (result < 0)
         return result;
-    const std::uint32_t notices = FDeleteNotices;
     result = FRelation.ReadRecord(recNo, FWorkRecBuf);
     if (result >= 0)
         result = FRelation.DeleteRecord(FWorkRecBuf, recNo);
-    if (result < 0) {
+    if (result < 0)
         GotoRecord(recNo);
-    } else if (FDeleteNotices == notices) {
-        // Deleting the last slot moves no record and the table reports nothing; every
-        // accessor on that record must still leave it.
-        FRelation.NotifyRecordDeleted(recNo, recNo);
-    }
     FRelation.EndUpgrade();
     return result < 0 ? result : 0;
 }

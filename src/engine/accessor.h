@@ -288,8 +288,6 @@ private:
     // Scratch keys and records: sized once, reused by every step.
     std::vector<std::vector<std::byte>> FSortInfoWorkBuffers;
     std::vector<TSavedPosition> FSavedPositions;
-    // Deletion notices received, to tell whether a delete of our own was reported.
-    std::uint32_t FDeleteNotices = 0;
 };
 
 }  // namespace tdb

@@ -66,6 +66,17 @@ public:
         TTdbIndexNo ParentIndexNo = kTdbNoIndex;
     };
     void SetParentResolver(TParentResolver resolver) { FParentResolver = std::move(resolver); }
+    // Hooks of the integrity rules, installed by the catalog; a negative result (the error
+    // recorded already) stops the write. Called once per rule before an insert or replace.
+    using TCheckReferentialIntegrity = std::function<std::int16_t(
+        TTdbRelation& relation, const TTdbForeignKeyDef& rule, std::span<const std::byte> record)>;
+    // Called before (Before true) and after a replace or delete; a delete has no new record.
+    using TExecuteIntegrityRules =
+        std::function<std::int16_t(TTdbRelation& relation, std::span<const std::byte> newRecord,
+                                   bool before, std::span<const std::byte> oldRecord)>;
+    TCheckReferentialIntegrity OnCheckReferentialIntegrity;
+    TExecuteIntegrityRules OnExecuteUpdateIntegrityRules;
+    TExecuteIntegrityRules OnExecuteDeleteIntegrityRules;
     const std::vector<TIntegrityLink>& IntegrityLinks() const noexcept { return FIntegrityLinks; }
 
     // ---- Creating the files of a new table (the catalog fills the definitions first) ----
@@ -112,7 +123,10 @@ public:
     std::int16_t ReplaceRecord(std::span<std::byte> recBuffer,
                                std::span<const std::byte> origRecBuffer, std::int32_t recNo,
                                TTdbBlobDataList& blobs) override;
+    // RecBuffer is not trusted for the keys: the stored record is what the indexes hold.
     std::int16_t DeleteRecord(std::span<const std::byte> recBuffer, std::int32_t recNo) override;
+    std::int16_t BerechneFormeln(std::span<std::byte> recBuffer,
+                                 TTdbCalculationPurposes purposes) override;
     // Moves the last record into the slot, as the heap does; 0 or a negative engine error.
     std::int16_t DeleteRecordDirect(std::int32_t recNo);
     std::int16_t ReplaceRecordDirect(std::int32_t recNo, std::span<const std::byte> recBuffer);
@@ -266,15 +280,50 @@ private:
     std::int16_t LockFailure(const std::exception& e);
 
     // ---- Records below the checks ----
-    template <typename Change>
+    TTdbIndexFile* WritingIndex(TTdbIndexNo indexNo, bool checkSize);
+    template <typename Change, typename Revert>
     void ForEachEntry(std::int32_t recNo, std::span<const std::byte> record, int workInfo,
-                      Change change);
+                      std::int16_t failure, Change change, Revert revert);
     void AddKeys(std::int32_t recNo, std::span<const std::byte> record);
     void RemoveKeys(std::int32_t recNo, std::span<const std::byte> record);
     std::int32_t AppendRecordRaw(std::span<const std::byte> record);
     void DeleteRecordRaw(std::int32_t recNo);
     void ReplaceRecordRaw(std::int32_t recNo, std::span<const std::byte> record);
     void UndoOneAction();
+
+    // ---- Records through the checks ----
+    void CheckUniqueKeys(std::span<const std::byte> record, std::int32_t recNo);
+    void CheckConstraints(std::span<const std::byte> record);
+    void CheckReferences(std::span<const std::byte> record);
+    void RunIntegrityRules(const TExecuteIntegrityRules& rules,
+                           std::span<const std::byte> newRecord, bool before,
+                           std::span<const std::byte> oldRecord);
+    // Refuses pending memo and blob values, and memo and blob data a change would have to free,
+    // while the table has no memo and blob files to write them to.
+    void CheckBlobValues(const TTdbBlobDataList& blobs);
+    void CheckNoBlobData(std::span<const std::byte> record);
+    // Where the key changed: the old entry goes, the new one comes; all or nothing.
+    void ReplaceKeys(std::int32_t recNo, std::span<const std::byte> record,
+                     std::span<const std::byte> oldRecord);
+    // The record's entries follow it from one slot to another; all or nothing.
+    void MoveKeys(std::span<const std::byte> record, std::int32_t from, std::int32_t to);
+    std::int32_t AppendChecked(std::span<std::byte> record, TTdbBlobDataList& blobs);
+    void ReplaceChecked(std::span<std::byte> record, std::int32_t recNo, TTdbBlobDataList& blobs);
+    void DeleteChecked(std::int32_t recNo);
+    // Runs a step that puts back what a failed change did; the first failure is the one
+    // reported, so a second one here is swallowed.
+    template <typename Work>
+    void Compensate(Work work) noexcept {
+        const bool rollingBack = FRollingBack;
+        // The log must not hear of a change that only takes another one back.
+        FRollingBack = true;
+        try {
+            work();
+        } catch (...) {
+        }
+        FRollingBack = rollingBack;
+    }
+    void NotifyRecordChanged(std::int32_t recNo);
     template <typename Work>
     std::int32_t UnderWriteLock(Work work);
 

@@ -1,6 +1,7 @@
 // Records below the checks: the data file and every index kept in step, the redo log inside a
 // transaction, the move file for other sessions; and rolling a transaction back with them.
 #include <algorithm>
+#include <bitset>
 #include <exception>
 #include <vector>
 
@@ -21,48 +22,86 @@ constexpr int kRemoveEntry = 4;
 
 }  // namespace
 
-// Builds the record's entry for every index that takes entries and hands it over.
-template <typename Change>
+// The index as writing meets it: null for none and for a lost user index, which stays lost until
+// it is deleted and which writing passes by; an index that will not open raises what it met.
+TTdbIndexFile* TTdbBaseTable::WritingIndex(TTdbIndexNo indexNo, bool checkSize) {
+    TTdbIndexFile* index = GetIndexFile(indexNo);
+    if (index == nullptr || (!index->IsOpen() && index->IsLost() && !index->IsAutomatic()))
+        return nullptr;
+    if (!CheckIndexOpen(indexNo, checkSize))
+        RaiseNonCritical();
+    return index;
+}
+
+// Builds the record's entry for every index that takes entries and hands it over. All or
+// nothing: when one index refuses, the indexes already changed get their entries back.
+template <typename Change, typename Revert>
 void TTdbBaseTable::ForEachEntry(std::int32_t recNo, std::span<const std::byte> record,
-                                 int workInfo, Change change) {
-    for (TTdbIndexNo no = 0; no <= FLastIndexNo; ++no) {
-        TTdbIndexFile* index = GetIndexFile(no);
-        if (index == nullptr)
-            continue;
-        // A lost user index stays lost until it is deleted; writing passes it by.
-        if (!index->IsOpen() && index->IsLost() && !index->IsAutomatic())
-            continue;
-        if (!CheckIndexOpen(no, false))
-            RaiseNonCritical();
-        std::span<std::byte> entry = index->GetWorkInfo(workInfo);
-        FKeys->CalcIndexInfo(index->IndexDef(), record, recNo, entry);
-        if (change(*index, entry) != 0)
-            RaiseEngineError(kTdbErrIndexWrite, {index->Name()});
+                                 int workInfo, std::int16_t failure, Change change, Revert revert) {
+    std::bitset<kTdbMaxIndexNo + 1> changed;
+    try {
+        for (TTdbIndexNo no = 0; no <= FLastIndexNo; ++no) {
+            TTdbIndexFile* index = WritingIndex(no, false);
+            if (index == nullptr)
+                continue;
+            std::span<std::byte> entry = index->GetWorkInfo(workInfo);
+            FKeys->CalcIndexInfo(index->IndexDef(), record, recNo, entry);
+            if (change(*index, entry) != 0)
+                RaiseEngineError(failure, {index->Name()});
+            changed.set(static_cast<std::size_t>(no));
+        }
+    } catch (...) {
+        for (TTdbIndexNo no = 0; no <= FLastIndexNo; ++no) {
+            if (!changed.test(static_cast<std::size_t>(no)))
+                continue;
+            TTdbIndexFile& index = *GetIndexFile(no);
+            std::span<std::byte> entry = index.GetWorkInfo(workInfo);
+            FKeys->CalcIndexInfo(index.IndexDef(), record, recNo, entry);
+            revert(index, entry);
+        }
+        throw;
     }
 }
 
 void TTdbBaseTable::AddKeys(std::int32_t recNo, std::span<const std::byte> record) {
-    ForEachEntry(recNo, record, kAddEntry, [](TTdbIndexFile& index, std::span<std::byte> entry) {
-        return index.Add_Index(entry);
-    });
+    ForEachEntry(
+        recNo, record, kAddEntry, kTdbErrIndexInsert,
+        [](TTdbIndexFile& index, std::span<std::byte> entry) { return index.Add_Index(entry); },
+        [](TTdbIndexFile& index, std::span<std::byte> entry) { index.Loesche_Index(entry); });
 }
 
 void TTdbBaseTable::RemoveKeys(std::int32_t recNo, std::span<const std::byte> record) {
-    ForEachEntry(recNo, record, kRemoveEntry, [](TTdbIndexFile& index, std::span<std::byte> entry) {
-        return index.Loesche_Index(entry);
-    });
+    ForEachEntry(
+        recNo, record, kRemoveEntry, kTdbErrIndexDelete,
+        [](TTdbIndexFile& index, std::span<std::byte> entry) { return index.Loesche_Index(entry); },
+        [](TTdbIndexFile& index, std::span<std::byte> entry) { index.Add_Index(entry); });
 }
+
+// Each change is logged once it is done: a rollback must not take back what never happened.
+// A change the log could not take leaves again, or the rollback would not know of it.
 
 std::int32_t TTdbBaseTable::AppendRecordRaw(std::span<const std::byte> record) {
     const std::int32_t recNo = FDataFile->GetRecordCount() + 1;
-    if (FRedoLog && !FRollingBack)
-        FRedoLog->LogInsert(recNo);
     // The entries go first: a refused entry leaves the data file untouched.
     AddKeys(recNo, record);
-    const std::int32_t inserted = FDataFile->InsertRecord(record);
+    std::int32_t inserted = 0;
+    try {
+        inserted = FDataFile->InsertRecord(record);
+    } catch (...) {
+        Compensate([&] { RemoveKeys(recNo, record); });
+        throw;
+    }
     if (inserted != recNo) {
         RemoveKeys(recNo, record);
         RaiseEngineError(kTdbErrWriteFile, {FFileName});
+    }
+    if (FRedoLog && !FRollingBack) {
+        try {
+            FRedoLog->LogInsert(recNo);
+        } catch (...) {
+            Compensate([&] { DeleteRecordRaw(recNo); });
+            throw;
+        }
     }
     return recNo;
 }
@@ -70,24 +109,38 @@ std::int32_t TTdbBaseTable::AppendRecordRaw(std::span<const std::byte> record) {
 void TTdbBaseTable::ReplaceRecordRaw(std::int32_t recNo, std::span<const std::byte> record) {
     std::vector<std::byte> old(static_cast<std::size_t>(GetRecordSize()));
     CheckEngineResult(FDataFile->ReadRecord(recNo, old));
-    if (FRedoLog && !FRollingBack)
-        FRedoLog->LogUpdate(recNo, old, {});
     RemoveKeys(recNo, old);
-    AddKeys(recNo, record);
-    if (FDataFile->WriteRecord(recNo, record) < 0)
+    try {
+        AddKeys(recNo, record);
+    } catch (...) {
+        Compensate([&] { AddKeys(recNo, old); });
+        throw;
+    }
+    if (FDataFile->WriteRecord(recNo, record) < 0) {
+        Compensate([&] {
+            RemoveKeys(recNo, record);
+            AddKeys(recNo, old);
+        });
         RaiseEngineError(kTdbErrWriteFile, {FFileName});
+    }
+    if (FRedoLog && !FRollingBack) {
+        try {
+            FRedoLog->LogUpdate(recNo, old, {});
+        } catch (...) {
+            Compensate([&] { ReplaceRecordRaw(recNo, old); });
+            throw;
+        }
+    }
 }
 
 void TTdbBaseTable::DeleteRecordRaw(std::int32_t recNo) {
     const std::int32_t last = FDataFile->GetRecordCount();
     std::vector<std::byte> old(static_cast<std::size_t>(GetRecordSize()));
     CheckEngineResult(FDataFile->ReadRecord(recNo, old));
-    if (FRedoLog && !FRollingBack)
-        FRedoLog->LogDelete(recNo, old, {});
     RemoveKeys(recNo, old);
+    std::vector<std::byte> moved(recNo != last ? old.size() : 0);
     if (recNo != last) {
         // The heap keeps its records dense: the last one moves into the slot.
-        std::vector<std::byte> moved(old.size());
         CheckEngineResult(FDataFile->ReadRecord(last, moved));
         RemoveKeys(last, moved);
         AddKeys(recNo, moved);
@@ -96,6 +149,22 @@ void TTdbBaseTable::DeleteRecordRaw(std::int32_t recNo) {
     }
     if (FDataFile->DeleteRecord(last) < 0)
         RaiseEngineError(kTdbErrWriteFile, {FFileName});
+    if (FRedoLog && !FRollingBack) {
+        try {
+            FRedoLog->LogDelete(recNo, old, {});
+        } catch (...) {
+            // Put back as a rollback would: the moved record returns to the end.
+            Compensate([&] {
+                if (recNo != last) {
+                    ReplaceRecordRaw(recNo, old);
+                    AppendRecordRaw(moved);
+                } else {
+                    AppendRecordRaw(old);
+                }
+            });
+            throw;
+        }
+    }
     if (recNo != last) {
         if (FLockFile) {
             FLockFile->AddRecordMove(last, recNo);
@@ -254,22 +323,6 @@ std::int16_t TTdbBaseTable::Undo() {
     } catch (const std::exception& e) {
         return FServices.SetLastError(e);
     }
-}
-
-// A first cut over the lower-level calls: the checks, memo and blob values and the other steps of
-// a full write come with the record writer.
-std::int32_t TTdbBaseTable::AppendRecord(std::span<std::byte> recBuffer, TTdbBlobDataList&) {
-    return AppendRecordDirect(recBuffer);
-}
-
-std::int16_t TTdbBaseTable::ReplaceRecord(std::span<std::byte> recBuffer,
-                                          std::span<const std::byte>, std::int32_t recNo,
-                                          TTdbBlobDataList&) {
-    return ReplaceRecordDirect(recNo, recBuffer);
-}
-
-std::int16_t TTdbBaseTable::DeleteRecord(std::span<const std::byte>, std::int32_t recNo) {
-    return DeleteRecordDirect(recNo);
 }
 
 }  // namespace tdb

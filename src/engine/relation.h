@@ -27,6 +27,7 @@ inline constexpr std::uint8_t kTdbNoIndexNo8 = 255;
 
 // Rights word of an open relation.
 inline constexpr std::uint16_t kRightAppend = 0x0001;
+inline constexpr std::uint16_t kRightEdit = 0x0002;
 inline constexpr std::uint16_t kRightIndex = 0x0008;
 inline constexpr std::uint16_t kRightsWrite = 0x000F;
 inline constexpr std::uint16_t kRightExclusive = 0x0100;

@@ -165,6 +165,9 @@ std::int16_t TTdbLocalSession::Initialize(std::int16_t handle) {
     FConnectionId = static_cast<std::int32_t>(station);
     FServices->SetLogLevel(0);
     FCatalog = std::make_unique<TTdbCatalog>(*FServices);
+    FExpressions = std::make_unique<TTdbRecordConditionFactory>(
+        [this](TTdbRltnIdx rltnIdx) { return FCatalog ? FCatalog->GetRelation(rltnIdx) : nullptr; });
+    FServices->SetExpressionFactory(FExpressions.get());
     return 0;
 }
 
@@ -180,6 +183,7 @@ void TTdbLocalSession::Uninitialize() {
     }
     FCatalog.reset();
     FServices.reset();
+    FExpressions.reset();
 }
 
 TTdbNetParams TTdbLocalSession::DefaultNetParams() {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "engine/catalog.h"
+#include "engine/record_context.h"
 #include "engine/services.h"
 
 namespace tdb {
@@ -122,8 +123,9 @@ private:
     std::int16_t FHandle = 0;
     std::unique_ptr<TTdbServices> FServices;
     std::unique_ptr<TTdbCatalog> FCatalog;
-    // The evaluation context and compile-time environment over the catalog's accessor set
-    // belong here, made on open and freed on close, once conditions are compiled.
+    // Compiles the conditions of the session's tables (checks, filters) over the catalog's
+    // relations.
+    std::unique_ptr<TTdbRecordConditionFactory> FExpressions;
     std::atomic<bool> CtrlU{false};
 };
 

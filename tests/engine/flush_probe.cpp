@@ -100,6 +100,8 @@ int main(int argc, char** argv) {
     auto& table = dynamic_cast<TTdbBaseTable&>(*catalog.GetRelation(rltnIdx));
 
     std::vector<std::byte> record(static_cast<std::size_t>(table.GetRecordSize()));
+    std::vector<std::byte> stored(record.size());
+    TTdbBlobDataList blobs;
     const auto draw = [&](int low, int high) {
         return std::uniform_int_distribution<int>(low, high)(random);
     };
@@ -117,20 +119,23 @@ int main(int argc, char** argv) {
                 if (table.InitRecord(record, true) != 0)
                     Fail("init", session);
                 audit::SetRow(table, record, audit::RowFor(n));
-                if (table.AppendRecordDirect(record) <= 0)
+                if (table.AppendRecord(record, blobs) <= 0)
                     Fail("append", session);
             } else if (kind == 2) {
                 const int recNo = draw(1, count);
                 std::cout << "edit " << recNo << " " << n << std::endl;
-                if (table.ReadRecord(recNo, record) != 0)
+                if (table.ReadRecord(recNo, stored) != 0)
                     Fail("read", session);
+                record = stored;
                 audit::SetRow(table, record, audit::RowFor(n));
-                if (table.ReplaceRecordDirect(recNo, record) != 0)
+                if (table.ReplaceRecord(record, stored, recNo, blobs) != 0)
                     Fail("edit", session);
             } else {
                 const int recNo = draw(1, count);
                 std::cout << "delete " << recNo << std::endl;
-                if (table.DeleteRecordDirect(recNo) != 0)
+                if (table.ReadRecord(recNo, stored) != 0)
+                    Fail("read", session);
+                if (table.DeleteRecord(stored, recNo) != 0)
                     Fail("delete", session);
             }
         }

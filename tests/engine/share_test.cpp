@@ -65,13 +65,21 @@ public:
         std::vector<std::byte> record(static_cast<std::size_t>(table_->GetRecordSize()));
         EXPECT_EQ(table_->InitRecord(record, true), 0) << LastError();
         audit::SetRow(*table_, record, audit::RowFor(n));
-        return table_->AppendRecordDirect(record);
+        TTdbBlobDataList blobs;
+        return table_->AppendRecord(record, blobs);
     }
     std::int16_t Replace(std::int32_t recNo, std::uint32_t n) {
-        std::vector<std::byte> record(static_cast<std::size_t>(table_->GetRecordSize()));
-        EXPECT_EQ(table_->ReadRecord(recNo, record), 0) << LastError();
+        std::vector<std::byte> stored(static_cast<std::size_t>(table_->GetRecordSize()));
+        EXPECT_EQ(table_->ReadRecord(recNo, stored), 0) << LastError();
+        std::vector<std::byte> record = stored;
         audit::SetRow(*table_, record, audit::RowFor(n));
-        return table_->ReplaceRecordDirect(recNo, record);
+        TTdbBlobDataList blobs;
+        return table_->ReplaceRecord(record, stored, recNo, blobs);
+    }
+    std::int16_t Delete(std::int32_t recNo) {
+        std::vector<std::byte> stored(static_cast<std::size_t>(table_->GetRecordSize()));
+        EXPECT_EQ(table_->ReadRecord(recNo, stored), 0) << LastError();
+        return table_->DeleteRecord(stored, recNo);
     }
     std::int32_t Count() {
         EXPECT_EQ(table_->BeginRead(true), 0) << LastError();
@@ -194,7 +202,7 @@ TEST_F(ShareTest, AnotherSessionsChangesAndMovesReachTheReader) {
     EXPECT_EQ(a->Table().CheckUpdate(), 0);
 
     // B deletes record 3: its last record moves into the slot, and A's accessors follow.
-    ASSERT_EQ(b->Table().DeleteRecordDirect(3), 0) << b->LastError();
+    ASSERT_EQ(b->Delete(3), 0) << b->LastError();
     std::this_thread::sleep_for(kReleaseTime);
     EXPECT_EQ(a->Table().CheckUpdate(), 1);
     EXPECT_EQ(listener.Moves, (std::vector<std::pair<std::int32_t, std::int32_t>>{{3, 10}}));
@@ -202,6 +210,16 @@ TEST_F(ShareTest, AnotherSessionsChangesAndMovesReachTheReader) {
     EXPECT_EQ(a->Count(), 9);
     std::vector<std::int32_t> expected = CodesOf(0, 10);
     expected[2] = expected[9];
+    expected.pop_back();
+    EXPECT_EQ(a->Codes(), expected);
+    EXPECT_EQ(a->Audit(), "");
+
+    // Deleting the last record moves nothing, and the move file still tells of the delete.
+    ASSERT_EQ(b->Delete(9), 0) << b->LastError();
+    std::this_thread::sleep_for(kReleaseTime);
+    EXPECT_EQ(a->Table().CheckUpdate(), 1);
+    EXPECT_EQ(listener.Moves,
+              (std::vector<std::pair<std::int32_t, std::int32_t>>{{3, 10}, {9, 9}}));
     expected.pop_back();
     EXPECT_EQ(a->Codes(), expected);
     EXPECT_EQ(a->Audit(), "");
@@ -248,8 +266,8 @@ TEST_F(ShareTest, ATransactionRollsBackAndCommits) {
     EXPECT_EQ(a->Catalog().BeginTransaction(), -kTdbErrTransactionRunning);
     ASSERT_GT(a->Append(100), 0);
     ASSERT_EQ(a->Replace(2, 101), 0);
-    ASSERT_EQ(a->Table().DeleteRecordDirect(1), 0);
-    ASSERT_EQ(a->Table().DeleteRecordDirect(a->Table().GetRecordCount()), 0);
+    ASSERT_EQ(a->Delete(1), 0) << a->LastError();
+    ASSERT_EQ(a->Delete(a->Table().GetRecordCount()), 0) << a->LastError();
     EXPECT_TRUE(std::filesystem::exists(File("Shared.tdbr")));
     // The transaction holds the table: the other session waits in vain.
     EXPECT_EQ(b->Table().BeginRead(true), -kTdbErrTableLocked);
@@ -264,7 +282,7 @@ TEST_F(ShareTest, ATransactionRollsBackAndCommits) {
 
     ASSERT_EQ(a->Catalog().BeginTransaction(), 0);
     ASSERT_GT(a->Append(200), 0);
-    ASSERT_EQ(a->Table().DeleteRecordDirect(2), 0);
+    ASSERT_EQ(a->Delete(2), 0) << a->LastError();
     ASSERT_EQ(a->Catalog().EndTransaction(true), 0) << a->LastError();
     EXPECT_FALSE(std::filesystem::exists(File("Shared.tdbr")));
     std::this_thread::sleep_for(kReleaseTime);

@@ -19,9 +19,11 @@ public:
     int writesLeft = -1;
     int sizesLeft = -1;
     int syncsLeft = -1;
-    // The write (or sync) that many calls from now fails, once (negative: none).
+    // The write (sync, read, size) that many calls from now fails, once (negative: none).
     int writeToFail = -1;
     int syncToFail = -1;
+    int readToFail = -1;
+    int sizeToFail = -1;
     // Refuses to delete or make files, as a directory without write access does.
     bool deletesRefused = false;
     bool createsRefused = false;
@@ -33,7 +35,7 @@ public:
     int syncs = 0;
 
     int32_t FileRead(int32_t handle, int64_t pos, std::span<std::byte> data) override {
-        if (Fails(readsLeft)) {
+        if (Fails(readsLeft) || FailsOnce(readToFail)) {
             return -1;
         }
         return TdwOSFileSystem::FileRead(handle, pos, data);
@@ -47,7 +49,7 @@ public:
     }
 
     int64_t GetFileSize(int32_t handle) override {
-        if (Fails(sizesLeft)) {
+        if (Fails(sizesLeft) || FailsOnce(sizeToFail)) {
             throw Exception(u"The size cannot be read");
         }
         return TdwOSFileSystem::GetFileSize(handle);
