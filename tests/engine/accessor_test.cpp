@@ -131,6 +131,20 @@ TEST_F(AccessorTest, DeletingElsewhereMovesPositionsAndBookmarks) {
     ASSERT_EQ(writer.DeleteRecord(), 0) << LastError();
     EXPECT_EQ(onLast.RecordNo(), 8);
     EXPECT_EQ(writer.RecordNo(), 8);
+
+    // A record being appended elsewhere stays the new one: the table reports "nothing moved"
+    // as record 0, which is also the number of a new record.
+    TTdbAccessor appending(Table());
+    ASSERT_EQ(appending.Append(), 0) << LastError();
+    ASSERT_EQ(writer.GotoRecord(8), 0);
+    ASSERT_EQ(writer.DeleteRecord(), 0) << LastError();
+    EXPECT_EQ(appending.RecordNo(), 0);
+    EXPECT_EQ(appending.WorkRecordNo(), 0);
+    EXPECT_EQ(appending.EditState(), esAppend);
+    audit::SetRow(Table(), appending.RecordPtr(), {777, u"Tata"});
+    ASSERT_EQ(appending.Post(), 0) << LastError();
+    EXPECT_EQ(Row(appending).Code, 777);
+    EXPECT_EQ(Table().GetRecordCount(), 8);
 }
 
 TEST_F(AccessorTest, RangesIncludeEveryDuplicateOfTheirBounds) {
