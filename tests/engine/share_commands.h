@@ -64,6 +64,7 @@ public:
                 return Failure();
             table_ = dynamic_cast<TTdbBaseTable*>(Catalog().GetRelation(rltnIdx));
             record_.resize(static_cast<std::size_t>(table_->GetRecordSize()));
+            stored_.resize(record_.size());
             return "ok";
         }
         if (table_ == nullptr)
@@ -102,22 +103,27 @@ public:
             in >> n;
             if (!Fill(audit::RowFor(n), true))
                 return Failure();
-            const std::int32_t recNo = table_->AppendRecordDirect(record_);
+            const std::int32_t recNo = table_->AppendRecord(record_, blobs_);
             return recNo < 0 ? Failure() : "ok " + std::to_string(recNo);
         }
         if (verb == "replace") {
             std::int32_t recNo = 0;
             std::uint32_t n = 0;
             in >> recNo >> n;
-            if (table_->ReadRecord(recNo, record_) != 0 || !Fill(audit::RowFor(n), false) ||
-                table_->ReplaceRecordDirect(recNo, record_) != 0)
+            if (table_->ReadRecord(recNo, stored_) != 0)
+                return Failure();
+            record_ = stored_;
+            if (!Fill(audit::RowFor(n), false) ||
+                table_->ReplaceRecord(record_, stored_, recNo, blobs_) != 0)
                 return Failure();
             return "ok";
         }
         if (verb == "delete") {
             std::int32_t recNo = 0;
             in >> recNo;
-            return table_->DeleteRecordDirect(recNo) != 0 ? Failure() : "ok";
+            if (table_->ReadRecord(recNo, stored_) != 0)
+                return Failure();
+            return table_->DeleteRecord(stored_, recNo) != 0 ? Failure() : "ok";
         }
         if (verb == "lock" || verb == "unlock") {
             std::string level;
@@ -221,6 +227,8 @@ private:
     bool initialized_ = false;
     TTdbBaseTable* table_ = nullptr;
     std::vector<std::byte> record_;
+    std::vector<std::byte> stored_;  // the record as stored, before a replace or delete
+    TTdbBlobDataList blobs_;
 };
 
 }  // namespace tdb::testing
