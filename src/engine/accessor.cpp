@@ -458,6 +458,11 @@ std::int32_t TTdbAccessor::UnfilteredCount() {
 }
 
 std::int16_t TTdbAccessor::First() {
+    // A step sees one state of the table: the index it walks, the record it lands on and the
+    // filter's verdict; a writer of another session keeps its changes until it lets go.
+    const TReadLock lock(FRelation);
+    if (!lock.Held())
+        return lock.Result();
     std::int16_t result = FReverse ? RawLast() : RawFirst();
     FCurrentSequenceNo = 1;
     while (result == 0) {
@@ -473,6 +478,9 @@ std::int16_t TTdbAccessor::First() {
 }
 
 std::int16_t TTdbAccessor::Last() {
+    const TReadLock lock(FRelation);
+    if (!lock.Held())
+        return lock.Result();
     std::int16_t result = FReverse ? RawFirst() : RawLast();
     FCurrentSequenceNo = UnfilteredCount();
     while (result == 0) {
@@ -489,6 +497,9 @@ std::int16_t TTdbAccessor::Last() {
 }
 
 std::int16_t TTdbAccessor::Next() {
+    const TReadLock lock(FRelation);
+    if (!lock.Held())
+        return lock.Result();
     // Before the first record the count starts from 0.
     if (FCurrentRecordNo < 0)
         FCurrentSequenceNo = 0;
@@ -513,6 +524,9 @@ std::int16_t TTdbAccessor::Next() {
 }
 
 std::int16_t TTdbAccessor::Prior() {
+    const TReadLock lock(FRelation);
+    if (!lock.Held())
+        return lock.Result();
     const bool fromOutside = FCurrentRecordNo <= 0;
     int result;
     do {

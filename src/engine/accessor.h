@@ -202,18 +202,20 @@ private:
     class TReadLock {
     public:
         explicit TReadLock(TTdbRelation& relation)
-            : FRelation(relation), FHeld(relation.BeginRead(true) >= 0) {}
+            : FRelation(relation), FResult(relation.BeginRead(true)) {}
         ~TReadLock() {
-            if (FHeld)
+            if (Held())
                 FRelation.EndRead();
         }
         TReadLock(const TReadLock&) = delete;
         TReadLock& operator=(const TReadLock&) = delete;
-        bool Held() const noexcept { return FHeld; }
+        bool Held() const noexcept { return FResult >= 0; }
+        // The lock's failure, when it was not had.
+        std::int16_t Result() const noexcept { return FResult; }
 
     private:
         TTdbRelation& FRelation;
-        bool FHeld;
+        std::int16_t FResult;
     };
 
     TTdbIndexFile* CurrentIndex() const;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/session.h"
 #include "faulty_database.h"
 #include "table_audit.h"
 
@@ -69,6 +70,7 @@ protected:
         for (std::int32_t code : codes)
             Add(accessor, {code, audit::SettlementName(static_cast<std::uint32_t>(code))});
     }
+public:
     static std::unique_ptr<TTdbCondition> Filter(std::function<bool(std::int32_t code)> accept,
                                                  TTdbRelation& table) {
         return std::make_unique<LambdaCondition>(
@@ -76,6 +78,8 @@ protected:
                 return accept(audit::ReadRow(table, record).Code) ? tvTrue : tvFalse;
             });
     }
+
+protected:
     std::vector<std::int32_t> Walk(TTdbAccessor& accessor, bool backwards) {
         std::vector<std::int32_t> seen;
         for (std::int16_t r = backwards ? accessor.Last() : accessor.First(); r == 0;
@@ -421,16 +425,37 @@ TEST_F(AccessorTest, SearchesAndCommonRecords) {
     EXPECT_EQ(list.Item(list.FindFirst()), 1);
 }
 
-// Random appends, edits and deletes through accessors, with every order walked against a model
-// of the table after each step.
-TEST_F(AccessorTest, RandomWalkAgreesWithModel) {
+std::string LastErrorOf(TTdbAccessor& accessor) {
+    return ToUtf8(accessor.Services().LastError().LastErrorMsg());
+}
+
+// Appends through the edit flow; the new record number.
+std::int32_t AddRow(TTdbAccessor& accessor, const audit::TRow& row) {
+    EXPECT_EQ(accessor.Append(), 0) << LastErrorOf(accessor);
+    audit::SetRow(accessor.Relation(), accessor.RecordPtr(), row);
+    EXPECT_EQ(accessor.Post(), 0) << LastErrorOf(accessor);
+    return accessor.RecordNo();
+}
+
+std::vector<std::int32_t> WalkOf(TTdbAccessor& accessor, bool backwards) {
+    std::vector<std::int32_t> seen;
+    for (std::int16_t r = backwards ? accessor.Last() : accessor.First(); r == 0;
+         r = backwards ? accessor.Prior() : accessor.Next())
+        seen.push_back(accessor.RecordNo());
+    return seen;
+}
+
+// Random appends, edits and deletes through Writer's edit flow, with every order walked through
+// Reader against a model of the table after each step. The two may belong to two sessions.
+void RandomWalk(TTdbAccessor& writer, TTdbAccessor& reader, int steps) {
+    auto& table = dynamic_cast<TTdbBaseTable&>(reader.Relation());
+    const TTdbIndexNo byName = table.FindIndexByName(u"ByName");
+    const TTdbIndexNo byCode = table.FindIndexByName(u"ByCode");
     std::mt19937 random(20240611);
     const auto draw = [&](int low, int high) {
         return std::uniform_int_distribution<int>(low, high)(random);
     };
     std::vector<audit::TRow> model;  // by record number
-    TTdbAccessor writer(Table());
-    TTdbAccessor reader(Table());
     std::uint32_t next = 0;
     const auto newRow = [&] {
         ++next;
@@ -438,29 +463,30 @@ TEST_F(AccessorTest, RandomWalkAgreesWithModel) {
     };
     for (int i = 0; i < 200; ++i) {
         model.push_back(newRow());
-        Add(writer, model.back());
+        AddRow(writer, model.back());
     }
-    for (int step = 0; step < 300; ++step) {
+    for (int step = 0; step < steps; ++step) {
         const int choice = draw(0, 9);
         const auto count = static_cast<std::int32_t>(model.size());
         if (choice < 2 || count < 5) {
             model.push_back(newRow());
-            ASSERT_EQ(Add(writer, model.back()), count + 1) << LastError();
+            ASSERT_EQ(AddRow(writer, model.back()), count + 1) << LastErrorOf(writer);
         } else if (choice < 4) {
             const std::int32_t recNo = draw(1, count);
             ASSERT_EQ(writer.GotoRecord(recNo), 0);
-            ASSERT_EQ(writer.Edit(), 0) << LastError();
+            ASSERT_EQ(writer.Edit(), 0) << LastErrorOf(writer);
             model[static_cast<std::size_t>(recNo - 1)] = newRow();
-            audit::SetRow(Table(), writer.RecordPtr(), model[static_cast<std::size_t>(recNo - 1)]);
-            ASSERT_EQ(writer.Post(), 0) << LastError();
+            audit::SetRow(writer.Relation(), writer.RecordPtr(),
+                          model[static_cast<std::size_t>(recNo - 1)]);
+            ASSERT_EQ(writer.Post(), 0) << LastErrorOf(writer);
         } else if (choice < 6) {
             const std::int32_t recNo = draw(1, count);
             ASSERT_EQ(writer.GotoRecord(recNo), 0);
-            ASSERT_EQ(writer.DeleteRecord(), 0) << LastError();
+            ASSERT_EQ(writer.DeleteRecord(), 0) << LastErrorOf(writer);
             model[static_cast<std::size_t>(recNo - 1)] = model.back();
             model.pop_back();
         }
-        ASSERT_EQ(Table().GetRecordCount(), static_cast<std::int32_t>(model.size()));
+        ASSERT_EQ(writer.Relation().GetRecordCount(), static_cast<std::int32_t>(model.size()));
 
         // The order to walk, with a range and a filter drawn at random.
         const int order = draw(0, 2);
@@ -472,7 +498,7 @@ TEST_F(AccessorTest, RandomWalkAgreesWithModel) {
         const auto accept = [](const audit::TRow& row) { return row.Code % 300 != 0; };
         std::vector<std::int32_t> expected;
         if (order == 1) {
-            for (std::int32_t recNo : audit::IndexOrder(Table(), byName_))
+            for (std::int32_t recNo : audit::IndexOrder(table, byName))
                 expected.push_back(recNo);
         } else {
             for (std::int32_t recNo = 1; recNo <= static_cast<std::int32_t>(model.size()); ++recNo)
@@ -498,8 +524,8 @@ TEST_F(AccessorTest, RandomWalkAgreesWithModel) {
             std::reverse(expected.begin(), expected.end());
 
         const TTdbSortNo accessId = order == 0   ? kTdbAccessRecordNo
-                                    : order == 1 ? byName_
-                                                 : byCode_;
+                                    : order == 1 ? byName
+                                                 : byCode;
         reader.SetAccess(accessId, reverse);
         if (ranged) {
             const auto text = [](std::int32_t v) {
@@ -513,13 +539,14 @@ TEST_F(AccessorTest, RandomWalkAgreesWithModel) {
                                 text((high - 1000) / 100 + 1), u';');
         }
         reader.SetFilter(filtered
-                             ? Filter([](std::int32_t code) { return code % 300 != 0; }, Table())
+                             ? AccessorTest::Filter([](std::int32_t code) { return code % 300 != 0; },
+                                                    table)
                              : nullptr);
         const std::string what = "step " + std::to_string(step) + " order " +
                                  std::to_string(order) + (reverse ? " reversed" : "") +
                                  (filtered ? " filtered" : "") + (ranged ? " ranged" : "");
-        ASSERT_EQ(Walk(reader, false), expected) << what;
-        std::vector<std::int32_t> backwards = Walk(reader, true);
+        ASSERT_EQ(WalkOf(reader, false), expected) << what;
+        std::vector<std::int32_t> backwards = WalkOf(reader, true);
         std::reverse(backwards.begin(), backwards.end());
         ASSERT_EQ(backwards, expected) << what;
         ASSERT_EQ(reader.RecordCount(), static_cast<std::int32_t>(expected.size())) << what;
@@ -541,12 +568,12 @@ TEST_F(AccessorTest, RandomWalkAgreesWithModel) {
         reader.SetFilter(nullptr);
         reader.ClearRange();
         const std::int32_t code = 1000 + draw(0, 40) * 100;
-        TTdbIndexFile& index = *Table().GetIndexFile(byCode_);
+        TTdbIndexFile& index = *table.GetIndexFile(byCode);
         std::vector<std::byte> key(static_cast<std::size_t>(index.IndSize()));
-        std::vector<std::byte> record(static_cast<std::size_t>(Table().GetRecordSize()));
-        Table().InitRecord(record, false);
-        audit::SetRow(Table(), record, {code, u""});
-        Table().Keys().CalcIndexInfo(index.IndexDef(), record, 0, key);
+        std::vector<std::byte> record(static_cast<std::size_t>(table.GetRecordSize()));
+        table.InitRecord(record, false);
+        audit::SetRow(table, record, {code, u""});
+        table.Keys().CalcIndexInfo(index.IndexDef(), record, 0, key);
         std::int32_t best = 0;
         for (std::int32_t recNo = 1; recNo <= static_cast<std::int32_t>(model.size()); ++recNo) {
             const std::int32_t c = model[static_cast<std::size_t>(recNo - 1)].Code;
@@ -554,17 +581,55 @@ TEST_F(AccessorTest, RandomWalkAgreesWithModel) {
                 best = recNo;
         }
         bool exact = false;
-        ASSERT_EQ(reader.LocateRecord2(byCode_, key, 1, exact), best) << what << " code " << code;
+        ASSERT_EQ(reader.LocateRecord2(byCode, key, 1, exact), best) << what << " code " << code;
         if (best > 0) {
             ASSERT_EQ(exact, model[static_cast<std::size_t>(best - 1)].Code == code);
         }
         exact = true;
-        const std::int32_t found = reader.LocateRecord2(byCode_, key, 1, exact);
+        const std::int32_t found = reader.LocateRecord2(byCode, key, 1, exact);
         ASSERT_EQ(found,
                   best > 0 && model[static_cast<std::size_t>(best - 1)].Code == code ? best : 0);
     }
-    for (TTdbIndexNo no = 0; no <= Table().GetLastIndexNo(); ++no)
-        EXPECT_EQ(audit::IndexDisagreement(Table(), no), "") << no;
+    for (TTdbIndexNo no = 0; no <= table.GetLastIndexNo(); ++no)
+        EXPECT_EQ(audit::IndexDisagreement(table, no), "") << no;
+}
+
+TEST_F(AccessorTest, RandomWalkAgreesWithModel) {
+    TTdbAccessor writer(Table());
+    TTdbAccessor reader(Table());
+    RandomWalk(writer, reader, 300);
+}
+
+// The same workload written by one session and checked by another: each step reaches the
+// reader through the lock file's change count and the move file.
+TEST(AccessorSessionsTest, RandomWalkOfAnotherSessionAgreesWithModel) {
+    testing::TempDir dir;
+    TTdbPageManager pageManager;
+    std::vector<std::unique_ptr<TTdbLocalSession>> sessions;
+    std::vector<TTdbBaseTable*> tables;
+    for (int i = 0; i < 2; ++i) {
+        auto session = std::make_unique<TTdbLocalSession>(&pageManager);
+        ASSERT_EQ(session->Initialize(1), 0);
+        session->Catalog().SetLocation(dir.Name());
+        session->Catalog().SetExclusive(false);
+        ASSERT_EQ(session->OpenDb(), 0);
+        if (i == 0) {
+            TTdbCreateTableArgs args = audit::AuditTableArgs(u"Audit");
+            ASSERT_EQ(session->Catalog().CreateTable(args), 0);
+        }
+        const int rltnIdx = session->Catalog().OpenTable(u"Audit", {}, TTdbCatalog::kAllWriteRights,
+                                                         false, false, false);
+        ASSERT_GT(rltnIdx, 0);
+        tables.push_back(&dynamic_cast<TTdbBaseTable&>(*session->Catalog().GetRelation(rltnIdx)));
+        sessions.push_back(std::move(session));
+    }
+    {
+        TTdbAccessor writer(*tables[0]);
+        TTdbAccessor reader(*tables[1]);
+        RandomWalk(writer, reader, 150);
+    }
+    for (auto& session : sessions)
+        session->Uninitialize();
 }
 
 }  // namespace
