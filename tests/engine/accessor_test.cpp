@@ -12,6 +12,7 @@
 
 #include "engine/session.h"
 #include "faulty_database.h"
+#include "probe_process.h"
 #include "table_audit.h"
 
 namespace tdb {
@@ -445,9 +446,29 @@ std::vector<std::int32_t> WalkOf(TTdbAccessor& accessor, bool backwards) {
     return seen;
 }
 
-// Random appends, edits and deletes through Writer's edit flow, with every order walked through
-// Reader against a model of the table after each step. The two may belong to two sessions.
-void RandomWalk(TTdbAccessor& writer, TTdbAccessor& reader, int steps) {
+// What writes the table in a random walk: an accessor's edit flow, or another process.
+struct TWalkWriter {
+    std::function<std::int32_t(std::uint32_t n)> Append;  // RowFor(N); the new record number
+    std::function<bool(std::int32_t recNo, std::uint32_t n)> Edit;
+    std::function<bool(std::int32_t recNo)> Delete;
+};
+
+TWalkWriter AccessorWriter(TTdbAccessor& writer) {
+    return {[&writer](std::uint32_t n) { return AddRow(writer, audit::RowFor(n)); },
+            [&writer](std::int32_t recNo, std::uint32_t n) {
+                if (writer.GotoRecord(recNo) != 0 || writer.Edit() != 0)
+                    return false;
+                audit::SetRow(writer.Relation(), writer.RecordPtr(), audit::RowFor(n));
+                return writer.Post() == 0;
+            },
+            [&writer](std::int32_t recNo) {
+                return writer.GotoRecord(recNo) == 0 && writer.DeleteRecord() == 0;
+            }};
+}
+
+// Random appends, edits and deletes through Writer, with every order walked through Reader
+// against a model of the table after each step. The writer may be another session or process.
+void RandomWalk(const TWalkWriter& writer, TTdbAccessor& reader, int steps) {
     auto& table = dynamic_cast<TTdbBaseTable&>(reader.Relation());
     const TTdbIndexNo byName = table.FindIndexByName(u"ByName");
     const TTdbIndexNo byCode = table.FindIndexByName(u"ByCode");
@@ -457,36 +478,26 @@ void RandomWalk(TTdbAccessor& writer, TTdbAccessor& reader, int steps) {
     };
     std::vector<audit::TRow> model;  // by record number
     std::uint32_t next = 0;
-    const auto newRow = [&] {
-        ++next;
-        return audit::TRow{1000 + draw(0, 40) * 100, audit::SettlementName(next)};
-    };
-    for (int i = 0; i < 200; ++i) {
-        model.push_back(newRow());
-        AddRow(writer, model.back());
+    for (int i = 0; i < 100; ++i) {
+        model.push_back(audit::RowFor(++next));
+        ASSERT_EQ(writer.Append(next), static_cast<std::int32_t>(model.size()));
     }
     for (int step = 0; step < steps; ++step) {
         const int choice = draw(0, 9);
         const auto count = static_cast<std::int32_t>(model.size());
         if (choice < 2 || count < 5) {
-            model.push_back(newRow());
-            ASSERT_EQ(AddRow(writer, model.back()), count + 1) << LastErrorOf(writer);
+            model.push_back(audit::RowFor(++next));
+            ASSERT_EQ(writer.Append(next), count + 1) << "step " << step;
         } else if (choice < 4) {
             const std::int32_t recNo = draw(1, count);
-            ASSERT_EQ(writer.GotoRecord(recNo), 0);
-            ASSERT_EQ(writer.Edit(), 0) << LastErrorOf(writer);
-            model[static_cast<std::size_t>(recNo - 1)] = newRow();
-            audit::SetRow(writer.Relation(), writer.RecordPtr(),
-                          model[static_cast<std::size_t>(recNo - 1)]);
-            ASSERT_EQ(writer.Post(), 0) << LastErrorOf(writer);
+            model[static_cast<std::size_t>(recNo - 1)] = audit::RowFor(++next);
+            ASSERT_TRUE(writer.Edit(recNo, next)) << "step " << step;
         } else if (choice < 6) {
             const std::int32_t recNo = draw(1, count);
-            ASSERT_EQ(writer.GotoRecord(recNo), 0);
-            ASSERT_EQ(writer.DeleteRecord(), 0) << LastErrorOf(writer);
+            ASSERT_TRUE(writer.Delete(recNo)) << "step " << step;
             model[static_cast<std::size_t>(recNo - 1)] = model.back();
             model.pop_back();
         }
-        ASSERT_EQ(writer.Relation().GetRecordCount(), static_cast<std::int32_t>(model.size()));
 
         // The order to walk, with a range and a filter drawn at random.
         const int order = draw(0, 2);
@@ -597,7 +608,7 @@ void RandomWalk(TTdbAccessor& writer, TTdbAccessor& reader, int steps) {
 TEST_F(AccessorTest, RandomWalkAgreesWithModel) {
     TTdbAccessor writer(Table());
     TTdbAccessor reader(Table());
-    RandomWalk(writer, reader, 300);
+    RandomWalk(AccessorWriter(writer), reader, 300);
 }
 
 // The same workload written by one session and checked by another: each step reaches the
@@ -626,10 +637,41 @@ TEST(AccessorSessionsTest, RandomWalkOfAnotherSessionAgreesWithModel) {
     {
         TTdbAccessor writer(*tables[0]);
         TTdbAccessor reader(*tables[1]);
-        RandomWalk(writer, reader, 150);
+        RandomWalk(AccessorWriter(writer), reader, 150);
     }
     for (auto& session : sessions)
         session->Uninitialize();
+}
+
+// The same workload written by another process through its own session.
+TEST(AccessorSessionsTest, RandomWalkOfAnotherProcessAgreesWithModel) {
+    testing::TempDir dir;
+    testing::TProbeProcess probe(ZENKALO_SHARE_PROBE);
+    ASSERT_EQ(probe.Ask("create " + dir.Path().string() + " Audit"), "ok");
+    TTdbPageManager pageManager;
+    TTdbLocalSession session(&pageManager);
+    ASSERT_EQ(session.Initialize(1), 0);
+    session.Catalog().SetLocation(dir.Name());
+    session.Catalog().SetExclusive(false);
+    ASSERT_EQ(session.OpenDb(), 0);
+    const int rltnIdx =
+        session.Catalog().OpenTable(u"Audit", {}, TTdbCatalog::kAllWriteRights, false, false, false);
+    ASSERT_GT(rltnIdx, 0);
+    {
+        TTdbAccessor reader(*session.Catalog().GetRelation(rltnIdx));
+        const TWalkWriter writer{
+            [&](std::uint32_t n) {
+                const std::string answer = probe.Ask("append " + std::to_string(n));
+                return answer.rfind("ok ", 0) == 0 ? std::stoi(answer.substr(3)) : -1;
+            },
+            [&](std::int32_t recNo, std::uint32_t n) {
+                return probe.Ask("replace " + std::to_string(recNo) + " " + std::to_string(n)) ==
+                       "ok";
+            },
+            [&](std::int32_t recNo) { return probe.Ask("delete " + std::to_string(recNo)) == "ok"; }};
+        RandomWalk(writer, reader, 100);
+    }
+    session.Uninitialize();
 }
 
 }  // namespace
