@@ -302,11 +302,10 @@ private:
     // while the table has no memo and blob files to write them to.
     void CheckBlobValues(const TTdbBlobDataList& blobs);
     void CheckNoBlobData(std::span<const std::byte> record);
-    // Where the key changed: the old entry goes, the new one comes; all or nothing.
-    void ReplaceKeys(std::int32_t recNo, std::span<const std::byte> record,
-                     std::span<const std::byte> oldRecord);
-    // The record's entries follow it from one slot to another; all or nothing.
-    void MoveKeys(std::span<const std::byte> record, std::int32_t from, std::int32_t to);
+    // Where an entry differs the old one goes and the new one comes, all or nothing: a changed
+    // record keeps its number, a moved one its keys.
+    void ExchangeKeys(std::span<const std::byte> oldRecord, std::int32_t oldNo,
+                      std::span<const std::byte> record, std::int32_t newNo);
     std::int32_t AppendChecked(std::span<std::byte> record, TTdbBlobDataList& blobs);
     void ReplaceChecked(std::span<std::byte> record, std::int32_t recNo, TTdbBlobDataList& blobs);
     void DeleteChecked(std::int32_t recNo);

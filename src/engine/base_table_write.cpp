@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <utility>
 #include <vector>
 
 #include "base/engine_error.h"
@@ -136,20 +137,27 @@ void TTdbBaseTable::CheckNoBlobData(std::span<const std::byte> record) {
 
 // ---- Index upkeep ----
 
-void TTdbBaseTable::ReplaceKeys(std::int32_t recNo, std::span<const std::byte> record,
-                                std::span<const std::byte> oldRecord) {
+// Where an index's entry differs, the old one (OldRecord under OldNo) goes and the new one
+// (Record under NewNo) comes: a changed record keeps its number, a moved one keeps its keys.
+// Indexes that were changed already are put back when one fails.
+void TTdbBaseTable::ExchangeKeys(std::span<const std::byte> oldRecord, std::int32_t oldNo,
+                                 std::span<const std::byte> record, std::int32_t newNo) {
     std::bitset<kTdbMaxIndexNo + 1> changed;
     TTdbIndexNo failedNo = kTdbNoIndex;
+    const auto entries = [&](TTdbIndexFile& index) {
+        std::span<std::byte> newEntry = index.GetWorkInfo(kNewEntry);
+        std::span<std::byte> oldEntry = index.GetWorkInfo(kOldEntry);
+        FKeys->CalcIndexInfo(index.IndexDef(), record, newNo, newEntry);
+        FKeys->CalcIndexInfo(index.IndexDef(), oldRecord, oldNo, oldEntry);
+        return std::pair{newEntry, oldEntry};
+    };
     try {
         for (TTdbIndexNo no = 0; no <= FLastIndexNo; ++no) {
             TTdbIndexFile* index = WritingIndex(no, true);
             if (index == nullptr)
                 continue;
-            std::span<std::byte> newEntry = index->GetWorkInfo(kNewEntry);
-            std::span<std::byte> oldEntry = index->GetWorkInfo(kOldEntry);
-            FKeys->CalcIndexInfo(index->IndexDef(), record, recNo, newEntry);
-            FKeys->CalcIndexInfo(index->IndexDef(), oldRecord, recNo, oldEntry);
-            // An unchanged key leaves the index file as it was.
+            const auto [newEntry, oldEntry] = entries(*index);
+            // An unchanged entry leaves the index file as it was.
             if (FKeys->IsSameIndexInfo(index->IndexDef(), newEntry, oldEntry))
                 continue;
             if (index->Loesche_Index(oldEntry) != 0)
@@ -166,49 +174,7 @@ void TTdbBaseTable::ReplaceKeys(std::int32_t recNo, std::span<const std::byte> r
             if (!half && !changed.test(static_cast<std::size_t>(no)))
                 continue;
             TTdbIndexFile& index = *GetIndexFile(no);
-            std::span<std::byte> newEntry = index.GetWorkInfo(kNewEntry);
-            std::span<std::byte> oldEntry = index.GetWorkInfo(kOldEntry);
-            FKeys->CalcIndexInfo(index.IndexDef(), record, recNo, newEntry);
-            FKeys->CalcIndexInfo(index.IndexDef(), oldRecord, recNo, oldEntry);
-            if (!half)
-                index.Loesche_Index(newEntry);
-            index.Add_Index(oldEntry);
-        }
-        throw;
-    }
-}
-
-void TTdbBaseTable::MoveKeys(std::span<const std::byte> record, std::int32_t from,
-                             std::int32_t to) {
-    std::bitset<kTdbMaxIndexNo + 1> moved;
-    TTdbIndexNo failedNo = kTdbNoIndex;
-    try {
-        for (TTdbIndexNo no = 0; no <= FLastIndexNo; ++no) {
-            TTdbIndexFile* index = WritingIndex(no, true);
-            if (index == nullptr)
-                continue;
-            std::span<std::byte> oldEntry = index->GetWorkInfo(kOldEntry);
-            std::span<std::byte> newEntry = index->GetWorkInfo(kNewEntry);
-            FKeys->CalcIndexInfo(index->IndexDef(), record, from, oldEntry);
-            FKeys->CalcIndexInfo(index->IndexDef(), record, to, newEntry);
-            if (index->Loesche_Index(oldEntry) != 0)
-                RaiseEngineError(kTdbErrIndexDelete, {index->Name()});
-            failedNo = no;
-            if (index->Add_Index(newEntry) != 0)
-                RaiseEngineError(kTdbErrIndexInsert, {index->Name()});
-            failedNo = kTdbNoIndex;
-            moved.set(static_cast<std::size_t>(no));
-        }
-    } catch (...) {
-        for (TTdbIndexNo no = 0; no <= FLastIndexNo; ++no) {
-            const bool half = no == failedNo;
-            if (!half && !moved.test(static_cast<std::size_t>(no)))
-                continue;
-            TTdbIndexFile& index = *GetIndexFile(no);
-            std::span<std::byte> oldEntry = index.GetWorkInfo(kOldEntry);
-            std::span<std::byte> newEntry = index.GetWorkInfo(kNewEntry);
-            FKeys->CalcIndexInfo(index.IndexDef(), record, from, oldEntry);
-            FKeys->CalcIndexInfo(index.IndexDef(), record, to, newEntry);
+            const auto [newEntry, oldEntry] = entries(index);
             if (!half)
                 index.Loesche_Index(newEntry);
             index.Add_Index(oldEntry);
@@ -303,7 +269,7 @@ void TTdbBaseTable::ReplaceChecked(std::span<std::byte> record, std::int32_t rec
         if (FDataFile->WriteRecord(recNo, record) < 0)
             RaiseEngineError(kTdbErrWriteFile, {FFileName});
         try {
-            ReplaceKeys(recNo, record, old);
+            ExchangeKeys(old, recNo, record, recNo);
         } catch (...) {
             // The keys are back already; the old image joins them, so the table stays whole.
             Compensate([&] { FDataFile->WriteRecord(recNo, old); });
@@ -376,7 +342,7 @@ void TTdbBaseTable::DeleteChecked(std::int32_t recNo) {
         try {
             // The heap keeps its records dense: the last one moves into the slot.
             if (moves) {
-                MoveKeys(moved, last, recNo);
+                ExchangeKeys(moved, last, moved, recNo);
                 movedKeys = true;
                 if (FDataFile->WriteRecord(recNo, moved) < 0)
                     RaiseEngineError(kTdbErrWriteFile, {FFileName});
@@ -391,7 +357,7 @@ void TTdbBaseTable::DeleteChecked(std::int32_t recNo) {
                 if (movedImage)
                     FDataFile->WriteRecord(recNo, old);
                 if (movedKeys)
-                    MoveKeys(moved, recNo, last);
+                    ExchangeKeys(moved, recNo, moved, last);
                 AddKeys(recNo, old);
             });
             throw;
