@@ -246,6 +246,12 @@ TSqlitePostal& Sqlite(std::int32_t count) {
     return *db;
 }
 
+// Every record the accessor's order, range and filter let through.
+void ReadAll(TTdbAccessor& accessor) {
+    for (std::int16_t step = accessor.First(); step == 0; step = accessor.Next())
+        benchmark::DoNotOptimize(accessor.RecordPtr().data());
+}
+
 // Times Ours and then Theirs once per iteration; reports both per operation and the ratio.
 template <typename Ours, typename Theirs>
 void Beside(benchmark::State& state, double opsPerIteration, Ours&& ours, Theirs&& theirs) {
@@ -344,8 +350,7 @@ void BM_FullScanInNameOrder(benchmark::State& state) {
     Beside(
         state, count,
         [&] {
-            for (std::int16_t step = accessor.First(); step == 0; step = accessor.Next())
-                benchmark::DoNotOptimize(accessor.RecordPtr().data());
+            ReadAll(accessor);
         },
         [&] { TSqlitePostal::Rows(scan); });
 }
@@ -369,8 +374,7 @@ void BM_PrefixRange(benchmark::State& state) {
                          .Name.substr(0, 3);
             utf8 = ToUtf8(prefix);
             accessor.SetRange(postal.ByName(), prefix, prefix + u"\uFFFF", u';');
-            for (std::int16_t step = accessor.First(); step == 0; step = accessor.Next())
-                benchmark::DoNotOptimize(accessor.RecordPtr().data());
+            ReadAll(accessor);
         },
         [&] {
             sqlite3_bind_text(prefixed, 1, utf8.c_str(), -1, SQLITE_TRANSIENT);
@@ -392,8 +396,7 @@ void BM_FullScanFilter(benchmark::State& state) {
     Beside(
         state, count,
         [&] {
-            for (std::int16_t step = accessor.First(); step == 0; step = accessor.Next())
-                benchmark::DoNotOptimize(accessor.RecordPtr().data());
+            ReadAll(accessor);
         },
         [&] { TSqlitePostal::Rows(filtered); });
     accessor.SetFilter(nullptr);
