@@ -2,6 +2,7 @@
 // condition that binds a condition text to it.
 #include "engine/record_context.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "base/engine_errors.h"
 #include "engine/relation.h"
 #include "engine/table_names.h"
+#include "index/index_file.h"
 #include "expr/sql_condition.h"
 
 namespace tdb {
@@ -89,9 +91,14 @@ public:
         FContext->SetRecord({});
         return result == kConditionTrue ? tvTrue : result == kConditionFalse ? tvFalse : tvUnknown;
     }
-    int FindBestIndexAndBounds(TTdbRltnIdx, std::vector<std::byte>&,
-                               std::vector<std::byte>&) override {
-        return -1;
+    int FindBestIndexAndBounds(TTdbRltnIdx rltnIdx, std::vector<std::byte>& lowerBound,
+                               std::vector<std::byte>& upperBound) override {
+        if (!FCondition || rltnIdx != FRltnIdx) {
+            TTdbRltnIdxSet relations;
+            relations.set(static_cast<std::size_t>(rltnIdx));
+            Prepare(relations, rltnIdx, 0);
+        }
+        return FCondition->FindBestIndexAndBounds(0, lowerBound, upperBound);
     }
 
 private:
@@ -121,6 +128,45 @@ void TTdbRecordContext::ReadColumn(const TTdbColumnHandle& handle, TTdbDataValue
     const TTdbColumnDef& column = *FRelation.ColumnDefs().GetColumnDef(handle.ColumnNo - 1);
     // The condition only reads: the image stays as the writer gave it.
     column.DataType->SetReference(value, const_cast<std::byte*>(FRecord.data()) + column.Position);
+}
+
+std::vector<TTdbOpenIndex> TTdbRecordContext::GetOpenIndexes(std::int32_t tableNo) {
+    std::vector<TTdbOpenIndex> indexes;
+    if (tableNo != 0)
+        return indexes;
+    for (TTdbIndexNo no = FRelation.GetFirstIndexNo(); no <= FRelation.GetLastIndexNo(); ++no) {
+        const TTdbIndexFile* index = FRelation.GetIndexFile(no);
+        if (index != nullptr && index->IsOpen())
+            indexes.push_back({no, &index->IndexDef()});
+    }
+    return indexes;
+}
+
+void TTdbRecordContext::BuildBoundEntry(std::int32_t tableNo, std::int32_t indexNo,
+                                        std::span<const TTdbDataValue> values, bool upper,
+                                        std::vector<std::byte>& entry) {
+    entry.clear();
+    const TTdbIndexFile* index =
+        tableNo == 0 ? FRelation.GetIndexFile(static_cast<TTdbIndexNo>(indexNo)) : nullptr;
+    if (index == nullptr || !index->IsOpen())
+        return;
+    const TTdbSortDef& def = index->IndexDef();
+    // The given values go into an empty record, where the key is built from as usual.
+    std::vector<std::byte> record(static_cast<std::size_t>(FRelation.GetRecordSize()));
+    TTdbDataValue cell;
+    for (std::size_t i = 0; i < values.size() && i < static_cast<std::size_t>(def.LevelCount); ++i) {
+        // The key of an expression has no column to hold a value.
+        if (def.Items[i].ColumnNo < 1)
+            return;
+        const TTdbColumnDef& column =
+            *FRelation.ColumnDefs().GetColumnDef(def.Items[i].ColumnNo - 1);
+        column.DataType->SetReference(cell, record.data() + column.Position);
+        column.DataType->Assign(cell, values[i]);
+    }
+    entry.resize(static_cast<std::size_t>(std::max(index->IndSize(), 4)));
+    constexpr std::int32_t kLastRecordNo = 2147483647;
+    FRelation.Keys().CompleteIndexInfo(def, static_cast<int>(values.size()), upper, record,
+                                       upper ? kLastRecordNo : 1, entry);
 }
 
 char16_t TTdbRecordContext::GetDecimalSeparator() const {

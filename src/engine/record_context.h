@@ -1,5 +1,6 @@
 // Conditions of the condition language evaluated on one record image of one relation: what
-// check constraints need when a record is written. The factory hands them out for a session;
+// check constraints need when a record is written, and filters with the index range that
+// serves them. The factory hands them out for a session;
 // the relation a condition reads is found by its relation index.
 #pragma once
 
@@ -8,6 +9,7 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "expr/eval_context.h"
 #include "types/calculation.h"
@@ -28,6 +30,11 @@ public:
                     TTdbColumnHandle& handle) override;
     void ReadColumn(const TTdbColumnHandle& handle, TTdbDataValue& value) override;
     char16_t GetDecimalSeparator() const override;
+    // The relation's open indexes and their bound entries, for the scan of a static filter.
+    std::vector<TTdbOpenIndex> GetOpenIndexes(std::int32_t tableNo) override;
+    void BuildBoundEntry(std::int32_t tableNo, std::int32_t indexNo,
+                         std::span<const TTdbDataValue> values, bool upper,
+                         std::vector<std::byte>& entry) override;
 
 private:
     const TTdbRelation& FRelation;

@@ -304,6 +304,43 @@ TEST_F(AccessorTest, CancellingAnAppendGivesTheRecordIdBack) {
     EXPECT_EQ(accessor.Edit(), -kTdbErrNoWriteRight);
 }
 
+// A filter in the condition language picks the index and range that serve it: its records come
+// in that index's order, as a scan and as a bookmark list.
+TEST_F(AccessorTest, AStaticFilterScansTheIndexRangeThatServesIt) {
+    TTdbAccessor writer(Table());
+    AddCodes(writer, {5000, 2500, 3900, 1200, 2000, 4000, 4100, 3000, 2500, 7000});
+    std::unique_ptr<TTdbCondition> condition = session_->Services().CreateCondition(
+        u"Code BETWEEN 2000 AND 4000", tesTableSQL, Table().GetLevel());
+    TTdbAccessor accessor(Table());
+    accessor.SetBestAccess(*condition);
+    EXPECT_EQ(accessor.AccessType(), tatIndex);
+    EXPECT_EQ(accessor.CurrentIndexNo(), byCode_);
+    EXPECT_TRUE(accessor.HasRange());
+    // Code order, duplicates by record number: 2000, 2500, 2500, 3000, 3900, 4000.
+    const std::vector<std::int32_t> expected{5, 2, 9, 8, 3, 6};
+    EXPECT_EQ(Walk(accessor, false), expected) << "the range alone";
+    accessor.SetFilter(condition->Clone());
+    EXPECT_EQ(Walk(accessor, false), expected) << "with the filter";
+
+    TTdbBookmarkList list;
+    TTdbAccessor scanner(Table());
+    scanner.AppendBookmarks(*condition, nullptr, list);
+    std::vector<std::int32_t> listed;
+    for (std::int32_t at = list.FindFirst(); at >= 0; at = list.FindNext(at))
+        listed.push_back(list.Item(at));
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(scanner.AccessType(), tatRecordNo);
+
+    // A condition no index serves keeps the order and leaves the scan to the filter.
+    std::unique_ptr<TTdbCondition> unserved = session_->Services().CreateCondition(
+        u"Code + 0 = 2500", tesTableSQL, Table().GetLevel());
+    TTdbAccessor plain(Table());
+    plain.SetBestAccess(*unserved);
+    EXPECT_EQ(plain.AccessType(), tatRecordNo);
+    plain.SetFilter(std::move(unserved));
+    EXPECT_EQ(Walk(plain, false), (std::vector<std::int32_t>{2, 9}));
+}
+
 TEST_F(AccessorTest, AnEditThatLeavesTheFilterMovesOn) {
     TTdbAccessor accessor(Table());
     AddCodes(accessor, {100, 200, 300, 400});
