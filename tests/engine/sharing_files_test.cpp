@@ -270,15 +270,19 @@ public:
         if (const std::int16_t init = table_->InitRecord(record, true); init != 0)
             return init < 0 ? init : -1;
         audit::SetRow(*table_, record, audit::RowFor(n));
-        return table_->AppendRecordDirect(record);
+        TTdbBlobDataList blobs;
+        return table_->AppendRecord(record, blobs);
     }
     std::int16_t Replace(std::int32_t recNo, std::uint32_t n) {
-        std::vector<std::byte> record(static_cast<std::size_t>(table_->GetRecordSize()));
-        if (table_->ReadRecord(recNo, record) != 0)
+        std::vector<std::byte> stored(static_cast<std::size_t>(table_->GetRecordSize()));
+        if (table_->ReadRecord(recNo, stored) != 0)
             return -1;
+        std::vector<std::byte> record = stored;
         audit::SetRow(*table_, record, audit::RowFor(n));
-        return table_->ReplaceRecordDirect(recNo, record);
+        TTdbBlobDataList blobs;
+        return table_->ReplaceRecord(record, stored, recNo, blobs);
     }
+
     std::string Image(std::int32_t recNo) {
         std::vector<std::byte> record(static_cast<std::size_t>(table_->GetRecordSize()));
         EXPECT_EQ(table_->BeginRead(true), 0) << LastError();
