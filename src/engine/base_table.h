@@ -280,6 +280,9 @@ private:
     std::int16_t LockFailure(const std::exception& e);
 
     // ---- Records below the checks ----
+    // Work entries of an index file the key upkeep uses; the searches use the lower ones.
+    static constexpr int kAddEntry = 3;
+    static constexpr int kRemoveEntry = 4;
     TTdbIndexFile* WritingIndex(TTdbIndexNo indexNo, bool checkSize);
     template <typename Change, typename Revert>
     void ForEachEntry(std::int32_t recNo, std::span<const std::byte> record, int workInfo,

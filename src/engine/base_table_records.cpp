@@ -14,14 +14,6 @@
 
 namespace tdb {
 
-namespace {
-
-// Work entries of an index file the key upkeep uses; the searches use the lower ones.
-constexpr int kAddEntry = 3;
-constexpr int kRemoveEntry = 4;
-
-}  // namespace
-
 // The index as writing meets it: null for none and for a lost user index, which stays lost until
 // it is deleted and which writing passes by; an index that will not open raises what it met.
 TTdbIndexFile* TTdbBaseTable::WritingIndex(TTdbIndexNo indexNo, bool checkSize) {

@@ -20,12 +20,9 @@ namespace tdb {
 
 namespace {
 
-// Work entries of an index file: the searches' pair, then the key upkeep's (as the lower-level
-// writing uses them).
+// Work entries of an index file the searches use; the key upkeep's follow them.
 constexpr int kSearchKey = 1;
 constexpr int kSearchFound = 2;
-constexpr int kNewEntry = 3;
-constexpr int kOldEntry = 4;
 
 bool IsBlobColumn(TTdbColumnType type) {
     return type == ctMemo || type == ctBlob || type == ctWideMemo;
@@ -145,8 +142,8 @@ void TTdbBaseTable::ExchangeKeys(std::span<const std::byte> oldRecord, std::int3
     std::bitset<kTdbMaxIndexNo + 1> changed;
     TTdbIndexNo failedNo = kTdbNoIndex;
     const auto entries = [&](TTdbIndexFile& index) {
-        std::span<std::byte> newEntry = index.GetWorkInfo(kNewEntry);
-        std::span<std::byte> oldEntry = index.GetWorkInfo(kOldEntry);
+        std::span<std::byte> newEntry = index.GetWorkInfo(kAddEntry);
+        std::span<std::byte> oldEntry = index.GetWorkInfo(kRemoveEntry);
         FKeys->CalcIndexInfo(index.IndexDef(), record, newNo, newEntry);
         FKeys->CalcIndexInfo(index.IndexDef(), oldRecord, oldNo, oldEntry);
         return std::pair{newEntry, oldEntry};
