@@ -19,20 +19,14 @@
 #include "index/index_text.h"
 #include "platform/text.h"
 #include "postal_rows.h"
+#include "process_directory.h"
 #include "types/data_type.h"
 
 namespace tdb {
 namespace {
 
 const std::filesystem::path& Directory() {
-    static const std::filesystem::path directory = [] {
-        std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                     ("zenkalo_flush_bench_" + std::to_string(::getpid()));
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directories(path);
-        std::atexit([] { std::filesystem::remove_all(Directory()); });
-        return path;
-    }();
+    static const std::filesystem::path directory = bench::MakeProcessDirectory("flush_bench");
     return directory;
 }
 

@@ -18,6 +18,7 @@
 #include "engine/catalog.h"
 #include "engine/session.h"
 #include "platform/text.h"
+#include "process_directory.h"
 #include "types/data_type.h"
 
 namespace tdb {
@@ -26,14 +27,7 @@ namespace {
 constexpr std::int32_t kRecords = 10000;
 
 const std::filesystem::path& Directory() {
-    static const std::filesystem::path directory = [] {
-        std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                     ("zenkalo_lock_bench_" + std::to_string(::getpid()));
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directories(path);
-        std::atexit([] { std::filesystem::remove_all(Directory()); });
-        return path;
-    }();
+    static const std::filesystem::path directory = bench::MakeProcessDirectory("lock_bench");
     return directory;
 }
 
