@@ -311,7 +311,14 @@ void TTdbBaseTable::ReleaseUnneededLocks() {
     // first. A failed flush is reported on the next write lock; holding the lock forever
     // would help nobody.
     const bool flushed = held != tltWrite || Flush(true) == 0;
-    FLockFile->UnlockTable(held, needed);
+    try {
+        FLockFile->UnlockTable(held, needed);
+    } catch (...) {
+        // A release the file refused is tried again later; one that reached the own entry
+        // stands, and others learn of it from their next session check.
+        FUnlockAction.store(FLockFile->TableLock());
+        throw;
+    }
     FUnlockAction.store(needed);
     if (held >= tltUpgrade && flushed && FDataFile) {
         // The cache shared by this process's sessions holds the files as this session left them.

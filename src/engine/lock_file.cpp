@@ -360,6 +360,8 @@ bool TTdbLockFile::CheckSessions() {
     counted.WriteWaiters = 0;
     counted.SessionCount = 0;
     bool deadFound = false;
+    bool writerGone = false;
+    bool corrected = false;
     std::array<std::byte, TTdbSessionLockData::kSize> image{};
     for (std::int32_t i = 0; i < counted.ItemCount; ++i) {
         if (fileSize < EntryPos(i + 1)) {
@@ -377,9 +379,8 @@ bool TTdbLockFile::CheckSessions() {
         const auto tableLock = std::to_integer<std::uint8_t>(image[kTableLockOffset]);
         const auto desiredLock = std::to_integer<std::uint8_t>(image[kDesiredLockOffset]);
         if (!IsEntryAlive(i)) {
-            // What a dead writer left in the table must be re-read by everybody.
             if (tableLock == tltUpgrade || tableLock == tltWrite)
-                counted.ChangeCount = NextChangeCount(counted.ChangeCount);
+                writerGone = true;
             std::array<std::byte, TTdbSessionLockData::kSize> zeros{};
             if (FFileSystem.FileWrite(FNetFile, EntryPos(i),
                                       std::span<const std::byte>(zeros.data(), kEntryBody)) !=
@@ -420,6 +421,11 @@ bool TTdbLockFile::CheckSessions() {
                 RaiseEngineError(kTdbErrNetwork, {u"net file contains an unknown lock level"});
         }
     }
+    // What a dead writer left in the table must be re-read by everybody, and so must what a
+    // writer changed whose release reached its entry but not the header.
+    if (writerGone || counted.UpgradeLocks < FTableLockData.UpgradeLocks ||
+        counted.WriteLocks < FTableLockData.WriteLocks)
+        counted.ChangeCount = NextChangeCount(counted.ChangeCount);
     if (counted.ReadLocks != FTableLockData.ReadLocks ||
         counted.UpgradeLocks != FTableLockData.UpgradeLocks ||
         counted.WriteLocks != FTableLockData.WriteLocks ||
@@ -430,10 +436,11 @@ bool TTdbLockFile::CheckSessions() {
         counted.ChangeCount != FTableLockData.ChangeCount) {
         FTableLockData = counted;
         WriteHeader();
+        corrected = true;
     }
     if (deadFound && FOnHijack)
         FOnHijack();
-    return deadFound;
+    return deadFound || corrected;
 }
 
 // ---- Login and logout ----
@@ -640,10 +647,55 @@ void TTdbLockFile::CountChange() {
     FTableLockData.ChangeCount = NextChangeCount(FTableLockData.ChangeCount);
 }
 
+struct TTdbLockFile::TLevelState {
+    TTdbTableLockData Header;
+    TTdbSessionLockData Entry;
+    TTdbTableLockType Lock;
+    std::int64_t ChangeCount;
+};
+
+TTdbLockFile::TLevelState TTdbLockFile::SaveLevel() const {
+    return {FTableLockData, FSessionLockData, FTableLock, FChangeCount};
+}
+
+void TTdbLockFile::RestoreLevel(const TLevelState& state) {
+    FTableLockData = state.Header;
+    FSessionLockData = state.Entry;
+    FTableLock = state.Lock;
+    FChangeCount = state.ChangeCount;
+}
+
+// The session check counts the levels from the entries, so the entry goes first. When the
+// header cannot follow, a lock is given back, since the header is what keeps others out; a
+// release stands as the entry tells it, and the next session check recounts the header and
+// counts the change it missed.
+void TTdbLockFile::WriteLevel(const TLevelState& before, bool releasing) {
+    try {
+        WriteOwnEntry();
+    } catch (...) {
+        RestoreLevel(before);
+        throw;
+    }
+    try {
+        WriteHeader();
+    } catch (...) {
+        if (!releasing) {
+            RestoreLevel(before);
+            try {
+                WriteOwnEntry();
+            } catch (...) {
+                // The entry claims a lock nobody uses until this session logs out.
+            }
+        }
+        throw;
+    }
+}
+
 bool TTdbLockFile::TryLockTable(TTdbTableLockType fromLock, TTdbTableLockType toLock) {
     TTdbTableLockData& h = FTableLockData;
     if (fromLock == toLock)
         return true;
+    const TLevelState before = SaveLevel();
     switch (toLock) {
         case tltRead:
             if (fromLock != tltNone || h.WriteLocks > 0 || h.WriteWaiters > 0)
@@ -678,8 +730,7 @@ bool TTdbLockFile::TryLockTable(TTdbTableLockType fromLock, TTdbTableLockType to
     }
     FSessionLockData.TableLock = toLock;
     FTableLock = toLock;
-    WriteOwnEntry();
-    WriteHeader();
+    WriteLevel(before, false);
     return true;
 }
 
@@ -744,6 +795,7 @@ bool TTdbLockFile::LockTable(TTdbTableLockType fromLock, TTdbTableLockType toLoc
 void TTdbLockFile::UnlockTable(TTdbTableLockType fromLock, TTdbTableLockType toLock) {
     TEnteredScope entered(*this);
     TTdbTableLockData& h = FTableLockData;
+    const TLevelState before = SaveLevel();
     switch (fromLock) {
         case tltRead:
             Decrement(h.ReadLocks);
@@ -774,8 +826,7 @@ void TTdbLockFile::UnlockTable(TTdbTableLockType fromLock, TTdbTableLockType toL
     }
     FSessionLockData.TableLock = toLock <= tltWrite ? toLock : tltNone;
     FTableLock = static_cast<TTdbTableLockType>(FSessionLockData.TableLock);
-    WriteOwnEntry();
-    WriteHeader();
+    WriteLevel(before, true);
 }
 
 bool TTdbLockFile::LockExclusive() {

@@ -178,7 +178,8 @@ private:
     bool ReadEntryImage(std::int32_t index,
                         std::array<std::byte, TTdbSessionLockData::kSize>& image);
     bool IsEntryAlive(std::int32_t index);
-    // Clears dead entries and corrects the counts; true when dead entries were found.
+    // Clears dead entries and corrects the counts; true when either was needed, so that a
+    // refused lock is worth trying again.
     bool CheckSessions();
     bool TryLockTable(TTdbTableLockType fromLock, TTdbTableLockType toLock);
     bool TryLockRecord(std::int32_t recNo);
@@ -187,6 +188,12 @@ private:
     void BeforeFirstLock(TTdbTableLockType fromLock);
     // Counts the release of an upgrade or write lock as a change of the table.
     void CountChange();
+    // What a change of the own table lock alters here, to be put back when the file refuses it.
+    struct TLevelState;
+    TLevelState SaveLevel() const;
+    void RestoreLevel(const TLevelState& state);
+    // Writes the own entry, then the header, after the own table lock changed.
+    void WriteLevel(const TLevelState& before, bool releasing);
     std::int32_t OpenOrCreateLockFile();
     std::int32_t OpenOrCreateMoveFile();
     void CloseFiles() noexcept;

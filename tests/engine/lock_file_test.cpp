@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../platform/test_support.h"
+#include "../storage/fault_file_system.h"
 #include "base/byte_image.h"
 #include "base/engine_error.h"
 #include "base/engine_errors.h"
@@ -605,6 +606,61 @@ TEST_F(LockFileTest, AKilledSessionIsClearedByTheNextSessionCheck) {
         ASSERT_GE(usage.Entries.size(), 2u);
         EXPECT_EQ(usage.Entries[1].StationNo, trigger == Trigger::Login ? 3u : 0u);
         EXPECT_NE(usage.Entries[1].RecNo, 5);
+    }
+}
+
+// A lock-file write refused in the middle of a lock change: the entry and the header never
+// disagree in a way that lets two writers in or hides a writer's change from the others.
+TEST_F(LockFileTest, ARefusedWriteInALockChangeNeitherAdmitsTwoWritersNorHidesAChange) {
+    struct Case {
+        const char* what;
+        bool releasing;   // the refused write is in the release, else in the locking
+        int writeToFail;  // 0: the entry, 1: the header
+        TTdbTableLockType heldAfter;
+    };
+    const Case cases[] = {
+        {"locking, entry refused", false, 0, tltNone},
+        {"locking, header refused", false, 1, tltNone},
+        {"release, entry refused", true, 0, tltWrite},
+        {"release, header refused", true, 1, tltNone},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::u16string base = dir.Name("T");
+        testing::FaultFileSystem faults;
+        TTdbLockFile a(faults);
+        a.SetSessionId(1);
+        a.SetWaitAttempts(3);
+        a.LogIn(base, kLevel, false);
+        auto b = Session(2);
+        b->LogIn(base, kLevel, false);
+        const auto entryOfA = [&] {
+            return EntryOf(ReadBytes(dir.Path() / "T.tdbl"), 0).TableLock;
+        };
+
+        if (c.releasing) {
+            ASSERT_TRUE(a.LockTable(tltNone, tltWrite, true));
+        }
+        faults.writeToFail = c.writeToFail;
+        if (c.releasing)
+            EXPECT_THROW(a.UnlockTable(tltWrite, tltNone), ETdbEngine);
+        else
+            EXPECT_THROW(a.LockTable(tltNone, tltWrite, true), ETdbEngine);
+        EXPECT_EQ(a.TableLock(), c.heldAfter);
+        EXPECT_EQ(entryOfA(), c.heldAfter);
+
+        if (c.heldAfter == tltWrite) {
+            // Still held, in the file as here: the others stay out until the release is tried
+            // again.
+            EXPECT_FALSE(b->LockTable(tltNone, tltRead, true));
+            a.UnlockTable(tltWrite, tltNone);
+        }
+        ASSERT_TRUE(b->LockTable(tltNone, tltWrite, false));
+        // Whatever A wrote under its write lock is news for B.
+        EXPECT_EQ(b->CheckUpdate(), c.releasing);
+        b->UnlockTable(tltWrite, tltNone);
+        EXPECT_EQ(Usage(*b).WriteCount, 0);
     }
 }
 

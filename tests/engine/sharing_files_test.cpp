@@ -283,6 +283,13 @@ public:
         return table_->ReplaceRecord(record, stored, recNo, blobs);
     }
 
+    std::int16_t Delete(std::int32_t recNo) {
+        std::vector<std::byte> stored(static_cast<std::size_t>(table_->GetRecordSize()));
+        if (const std::int16_t read = table_->ReadRecord(recNo, stored); read != 0)
+            return read;
+        return table_->DeleteRecord(stored, recNo);
+    }
+
     std::string Image(std::int32_t recNo) {
         std::vector<std::byte> record(static_cast<std::size_t>(table_->GetRecordSize()));
         EXPECT_EQ(table_->BeginRead(true), 0) << LastError();
@@ -906,7 +913,7 @@ int FaultRun(SharingFilesTest& test, TTdbPageManager& pm, const std::u16string& 
                 step(a->Append(9000));
                 step(a->Table().CheckEdit(1, nullptr));
                 a->Table().EndEdit(1);
-                step(a->Table().DeleteRecordDirect(1));
+                step(a->Delete(1));
                 step(a->Table().BeginRead(true));
                 if (a->Table().CountReadLocks() > 0)
                     a->Table().EndRead();
