@@ -275,8 +275,8 @@ public:
     }
     std::int16_t Replace(std::int32_t recNo, std::uint32_t n) {
         std::vector<std::byte> stored(static_cast<std::size_t>(table_->GetRecordSize()));
-        if (table_->ReadRecord(recNo, stored) != 0)
-            return -1;
+        if (const std::int16_t read = table_->ReadRecord(recNo, stored); read != 0)
+            return read;
         std::vector<std::byte> record = stored;
         audit::SetRow(*table_, record, audit::RowFor(n));
         TTdbBlobDataList blobs;
@@ -911,8 +911,12 @@ int FaultRun(SharingFilesTest& test, TTdbPageManager& pm, const std::u16string& 
             auto a = std::make_unique<TSharer>(pm, directory, false, u"", std::move(faults));
             if (a->Open()) {
                 step(a->Append(9000));
-                step(a->Table().CheckEdit(1, nullptr));
-                a->Table().EndEdit(1);
+                if (const std::int16_t edit = a->Table().CheckEdit(1, nullptr); edit == 0) {
+                    step(a->Replace(1, 9050));
+                    a->Table().EndEdit(1);
+                } else {
+                    step(edit);
+                }
                 step(a->Delete(1));
                 step(a->Table().BeginRead(true));
                 if (a->Table().CountReadLocks() > 0)
