@@ -12,6 +12,9 @@
 //   begin | commit | rollback  a transaction
 //   usage | held | audit      users, readers, writers | level held in the lock file | indexes
 //   attempts N                how many tries a lock wait makes
+//   churn STEPS SEED          random appends, edits, deletes and walks through an accessor,
+//                             without explicit locks: "ok APPENDED DELETED", or the first
+//                             failure beyond the ones sharing brings (a record edited or gone)
 //   limit BYTES               the largest file this process may write (0: no limit)
 //   close                     close the database as it is, locks and transaction included
 //   sleep MS
@@ -20,13 +23,16 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/engine_errors.h"
+#include "engine/accessor.h"
 #include "engine/lock_file.h"
 #include "engine/session.h"
 #include "table_audit.h"
@@ -162,6 +168,12 @@ public:
             }
             return "ok";
         }
+        if (verb == "churn") {
+            int steps = 0;
+            std::uint32_t seed = 0;
+            in >> steps >> seed;
+            return Churn(steps, seed);
+        }
         if (verb == "attempts") {
             std::int32_t attempts = 0;
             in >> attempts;
@@ -200,6 +212,74 @@ private:
             return false;
         audit::SetRow(*table_, record_, row);
         return true;
+    }
+
+    std::string Churn(int steps, std::uint32_t seed) {
+        std::mt19937 rng(seed);
+        const auto draw = [&rng](std::uint32_t n) {
+            return std::uniform_int_distribution<std::uint32_t>(0, n - 1)(rng);
+        };
+        const TTdbIndexNo byName = table_->FindIndexByName(u"ByName");
+        TTdbAccessor accessor(*table_);
+        int appended = 0;
+        int deleted = 0;
+        for (int step = 0; step < steps; ++step) {
+            const std::uint32_t action = draw(20);
+            std::int32_t result = 0;
+            if (action < 7) {
+                result = accessor.Append();
+                if (result == 0) {
+                    audit::SetRow(*table_, accessor.RecordPtr(), audit::RowFor(seed + step));
+                    result = accessor.Post();
+                    appended += result == 0;
+                }
+            } else if (action < 16) {
+                // A record number another session may just have deleted, or be editing.
+                accessor.SetAccess(kTdbAccessRecordNo, false);
+                result = accessor.GotoRecord(1 + static_cast<std::int32_t>(draw(64)));
+                if (result == 0 && action < 12) {
+                    result = accessor.Edit();
+                    if (result == 0) {
+                        audit::SetRow(*table_, accessor.RecordPtr(),
+                                      audit::RowFor(seed + step + 7));
+                        result = accessor.Post();
+                        if (result != 0)
+                            accessor.Cancel();
+                    }
+                } else if (result == 0) {
+                    result = accessor.DeleteRecord();
+                    deleted += result == 0;
+                }
+                if (result == -kTdbErrRecordNotFound || result == -kTdbErrRecordBeingEdited)
+                    result = 0;
+            } else if (std::string walk = Walk(accessor, byName, draw(2) == 0); !walk.empty()) {
+                return "fail 0 " + walk;
+            }
+            if (result < 0)
+                return Failure();
+        }
+        return "ok " + std::to_string(appended) + " " + std::to_string(deleted);
+    }
+
+    // Steps through the name order under one read lock, where nobody can change the table:
+    // the steps must give the index's own order.
+    std::string Walk(TTdbAccessor& accessor, TTdbIndexNo byName, bool backwards) {
+        if (table_->BeginRead(true) < 0)
+            return "no read lock: " + Failure();
+        std::vector<std::int32_t> order = audit::IndexOrder(*table_, byName);
+        if (backwards)
+            std::reverse(order.begin(), order.end());
+        accessor.SetAccess(byName, backwards);
+        std::vector<std::int32_t> walked;
+        std::int16_t r = accessor.First();
+        for (; r == 0 && walked.size() < 12; r = accessor.Next())
+            walked.push_back(accessor.RecordNo());
+        table_->EndRead();
+        if (r != 0 && r != kTdbNoRecord)
+            return "walk step: " + Failure();
+        if (r == 0)  // stopped early: what was walked so far
+            order.resize(std::min(order.size(), walked.size()));
+        return walked == order ? "" : "the walk left the index order";
     }
 
     std::string Lock(const std::string& level, bool wait) {

@@ -1,8 +1,9 @@
 // Processes sharing one table at random against a model of what it must hold: appends, replaces
 // and deletes, some inside transactions that commit or roll back, each step under an explicit
 // write lock so that the order of the steps is known. The kill runs end a random process at a
-// random moment and check what a fresh session then finds. ZENKALO_SHARE_ROUNDS asks for more
-// steps, ZENKALO_KILL_ROUNDS for more kill rounds, than the few of a normal run.
+// random moment and check what a fresh session then finds; in the free runs every worker changes
+// the table at its own pace. ZENKALO_SHARE_ROUNDS asks for more steps, ZENKALO_KILL_ROUNDS for
+// more kill rounds, ZENKALO_SOAK_ROUNDS for more free rounds, than the few of a normal run.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <iostream>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -281,6 +283,52 @@ TEST_F(ShareSoakProcess, RandomChangesOfThreeProcessesMatchTheModel) {
     std::string failure;
     EXPECT_EQ(fresh.Read(failure), model_);
     EXPECT_EQ(failure, "");
+}
+
+// The processes and a session of this process change the table at once, each at its own pace,
+// through accessors and without explicit locks. After each round the record count is what the
+// appends and deletes add up to, every index equals the table, and no step waited past the
+// locking time-out. ZENKALO_SOAK_ROUNDS asks for a longer run.
+TEST_F(ShareSoakProcess, FreeRunningProcessesKeepTheCountAndEveryIndex) {
+    const int rounds = testing::CountFromEnvironment("ZENKALO_SOAK_ROUNDS", 100);
+    constexpr int kSteps = 60;
+    const std::uint32_t seed = Seed();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    Start(seed, 1);
+    ASSERT_FALSE(HasFatalFailure());
+    std::int64_t expected = 0;
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        // Rows no other worker appends: each worker and round has its own range of numbers.
+        const auto churn = [&](std::size_t worker) {
+            return "churn " + std::to_string(kSteps) + " " +
+                   std::to_string((seed % 1000 + round * Workers() + worker) * 1000);
+        };
+        for (std::size_t i = 0; i < probes_.size(); ++i)
+            probes_[i]->Send(churn(i));
+        std::string local;
+        std::thread beside([&] { local = locals_[0]->Run(churn(probes_.size())); });
+        std::vector<std::string> answers;
+        for (auto& probe : probes_)
+            answers.push_back(probe->AnswerWithin(2 * kAnswerMs));
+        beside.join();
+        answers.push_back(local);
+        for (const std::string& answer : answers) {
+            std::istringstream in(answer);
+            std::string ok;
+            std::int64_t appended = -1;
+            std::int64_t deleted = -1;
+            in >> ok >> appended >> deleted;
+            ASSERT_EQ(ok, "ok") << answer;
+            expected += appended - deleted;
+        }
+        std::string failure;
+        const TRows rows = checker_->Read(failure);
+        ASSERT_EQ(failure, "");
+        ASSERT_EQ(static_cast<std::int64_t>(rows.size()), expected);
+        for (std::size_t i = 0; i < Workers(); ++i)
+            ASSERT_EQ(Ask(i, "audit"), "ok") << "worker " << i;
+    }
 }
 
 TEST_F(ShareSoakProcess, AKilledProcessLosesNothingAnotherSessionSaw) {
