@@ -647,20 +647,21 @@ void TTdbLockFile::CountChange() {
     FTableLockData.ChangeCount = NextChangeCount(FTableLockData.ChangeCount);
 }
 
+// A lock change alters only the level in the own entry, never its name.
 struct TTdbLockFile::TLevelState {
     TTdbTableLockData Header;
-    TTdbSessionLockData Entry;
+    std::uint8_t EntryLock;
     TTdbTableLockType Lock;
     std::int64_t ChangeCount;
 };
 
 TTdbLockFile::TLevelState TTdbLockFile::SaveLevel() const {
-    return {FTableLockData, FSessionLockData, FTableLock, FChangeCount};
+    return {FTableLockData, FSessionLockData.TableLock, FTableLock, FChangeCount};
 }
 
 void TTdbLockFile::RestoreLevel(const TLevelState& state) {
     FTableLockData = state.Header;
-    FSessionLockData = state.Entry;
+    FSessionLockData.TableLock = state.EntryLock;
     FTableLock = state.Lock;
     FChangeCount = state.ChangeCount;
 }
