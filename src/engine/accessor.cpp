@@ -577,6 +577,10 @@ std::int16_t TTdbAccessor::ToBoT() {
 }
 
 std::int16_t TTdbAccessor::GotoRecord(std::int32_t recNo) {
+    // The count as other sessions left it, and their moves applied before the number is taken.
+    TReadLock lock(FRelation);
+    if (!lock.Held())
+        return lock.Result();
     if (recNo < -1 || recNo > FRelation.GetRecordCount())
         return kTdbNoRecord;
     if (recNo == -1)
@@ -1346,26 +1350,29 @@ std::int16_t TTdbAccessor::Edit() {
     if (FCurrentRecordNo < 1)
         return Fail(kTdbErrRecordNotFound, {NumberText(FCurrentRecordNo)});
     const std::uint32_t start = platform::GetTickCount();
-    std::int16_t locked;
     for (;;) {
+        std::int16_t locked;
         {
+            // The record is read under the lock that found it free: once the lock is gone,
+            // another session's delete may move the locked record to another slot.
             TReadLock lock(FRelation);
             locked = lock.Held()
                          ? FRelation.CheckEdit(FCurrentRecordNo, this)
                          : static_cast<std::int16_t>(-Services().LastError().LastErrorCode());
+            if (locked >= 0) {
+                const std::int16_t read = UpdateRecBuf();
+                if (read < 0) {
+                    FRelation.EndEdit(FCurrentRecordNo);
+                    return read;
+                }
+                break;
+            }
         }
-        if (locked >= 0)
-            break;
         const std::uint32_t waited = platform::GetTickCount() - start;
         if (Services().FLockingTimeout <= 0 ||
             waited >= static_cast<std::uint32_t>(Services().FLockingTimeout))
             return locked;
         platform::Sleep(TTdbRelation::kEditRetryMs);
-    }
-    const std::int16_t read = UpdateRecBuf();
-    if (read < 0) {
-        FRelation.EndEdit(FCurrentRecordNo);
-        return read;
     }
     std::copy(FCurrentRecBuf.begin(), FCurrentRecBuf.end(), FWorkRecBuf.begin());
     FWorkRecordNo = FCurrentRecordNo;
@@ -1377,13 +1384,21 @@ std::int16_t TTdbAccessor::Post() {
     std::int16_t result;
     switch (FCurrentEditState) {
         case esEdit: {
+            // The lock first: it brings the moves of other sessions' deletes, which renumber
+            // the edited record, and keeps the old image read below the one replaced.
+            result = FRelation.BeginUpgrade(true);
+            if (result < 0)
+                return result;
             if (FWorkRecordNo < 1 || FWorkRecordNo > FRelation.GetRecordCount() ||
-                FWorkRecordNo != FCurrentRecordNo)
-                return Fail(kTdbErrRecordNotFound, {NumberText(FCurrentRecordNo)});
-            // The current-record buffer reads the record as stored: the old image.
-            result = UpdateRecBuf();
-            if (result >= 0)
-                result = ReplaceRecord(FCurrentRecBuf);
+                FWorkRecordNo != FCurrentRecordNo) {
+                result = Fail(kTdbErrRecordNotFound, {NumberText(FCurrentRecordNo)});
+            } else {
+                // The current-record buffer reads the record as stored: the old image.
+                result = UpdateRecBuf();
+                if (result >= 0)
+                    result = ReplaceRecord(FCurrentRecBuf);
+            }
+            FRelation.EndUpgrade();
             if (result < 0)
                 return result;
             FRelation.EndEdit(FWorkRecordNo);
@@ -1433,9 +1448,16 @@ std::int16_t TTdbAccessor::AppendFrom(std::span<std::byte> recBuffer) {
     std::int16_t result = FRelation.BerechneFormeln(recBuffer, Purposes(false, true, true));
     if (result < 0)
         return result;
+    // Held until the accessor stands on the new record: without it another session's delete
+    // could move the record away from the number the append gave.
+    result = FRelation.BeginUpgrade(true);
+    if (result < 0)
+        return result;
     const std::int32_t recNo = FRelation.AppendRecord(recBuffer, FPendingBlobs);
-    if (recNo <= 0)
+    if (recNo <= 0) {
+        FRelation.EndUpgrade();
         return recNo < 0 ? static_cast<std::int16_t>(recNo) : Fail(kTdbErrWriteFile);
+    }
     if (auto* table = dynamic_cast<TTdbBaseTable*>(&FRelation);
         table != nullptr && table->HasRecordId() && FWorkRecordId > 0) {
         const std::int32_t stored = ReservedIdOf(recBuffer);
@@ -1447,6 +1469,7 @@ std::int16_t TTdbAccessor::AppendFrom(std::span<std::byte> recBuffer) {
     FWorkRecordNo = -1;
     FCurrentRecordNo = -1;
     result = GotoRecord(recNo);
+    FRelation.EndUpgrade();
     FCurrentSequenceNo = -1;
     return result;
 }
@@ -1472,13 +1495,21 @@ std::int16_t TTdbAccessor::ReplaceRecord(std::span<const std::byte> origRecBuffe
 }
 
 std::int16_t TTdbAccessor::DeleteRecord() {
-    const std::int32_t recNo = FCurrentRecordNo;
-    if (recNo < 1 || recNo > FRelation.GetRecordCount())
-        return Fail(kTdbErrRecordNotFound, {NumberText(recNo)});
+    if (FCurrentRecordNo < 1 || FCurrentRecordNo > FRelation.GetRecordCount())
+        return Fail(kTdbErrRecordNotFound, {NumberText(FCurrentRecordNo)});
     CancelEdit();
+    // The lock brings other sessions' deletes: the current record may have moved to another
+    // number, which is followed, or be gone, and then the accessor's next record is not the
+    // one asked for.
+    const bool wasDeleted = FRecordDeleted;
     std::int16_t result = FRelation.BeginUpgrade(true);
     if (result < 0)
         return result;
+    const std::int32_t recNo = FCurrentRecordNo;
+    if (recNo < 1 || recNo > FRelation.GetRecordCount() || (FRecordDeleted && !wasDeleted)) {
+        FRelation.EndUpgrade();
+        return Fail(kTdbErrRecordNotFound, {NumberText(recNo)});
+    }
     result = FRelation.ReadRecord(recNo, FWorkRecBuf);
     if (result >= 0)
         result = FRelation.DeleteRecord(FWorkRecBuf, recNo);

@@ -650,38 +650,98 @@ TEST_F(AccessorTest, RandomWalkAgreesWithModel) {
 
 // The same workload written by one session and checked by another: each step reaches the
 // reader through the lock file's change count and the move file.
-TEST(AccessorSessionsTest, RandomWalkOfAnotherSessionAgreesWithModel) {
-    testing::TempDir dir;
-    TTdbPageManager pageManager;
-    std::vector<std::unique_ptr<TTdbLocalSession>> sessions;
-    std::vector<TTdbBaseTable*> tables;
-    for (int i = 0; i < 2; ++i) {
-        auto session = std::make_unique<TTdbLocalSession>(&pageManager);
-        ASSERT_EQ(session->Initialize(1), 0);
-        session->Catalog().SetLocation(dir.Name());
-        session->Catalog().SetExclusive(false);
-        ASSERT_EQ(session->OpenDb(), 0);
-        if (i == 0) {
-            TTdbCreateTableArgs args = audit::AuditTableArgs(u"Audit");
-            ASSERT_EQ(session->Catalog().CreateTable(args), 0);
+// Two sessions of one process on one audit table, each with its own lock-file entry.
+class AccessorSessionsTest : public ::testing::Test {
+protected:
+    AccessorSessionsTest() {
+        for (int i = 0; i < 2; ++i) {
+            auto session = std::make_unique<TTdbLocalSession>(&pageManager_);
+            EXPECT_EQ(session->Initialize(1), 0);
+            session->Catalog().SetLocation(dir_.Name());
+            session->Catalog().SetExclusive(false);
+            EXPECT_EQ(session->OpenDb(), 0);
+            if (i == 0) {
+                TTdbCreateTableArgs args = audit::AuditTableArgs(u"Audit");
+                EXPECT_EQ(session->Catalog().CreateTable(args), 0);
+            }
+            const int rltnIdx = session->Catalog().OpenTable(
+                u"Audit", {}, TTdbCatalog::kAllWriteRights, false, false, false);
+            EXPECT_GT(rltnIdx, 0);
+            tables_.push_back(
+                &dynamic_cast<TTdbBaseTable&>(*session->Catalog().GetRelation(rltnIdx)));
+            sessions_.push_back(std::move(session));
         }
-        const int rltnIdx = session->Catalog().OpenTable(u"Audit", {}, TTdbCatalog::kAllWriteRights,
-                                                         false, false, false);
-        ASSERT_GT(rltnIdx, 0);
-        tables.push_back(&dynamic_cast<TTdbBaseTable&>(*session->Catalog().GetRelation(rltnIdx)));
-        sessions.push_back(std::move(session));
     }
-    {
-        TTdbAccessor writer(*tables[0]);
-        TTdbAccessor reader(*tables[1]);
-        RandomWalk(AccessorWriter(writer), reader, 150);
+    std::string LastError(std::size_t i) {
+        return ToUtf8(sessions_[i]->Services().LastError().LastErrorMsg());
     }
-    for (auto& session : sessions)
-        session->Uninitialize();
+    ~AccessorSessionsTest() override {
+        for (auto& session : sessions_)
+            session->Uninitialize();
+    }
+
+    testing::TempDir dir_;
+    TTdbPageManager pageManager_;
+    std::vector<std::unique_ptr<TTdbLocalSession>> sessions_;
+    std::vector<TTdbBaseTable*> tables_;
+};
+
+TEST_F(AccessorSessionsTest, RandomWalkOfAnotherSessionAgreesWithModel) {
+    TTdbAccessor writer(*tables_[0]);
+    TTdbAccessor reader(*tables_[1]);
+    RandomWalk(AccessorWriter(writer), reader, 150);
+}
+
+// Another session's delete moves the last record into the deleted slot and an append fills the
+// old last slot again, all while this session edits (or is about to delete) the last record.
+// The post must land on the record where it went, and the delete must not take the newcomer.
+TEST_F(AccessorSessionsTest, AnEditOrDeleteFollowsItsRecordMovedByAnotherSession) {
+    TTdbAccessor other(*tables_[0]);
+    TTdbAccessor mine(*tables_[1]);
+    for (std::uint32_t n = 1; n <= 5; ++n)
+        ASSERT_GT(AddRow(other, {static_cast<std::int32_t>(n * 100), audit::SettlementName(n)}), 0);
+    const auto moveLastAndRefill = [&](std::int32_t code) {
+        ASSERT_EQ(other.GotoRecord(1), 0);
+        ASSERT_EQ(other.DeleteRecord(), 0) << LastError(0);
+        ASSERT_EQ(AddRow(other, {code, u"Zirc"}), 5);
+    };
+
+    ASSERT_EQ(mine.GotoRecord(5), 0);
+    const std::int32_t id = mine.GetRecordId();
+    ASSERT_EQ(mine.Edit(), 0) << LastError(1);
+    moveLastAndRefill(900);
+    audit::SetRow(*tables_[1], mine.RecordPtr(), {555, u"Tata"});
+    ASSERT_EQ(mine.Post(), 0) << LastError(1);
+    EXPECT_EQ(mine.RecordNo(), 1);
+    EXPECT_EQ(mine.GetRecordId(), id);
+    EXPECT_EQ(audit::ReadRows(*tables_[1]),
+              (std::vector<audit::TRow>{{555, u"Tata"},
+                                        {200, audit::SettlementName(2)},
+                                        {300, audit::SettlementName(3)},
+                                        {400, audit::SettlementName(4)},
+                                        {900, u"Zirc"}}));
+
+    // The record under the accessor moves: the delete follows it.
+    ASSERT_EQ(mine.GotoRecord(5), 0);
+    moveLastAndRefill(901);
+    ASSERT_EQ(mine.DeleteRecord(), 0) << LastError(1);
+    EXPECT_EQ(audit::ReadRows(*tables_[1]),
+              (std::vector<audit::TRow>{{901, u"Zirc"},
+                                        {200, audit::SettlementName(2)},
+                                        {300, audit::SettlementName(3)},
+                                        {400, audit::SettlementName(4)}}));
+    // The record under the accessor goes: the delete takes nothing else.
+    ASSERT_EQ(mine.GotoRecord(2), 0);
+    ASSERT_EQ(other.GotoRecord(2), 0);
+    ASSERT_EQ(other.DeleteRecord(), 0);
+    EXPECT_EQ(mine.DeleteRecord(), -kTdbErrRecordNotFound);
+    EXPECT_EQ(tables_[1]->GetRecordCount(), 3);
+    for (TTdbIndexNo no = 0; no <= tables_[1]->GetLastIndexNo(); ++no)
+        EXPECT_EQ(audit::IndexDisagreement(*tables_[1], no), "") << no;
 }
 
 // The same workload written by another process through its own session.
-TEST(AccessorSessionsTest, RandomWalkOfAnotherProcessAgreesWithModel) {
+TEST(AccessorProcessTest, RandomWalkOfAnotherProcessAgreesWithModel) {
     testing::TempDir dir;
     testing::TProbeProcess probe(ZENKALO_SHARE_PROBE);
     ASSERT_EQ(probe.Ask("create " + dir.Path().string() + " Audit"), "ok");

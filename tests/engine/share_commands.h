@@ -256,7 +256,8 @@ private:
                 return "fail 0 " + walk;
             }
             if (result < 0)
-                return Failure();
+                return "fail " + std::to_string(-result) + " step " + std::to_string(step) +
+                       " action " + std::to_string(action) + "; last error " + Failure();
         }
         return "ok " + std::to_string(appended) + " " + std::to_string(deleted);
     }
