@@ -183,22 +183,14 @@ public:
     std::int16_t Edit();
     std::int16_t Post();
     std::int16_t Cancel();
+    // Cancel, when appending or editing.
+    void CancelEdit();
     std::int16_t AppendRecord();
     std::int16_t ReplaceRecord(std::span<const std::byte> origRecBuffer);
     std::int16_t DeleteRecord();
     std::int16_t WriteTo(std::int32_t recNo);
 
-private:
-    struct TSavedPosition {
-        std::vector<std::byte> Lower, Upper, Key;
-        std::uint8_t IndexNo;
-        TTdbAccessType AccessType;
-        bool Reverse;
-        bool BufUpdated;
-        std::int32_t SequenceNo;
-        std::int32_t RecordNo;
-    };
-    // Holds the relation's read lock for a scope; Held tells whether it was had.
+    // A read lock of the relation for a scope; Held tells whether it was had.
     class TReadLock {
     public:
         explicit TReadLock(TTdbRelation& relation)
@@ -217,6 +209,18 @@ private:
         TTdbRelation& FRelation;
         std::int16_t FResult;
     };
+
+private:
+    struct TSavedPosition {
+        std::vector<std::byte> Lower, Upper, Key;
+        std::uint8_t IndexNo;
+        TTdbAccessType AccessType;
+        bool Reverse;
+        bool BufUpdated;
+        std::int32_t SequenceNo;
+        std::int32_t RecordNo;
+    };
+    // Holds the relation's read lock for a scope; Held tells whether it was had.
 
     TTdbIndexFile* CurrentIndex() const;
     const TTdbSortDef* CurrentKeyDef() const;
@@ -255,7 +259,6 @@ private:
     std::span<std::byte> Scratch(int no, std::size_t size);
     bool IsValidForCondition(TTdbCondition& condition);
 
-    void CancelEdit();
     std::int16_t AppendFrom(std::span<std::byte> recBuffer);
     std::int16_t ReplaceAt(std::int32_t recNo, std::span<std::byte> recBuffer,
                            std::span<const std::byte> origRecBuffer);
