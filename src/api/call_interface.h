@@ -84,8 +84,8 @@ std::int16_t TdbSessGetLastErrorPos(std::int16_t sessHdl, char16_t* errMsg,
 
 // A new relation handle. -100 for an exclusive open on a file system without exclusive files;
 // -2 too many tables; -12 wrong key; -1 any other reason; -102 for an unforeseen failure.
-// Opens for writing that are neither exclusive nor shared read-only are refused until tables
-// are shared through their lock files.
+// Without the exclusive right the table is shared with other sessions and processes through its
+// lock file.
 std::int16_t TdbSessOpenTable(std::int16_t sessHdl, const char16_t* tableName, const char16_t* key,
                               std::uint16_t rights, bool withRelTables, bool force) noexcept;
 // Opens with all write rights and no key and, in a managed database, registers the table.
@@ -161,5 +161,142 @@ std::int16_t TdbRltnClose(std::int16_t rltnHdl) noexcept;
 // Column FieldNo (from 1); -10 for a number the relation does not have.
 std::int16_t TdbRltnGetFieldSpec(std::int16_t rltnHdl, std::int16_t fieldNo,
                                  TTdbFieldSpec& spec) noexcept;
+
+// ---- Tables (cursors) ----
+// A table handle names one cursor: an open, positioned view of a relation with its own order,
+// range, filters and marks. Handles are 1..255, shared by every session of the process; an empty
+// slot, 0 or any other number answers -101. Operations without a result of their own answer 0.
+
+// A new cursor on the relation, open and before its first record: its handle, or -2 when all
+// 255 handles are taken. Name only identifies the cursor.
+std::int16_t TdbTableCreate(std::int16_t rltnHdl, const char16_t* name) noexcept;
+// Closes the cursor and frees its handle; a temporary relation nothing uses any more is closed.
+std::int16_t TdbTableDelete(std::int16_t tableHdl) noexcept;
+std::int16_t TdbTableGetNumFields(std::int16_t tableHdl) noexcept;
+// Column Index (from 1); -10 for a number the relation does not have.
+std::int16_t TdbTableGetFieldSpec(std::int16_t tableHdl, std::int16_t index,
+                                  TTdbFieldSpec& spec) noexcept;
+// The column number of a name (without case), 0 when there is none or the name has a ".".
+std::int16_t TdbTableGetFieldNo(std::int16_t tableHdl, const char16_t* fieldName) noexcept;
+std::int16_t TdbTableGetRltnHdl(std::int16_t tableHdl) noexcept;
+std::int16_t TdbTableGetDataType(std::int16_t tableHdl, std::int16_t fieldNo) noexcept;
+// The ordinal of an enumeration column's value text.
+std::int16_t TdbTableGetEnumValue(std::int16_t tableHdl, std::int16_t fieldNo,
+                                  const char16_t* text) noexcept;
+// The relation's table level.
+std::int16_t TdbTableGetRltnVersion(std::int16_t tableHdl) noexcept;
+
+// The order: an index by name (read backwards when Reverse), or record numbers for an empty
+// name. -16 for an index the relation does not have or cannot open.
+std::int16_t TdbTableSetIndex(std::int16_t tableHdl, const char16_t* indexName,
+                              bool reverse) noexcept;
+// "Nummer" (record numbers), "Markierung" (the marks) or the index name.
+std::int16_t TdbTableGetAccess(std::int16_t tableHdl, char16_t* accessName,
+                               std::int16_t textLen) noexcept;
+
+// A range of the current index given as two record images (RecBufSize at least the record
+// size): the first FieldCountStart key items of Lower and FieldCountEnd of Upper bound it, a
+// count of 0 or less takes every item. -15 unless the order is an index.
+std::int16_t TdbTableSetRange(std::int16_t tableHdl, const void* lower, const void* upper,
+                              std::int32_t recBufSize, std::int16_t fieldCountStart,
+                              std::int16_t fieldCountEnd) noexcept;
+std::int16_t TdbTableClearRange(std::int16_t tableHdl) noexcept;
+
+// First and Last take in other users' changes first and answer 1; MoveBy answers 0 (Delta 0
+// reads the current record again). All three answer -11 when they run off either end and -201
+// for a read that fails.
+std::int16_t TdbTableFirst(std::int16_t tableHdl) noexcept;
+std::int16_t TdbTableLast(std::int16_t tableHdl) noexcept;
+std::int16_t TdbTableMoveBy(std::int16_t tableHdl, std::int32_t delta) noexcept;
+// The record number of the current record: -1 before the first, 0 a new record.
+std::int32_t TdbTableGetRecNo(std::int16_t tableHdl) noexcept;
+// Goes to a record number: the number, or -11 when the record is not in the cursor's view
+// (range, filter, list), and then the position stays.
+std::int32_t TdbTableSetRecNo(std::int16_t tableHdl, std::int32_t recNo) noexcept;
+// The records visible through the cursor; -1 when there are too many to count.
+std::int32_t TdbTableGetRowCount(std::int16_t tableHdl) noexcept;
+std::int16_t TdbTableGetRecordSize(std::int16_t tableHdl) noexcept;
+// Copy the current record (the one being edited while editing) out of and into a caller's
+// buffer of at least the record size (-103 otherwise), laid out as the table's records.
+std::int16_t TdbTableGetRecord(std::int16_t tableHdl, void* buffer,
+                               std::int32_t recBufSize) noexcept;
+std::int16_t TdbTableSetRecord(std::int16_t tableHdl, const void* buffer,
+                               std::int32_t recBufSize) noexcept;
+
+// The position counted in the cursor's order (from 1), and going to one: the sequence number,
+// or -11.
+std::int32_t TdbTableGetSequenceNo(std::int16_t tableHdl) noexcept;
+std::int32_t TdbTableSetSequenceNo(std::int16_t tableHdl, std::int32_t sequenceNo) noexcept;
+// 1: sequence numbers can be had in every order.
+std::int16_t TdbTableIsSequenced(std::int16_t tableHdl) noexcept;
+// Nearest search on IndexName with the key of the first IndexItemCount key items of a record
+// image: the first record at or after the key becomes current and its number is answered; 0
+// when there is none. With ExactMatch true only equal keys are found; it comes back telling
+// whether the record found equals the key. -16 for an unknown index.
+std::int32_t TdbTableLocateRec2(std::int16_t tableHdl, const char16_t* indexName,
+                                const void* recordBuffer, std::int32_t recBufSize,
+                                std::int16_t indexItemCount, bool& exactMatch) noexcept;
+// Whether a record satisfies an SQL condition: 1 or 0; the record becomes current when Mode's
+// low four bits are 5. -44 for a condition that does not compile.
+std::int16_t TdbTableLocateRec3(std::int16_t tableHdl, const char16_t* searchCondition,
+                                std::uint32_t mode) noexcept;
+
+// Editing: Append and Edit begin (-25 and -31, the latter also for a record another user edits
+// past the locking time-out), the confirms write (-25; -57 when nothing is being appended or
+// edited), the cancels give up. DeleteRec answers -20 when the record cannot be deleted.
+std::int16_t TdbTableAppend(std::int16_t tableHdl) noexcept;
+std::int16_t TdbTableAppendConfirm(std::int16_t tableHdl) noexcept;
+std::int16_t TdbTableAppendCancel(std::int16_t tableHdl) noexcept;
+std::int16_t TdbTableEdit(std::int16_t tableHdl) noexcept;
+std::int16_t TdbTableEditConfirm(std::int16_t tableHdl) noexcept;
+std::int16_t TdbTableEditCancel(std::int16_t tableHdl) noexcept;
+std::int16_t TdbTableDeleteRec(std::int16_t tableHdl) noexcept;
+// Begins a new record with the current one's values (a new record id).
+std::int16_t TdbTableAppendDuplicate(std::int16_t tableHdl) noexcept;
+// The record id in the current record buffer (0 when the table has none), and setting it.
+std::int32_t TdbTableGetAutoNo(std::int16_t tableHdl) noexcept;
+std::int16_t TdbTableSetAutoNo(std::int16_t tableHdl, std::int32_t autoNo) noexcept;
+// Deletes every record; -30 when the cursor may not write.
+std::int16_t TdbTableEmpty(std::int16_t tableHdl) noexcept;
+// LockType 1 a read lock, any other a write lock; a TimeOut other than 0 waits for it. -47 when
+// it is refused. Unlock gives back one lock of the type, if the relation holds one.
+std::int16_t TdbTableLock(std::int16_t tableHdl, std::int16_t lockType,
+                          std::int32_t timeOut) noexcept;
+std::int16_t TdbTableUnlock(std::int16_t tableHdl, std::int16_t lockType) noexcept;
+// 1 when the cursor may write.
+std::int16_t TdbTableCanModify(std::int16_t tableHdl) noexcept;
+// Takes in other users' changes (with CheckNet) and rebuilds the filter lists that depend on
+// them: 1 when something changed, else 0.
+std::int16_t TdbTableRefresh(std::int16_t tableHdl, bool checkNet) noexcept;
+
+// An SQL condition as the cursor's filter, by Mode's low four bits: 1 a static filter (the
+// matching records collected), 15 an incremental one (tested while moving); with Background
+// prepared, else active at once. Prepared lists only: 3 drops the matching records, 6 keeps only
+// them, 7 adds them. An empty text gives no condition. -44 for a condition that does not
+// compile (the compiler's message is the last error) or another mode.
+std::int16_t TdbTableSetSQLFilter(std::int16_t tableHdl, const char16_t* sqlFilter,
+                                  std::uint32_t mode, bool background) noexcept;
+// True: the prepared filter becomes the active one; false: the active one goes back to the
+// prepared slot. The current record stays when it is still in view.
+std::int16_t TdbTableActivateFilter(std::int16_t tableHdl, bool active) noexcept;
+// Full-text filters need a full-text index, which tables do not have yet: -44.
+std::int16_t TdbTableSetWordFilter(std::int16_t tableHdl, const char16_t* fulltextIndexName,
+                                   const char16_t* words, std::uint32_t mode) noexcept;
+
+// The marks: a set of record numbers of the cursor (-11 for a number that is no record). They
+// follow records that deletes move, and become the order in "Markierung" access. GotoMark steps
+// in the cursor's order to the next marked record (backwards for a negative Delta, from the
+// start or end when Restart): 1, or -11 when there is none and the position stays.
+// DeleteMarkedRecs answers how many records it deleted.
+std::int16_t TdbTableAddMark(std::int16_t tableHdl, std::int32_t recNo) noexcept;
+std::int16_t TdbTableRemoveMark(std::int16_t tableHdl, std::int32_t recNo) noexcept;
+std::int16_t TdbTableIsMarked(std::int16_t tableHdl, std::int32_t recNo) noexcept;
+std::int16_t TdbTableUnmark(std::int16_t tableHdl) noexcept;
+std::int16_t TdbTableGotoMark(std::int16_t tableHdl, std::int32_t delta, bool restart) noexcept;
+std::int32_t TdbTableDeleteMarkedRecs(std::int16_t tableHdl) noexcept;
+// Where two record numbers stand in the cursor's order: 0 before, 1 equal, 2 after. In index
+// order the keys of IndexName (the current index when empty) decide; -16 for an unknown index.
+std::int16_t TdbTableCompareBookmarks(std::int16_t tableHdl, const char16_t* indexName,
+                                      std::int32_t bookmark1, std::int32_t bookmark2) noexcept;
 
 }  // namespace tdb::api

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "api/call_interface.h"
+#include "api/cursor_slots.h"
 #include "api/dispatch.h"
 #include "api/text_buffers.h"
 #include "engine/session_list.h"
@@ -54,8 +55,11 @@ std::int16_t TdbSessDelete(std::int16_t sessHdl) noexcept {
         return kTdbInvalidSessionHandle;
     }
     try {
-        // Cursors of the session go first once there are cursors; then the list closes the
-        // database and frees the session.
+        // Cursors of the session go first; then the list closes the database and frees the
+        // session.
+        if (ref.Local != nullptr) {
+            DeleteSessionCursors(*ref.Local);
+        }
         TSessionList::Instance().DeleteSession(sessHdl);
         return kTdbOk;
     } catch (...) {
@@ -213,7 +217,8 @@ std::int16_t TdbSessIsSingleFile(std::int16_t sessHdl) noexcept {
 std::int16_t TdbSessCloseDb(std::int16_t sessHdl) noexcept {
     return WithSession(sessHdl, kTdbEngineError, TTdbCatch::EngineErrors,
                        [&](TTdbLocalSession& session) -> std::int16_t {
-                           // Cursors and statements of the session go first once they exist.
+                           // Cursors of the session go first: they read its relations.
+                           DeleteSessionCursors(session);
                            return session.CloseDb() < 0 ? kTdbEngineError : kTdbOk;
                        });
 }

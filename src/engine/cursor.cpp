@@ -259,7 +259,14 @@ std::int32_t TTdbCursor::GetRecordCount() {
 }
 
 bool TTdbCursor::CheckModifications() {
-    return FRelation.CheckUpdate() > 0;
+    const bool wasDirty = FDirty;
+    {
+        // A writer of another session may still hold its changes under a lock it keeps for a
+        // while; the read lock waits for them, and taking it brings them in.
+        TTdbAccessor::TReadLock lock(FRelation);
+    }
+    const bool updated = FRelation.CheckUpdate() > 0;
+    return updated || (FDirty && !wasDirty);
 }
 
 std::int16_t TTdbCursor::Refresh(bool checkNet) {
@@ -732,6 +739,27 @@ std::int32_t TTdbCursor::GetMarks(std::span<std::int32_t> buffer) const {
     return static_cast<std::int32_t>(count);
 }
 
+std::int32_t TTdbCursor::DeleteMarkedRecords() {
+    std::int32_t deleted = 0;
+    try {
+        // Each delete takes its record out of the marks (and renames the one moved into its
+        // slot), so the first mark is always the next one to go.
+        for (std::int32_t slot = FMarks->FindFirst(); slot >= 0; slot = FMarks->FindFirst()) {
+            const std::int32_t recNo = FMarks->Item(slot);
+            if (FAccessor->GotoRecord(recNo) != 0 || FAccessor->DeleteRecord() != 0)
+                return kTdbCannotDeleteRecord;
+            // A relation that tells nobody of its deletes must not loop here.
+            if (FMarks->Find(recNo) == slot)
+                FMarks->DeleteAt(slot);
+            ++deleted;
+        }
+        return deleted;
+    } catch (const std::exception&) {
+        StoreFailure();
+        return kTdbCannotDeleteRecord;
+    }
+}
+
 std::int16_t TTdbCursor::SortMarks(std::u16string_view sortOrder) {
     try {
         std::u16string kept = std::exchange(FSorting, std::u16string(sortOrder));
@@ -883,6 +911,81 @@ std::int16_t TTdbCursor::DeleteRecord() {
 
 bool TTdbCursor::CanModify() const noexcept {
     return (FRelation.Rights() & 0x07) != 0;
+}
+
+std::int16_t TTdbCursor::EmptyTable() {
+    if (!CanModify() || FRelation.GetReadOnly()) {
+        Services().SetLastError(kTdbErrNoWriteRight, {FRelation.GetName()});
+        return kTdbTableReadOnly;
+    }
+    try {
+        FAccessor->CancelEdit();
+        CheckEngineResult(FRelation.BeginUpgrade(true));
+        std::int16_t result = 0;
+        try {
+            // From the end, so that no delete moves a record.
+            std::vector<std::byte> record(static_cast<std::size_t>(FRelation.GetRecordSize()));
+            for (std::int32_t recNo = FRelation.GetRecordCount(); recNo >= 1 && result == 0;
+                 --recNo) {
+                result = FRelation.ReadRecord(recNo, record);
+                if (result >= 0)
+                    result = FRelation.DeleteRecord(record, recNo);
+            }
+        } catch (...) {
+            FRelation.EndUpgrade();
+            throw;
+        }
+        FRelation.EndUpgrade();
+        FMarks->Clear();
+        FDirty = true;
+        Refresh(false);
+        if (FAccessor->First() != 0)
+            FAccessor->ToBoT();
+        return result < 0 ? kTdbCannotDeleteRecord : 0;
+    } catch (const std::exception&) {
+        StoreFailure();
+        return kTdbCannotDeleteRecord;
+    }
+}
+
+std::int32_t TTdbCursor::LocateRecord2(std::u16string_view indexName,
+                                       std::span<const std::byte> record, int itemCount,
+                                       bool& exact) {
+    try {
+        const TTdbIndexNo indexNo = FRelation.FindIndexByName(indexName);
+        if (indexNo < 0 || !FRelation.CheckIndexOpen(indexNo, false)) {
+            Services().SetLastError(kTdbErrIndexNotFound, {std::u16string(indexName)});
+            return kTdbIndexDoesNotExist;
+        }
+        const TTdbIndexFile& index = *FRelation.GetIndexFile(indexNo);
+        const TTdbSortDef& def = index.IndexDef();
+        const int given = std::clamp<int>(itemCount, 0, def.LevelCount);
+        const auto size = static_cast<std::size_t>(FRelation.GetRecordSize());
+        std::vector<std::byte> image(size);
+        std::copy_n(record.begin(), std::min(record.size(), size), image.begin());
+        std::vector<std::byte> key(static_cast<std::size_t>(std::max(index.IndSize(), 4)));
+        FRelation.Keys().CompleteIndexInfo(def, given, false, image, 1, key);
+        const std::int32_t found = FAccessor->LocateRecord2(indexNo, key, given, exact);
+        return found < 0 ? kTdbReadError : found;
+    } catch (const std::exception&) {
+        return StoreFailure();
+    }
+}
+
+std::int32_t TTdbCursor::GetAutoNo() {
+    if (!FRelation.HasRecordId())
+        return 0;
+    std::int32_t id = 0;
+    return FRelation.Access().GetRecordId(FAccessor->RecordPtr(), FRelation.RecordIdFieldNo(), id)
+               ? id
+               : 0;
+}
+
+void TTdbCursor::SetAutoNo(std::int32_t recordId) {
+    if (!FRelation.HasRecordId())
+        RaiseEngineError(kTdbErrNoRecordIdColumn, {FRelation.GetName()});
+    FRelation.Access().SetRecordId(FAccessor->RecordPtr(), FRelation.RecordIdFieldNo(), recordId,
+                                   recordId < 1);
 }
 
 // The lists follow the record just written: it joins those whose condition it meets, and an

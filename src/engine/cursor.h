@@ -132,6 +132,9 @@ public:
     void GetMarks(std::vector<std::int32_t>& marks) const;
     // Fills Buffer with up to its size of marked record numbers; answers how many there are.
     std::int32_t GetMarks(std::span<std::int32_t> buffer) const;
+    // Deletes the marked records, which leave the marks as they go: how many were deleted, or
+    // -20 when one could not be (those before it stay deleted).
+    std::int32_t DeleteMarkedRecords();
     // -100 when the order cannot be had.
     std::int16_t SortMarks(std::u16string_view sortOrder);
     // Steps in the cursor's order to the next marked record (backwards for a negative Delta,
@@ -152,6 +155,17 @@ public:
     std::int16_t EditCancel();
     std::int16_t DeleteRecord();
     bool CanModify() const noexcept;
+    // Deletes every record; -30 when the cursor may not write, -20 when a delete fails.
+    std::int16_t EmptyTable();
+    // Nearest search on the named index with the key of the first ItemCount key items of a
+    // record image: the record number found (then current), 0 when there is none after the
+    // key, -16 for an unknown index. Asked for Exact, only equal keys qualify; Exact tells
+    // whether the record found is equal.
+    std::int32_t LocateRecord2(std::u16string_view indexName, std::span<const std::byte> record,
+                               int itemCount, bool& exact);
+    // The record id of the current record buffer; 0 when the table has none.
+    std::int32_t GetAutoNo();
+    void SetAutoNo(std::int32_t recordId);
     // 0 before, 1 equal, 2 after in the cursor's order (index order: the named index, or the
     // current one for an empty name); -16 for an unknown index or another order.
     std::int16_t CompareBookmarks(std::u16string_view indexName, std::int32_t recNo1,
