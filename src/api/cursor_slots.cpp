@@ -7,17 +7,11 @@ TCursorSlots& TCursorSlots::Instance() {
     return slots;
 }
 
-TTdbCursor* TCursorSlots::Get(std::int16_t tableHdl) {
-    if (tableHdl < 1 || tableHdl > kSlots)
-        return nullptr;
-    std::lock_guard guard(FMutex);
-    return FSlots[static_cast<std::size_t>(tableHdl - 1)].get();
-}
-
 std::unique_ptr<TTdbCursor> TCursorSlots::Release(std::int16_t tableHdl) {
     if (tableHdl < 1 || tableHdl > kSlots)
         return nullptr;
     std::lock_guard guard(FMutex);
+    FCursors[static_cast<std::size_t>(tableHdl - 1)].store(nullptr);
     return std::move(FSlots[static_cast<std::size_t>(tableHdl - 1)]);
 }
 
@@ -25,9 +19,12 @@ std::vector<std::unique_ptr<TTdbCursor>> TCursorSlots::ReleaseSession(
     const TTdbLocalSession& session) {
     std::vector<std::unique_ptr<TTdbCursor>> released;
     std::lock_guard guard(FMutex);
-    for (auto& slot : FSlots)
-        if (slot && &slot->Session() == &session)
-            released.push_back(std::move(slot));
+    for (std::size_t i = 0; i < FSlots.size(); ++i) {
+        if (FSlots[i] && &FSlots[i]->Session() == &session) {
+            FCursors[i].store(nullptr);
+            released.push_back(std::move(FSlots[i]));
+        }
+    }
     return released;
 }
 

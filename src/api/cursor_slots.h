@@ -2,6 +2,8 @@
 // shared by every session of the process, each slot empty or holding one cursor.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -27,12 +29,18 @@ public:
             if (slot)
                 continue;
             slot = make(hdl);
+            FCursors[static_cast<std::size_t>(hdl - 1)].store(slot.get());
             return hdl;
         }
         return 0;
     }
-    // The cursor of a handle, null for an empty slot or a number outside 1..255.
-    TTdbCursor* Get(std::int16_t tableHdl);
+    // The cursor of a handle, null for an empty slot or a number outside 1..255. Every call of
+    // the interface asks, so it takes no lock.
+    TTdbCursor* Get(std::int16_t tableHdl) const noexcept {
+        if (tableHdl < 1 || tableHdl > kSlots)
+            return nullptr;
+        return FCursors[static_cast<std::size_t>(tableHdl - 1)].load(std::memory_order_acquire);
+    }
     // Empties the slot; the cursor is the caller's.
     std::unique_ptr<TTdbCursor> Release(std::int16_t tableHdl);
     // Empties every slot whose cursor belongs to the session; the cursors are the caller's.
@@ -40,8 +48,10 @@ public:
 
 private:
     std::recursive_mutex FMutex;
+    // The owners, under the mutex; the pointers beside them are what Get reads.
     std::vector<std::unique_ptr<TTdbCursor>> FSlots =
         std::vector<std::unique_ptr<TTdbCursor>>(kSlots);
+    std::array<std::atomic<TTdbCursor*>, kSlots> FCursors{};
 };
 
 // Closes and frees every cursor of the session; their handles are free again.

@@ -834,36 +834,46 @@ void TTdbCursor::SetRecord(std::span<const std::byte> recBuffer) {
     }
 }
 
-std::int16_t TTdbCursor::Append() {
+// An accessor step of the edit flow: 0, or the cursor's code for its failure, with an exception
+// on the way recorded as the last error.
+template <typename Step>
+std::int16_t TTdbCursor::EditStep(std::int16_t failureCode, Step&& step) {
     try {
-        return FAccessor->Append() < 0 ? kTdbCannotWriteRecord : 0;
+        return step() < 0 ? failureCode : 0;
     } catch (const std::exception&) {
         StoreFailure();
-        return kTdbCannotWriteRecord;
+        return failureCode;
     }
+}
+
+std::int16_t TTdbCursor::Append() {
+    return EditStep(kTdbCannotWriteRecord, [this] { return FAccessor->Append(); });
 }
 
 std::int16_t TTdbCursor::AppendDuplicate() {
-    try {
-        return FAccessor->AppendDuplicate() < 0 ? kTdbCannotWriteRecord : 0;
-    } catch (const std::exception&) {
-        StoreFailure();
-        return kTdbCannotWriteRecord;
-    }
+    return EditStep(kTdbCannotWriteRecord, [this] { return FAccessor->AppendDuplicate(); });
+}
+
+std::int16_t TTdbCursor::Confirm(TTdbEditState state) {
+    if (FAccessor->EditState() != state)
+        return kTdbNotInEditMode;
+    return EditStep(kTdbCannotWriteRecord, [&]() -> std::int16_t {
+        const std::int16_t posted = FAccessor->Post();
+        if (posted < 0)
+            return posted;
+        try {
+            UpkeepAfterPost(state == esAppend);
+        } catch (const std::exception&) {
+            // The record is written; the lists are made again by the next refresh.
+            Services().SetLastErrorFromCurrentException();
+            FDirty = true;
+        }
+        return posted;
+    });
 }
 
 std::int16_t TTdbCursor::AppendConfirm() {
-    if (FAccessor->EditState() != esAppend)
-        return kTdbNotInEditMode;
-    try {
-        if (FAccessor->Post() < 0)
-            return kTdbCannotWriteRecord;
-        UpkeepAfterPost(true);
-        return 0;
-    } catch (const std::exception&) {
-        StoreFailure();
-        return kTdbCannotWriteRecord;
-    }
+    return Confirm(esAppend);
 }
 
 std::int16_t TTdbCursor::AppendCancel() {
@@ -873,26 +883,11 @@ std::int16_t TTdbCursor::AppendCancel() {
 }
 
 std::int16_t TTdbCursor::Edit() {
-    try {
-        return FAccessor->Edit() < 0 ? kTdbAccessNotPossible : 0;
-    } catch (const std::exception&) {
-        StoreFailure();
-        return kTdbAccessNotPossible;
-    }
+    return EditStep(kTdbAccessNotPossible, [this] { return FAccessor->Edit(); });
 }
 
 std::int16_t TTdbCursor::EditConfirm() {
-    if (FAccessor->EditState() != esEdit)
-        return kTdbNotInEditMode;
-    try {
-        if (FAccessor->Post() < 0)
-            return kTdbCannotWriteRecord;
-        UpkeepAfterPost(false);
-        return 0;
-    } catch (const std::exception&) {
-        StoreFailure();
-        return kTdbCannotWriteRecord;
-    }
+    return Confirm(esEdit);
 }
 
 std::int16_t TTdbCursor::EditCancel() {
@@ -901,12 +896,7 @@ std::int16_t TTdbCursor::EditCancel() {
 }
 
 std::int16_t TTdbCursor::DeleteRecord() {
-    try {
-        return FAccessor->DeleteRecord() < 0 ? kTdbCannotDeleteRecord : 0;
-    } catch (const std::exception&) {
-        StoreFailure();
-        return kTdbCannotDeleteRecord;
-    }
+    return EditStep(kTdbCannotDeleteRecord, [this] { return FAccessor->DeleteRecord(); });
 }
 
 bool TTdbCursor::CanModify() const noexcept {
@@ -952,7 +942,15 @@ std::int32_t TTdbCursor::LocateRecord2(std::u16string_view indexName,
                                        std::span<const std::byte> record, int itemCount,
                                        bool& exact) {
     try {
-        const TTdbIndexNo indexNo = FRelation.FindIndexByName(indexName);
+        // A search per key stroke names the same index each time: the name is looked up once.
+        const TTdbIndexFile* cached =
+            FLocateIndexNo >= 0 ? FRelation.GetIndexFile(FLocateIndexNo) : nullptr;
+        if (cached == nullptr || indexName != FLocateIndexName ||
+            cached->Name() != FLocateIndexName) {
+            FLocateIndexNo = FRelation.FindIndexByName(indexName);
+            FLocateIndexName.assign(indexName);
+        }
+        const TTdbIndexNo indexNo = FLocateIndexNo;
         if (indexNo < 0 || !FRelation.CheckIndexOpen(indexNo, false)) {
             Services().SetLastError(kTdbErrIndexNotFound, {std::u16string(indexName)});
             return kTdbIndexDoesNotExist;
@@ -961,9 +959,11 @@ std::int32_t TTdbCursor::LocateRecord2(std::u16string_view indexName,
         const TTdbSortDef& def = index.IndexDef();
         const int given = std::clamp<int>(itemCount, 0, def.LevelCount);
         const auto size = static_cast<std::size_t>(FRelation.GetRecordSize());
-        std::vector<std::byte> image(size);
+        std::vector<std::byte>& image = FScratchRecord;
+        image.assign(size, std::byte{0});
         std::copy_n(record.begin(), std::min(record.size(), size), image.begin());
-        std::vector<std::byte> key(static_cast<std::size_t>(std::max(index.IndSize(), 4)));
+        std::vector<std::byte>& key = FScratchKey;
+        key.assign(static_cast<std::size_t>(std::max(index.IndSize(), 4)), std::byte{0});
         FRelation.Keys().CompleteIndexInfo(def, given, false, image, 1, key);
         const std::int32_t found = FAccessor->LocateRecord2(indexNo, key, given, exact);
         return found < 0 ? kTdbReadError : found;

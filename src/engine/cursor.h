@@ -200,6 +200,11 @@ private:
     bool Accepts(TTdbCondition& condition, std::int32_t recNo);
     void UpkeepAfterPost(bool appended);
 
+    template <typename Step>
+    std::int16_t EditStep(std::int16_t failureCode, Step&& step);
+    // Posts the record being appended or edited and keeps the lists in step with it.
+    std::int16_t Confirm(TTdbEditState state);
+
     void RecordDeleted(std::int32_t deletedRecNo, std::int32_t movedRecNo);
 
     TTdbLocalSession& FSession;
@@ -223,6 +228,11 @@ private:
     std::vector<std::byte> FRangeLower;
     std::vector<std::byte> FRangeUpper;
     TTdbIndexNo FRangeIndexNo = kTdbNoIndex;
+    // The index LocateRecord2 found last by name, and its buffers, kept for the next search.
+    std::u16string FLocateIndexName;
+    TTdbIndexNo FLocateIndexNo = kTdbNoIndex;
+    std::vector<std::byte> FScratchRecord;
+    std::vector<std::byte> FScratchKey;
 };
 
 }  // namespace tdb
