@@ -13,6 +13,7 @@
 #include "engine/session.h"
 #include "faulty_database.h"
 #include "probe_process.h"
+#include "shared_sessions.h"
 #include "table_audit.h"
 
 namespace tdb {
@@ -648,44 +649,20 @@ TEST_F(AccessorTest, RandomWalkAgreesWithModel) {
     RandomWalk(AccessorWriter(writer), reader, 300);
 }
 
-// The same workload written by one session and checked by another: each step reaches the
-// reader through the lock file's change count and the move file.
-// Two sessions of one process on one audit table, each with its own lock-file entry.
+// Two sessions of one process on one audit table.
 class AccessorSessionsTest : public ::testing::Test {
 protected:
-    AccessorSessionsTest() {
-        for (int i = 0; i < 2; ++i) {
-            auto session = std::make_unique<TTdbLocalSession>(&pageManager_);
-            EXPECT_EQ(session->Initialize(1), 0);
-            session->Catalog().SetLocation(dir_.Name());
-            session->Catalog().SetExclusive(false);
-            EXPECT_EQ(session->OpenDb(), 0);
-            if (i == 0) {
-                TTdbCreateTableArgs args = audit::AuditTableArgs(u"Audit");
-                EXPECT_EQ(session->Catalog().CreateTable(args), 0);
-            }
-            const int rltnIdx = session->Catalog().OpenTable(
-                u"Audit", {}, TTdbCatalog::kAllWriteRights, false, false, false);
-            EXPECT_GT(rltnIdx, 0);
-            tables_.push_back(
-                &dynamic_cast<TTdbBaseTable&>(*session->Catalog().GetRelation(rltnIdx)));
-            sessions_.push_back(std::move(session));
-        }
+    AccessorSessionsTest() : shared_(2, audit::AuditTableArgs(u"Audit")) {
+        tables_ = {&shared_.Table(0), &shared_.Table(1)};
     }
-    std::string LastError(std::size_t i) {
-        return ToUtf8(sessions_[i]->Services().LastError().LastErrorMsg());
-    }
-    ~AccessorSessionsTest() override {
-        for (auto& session : sessions_)
-            session->Uninitialize();
-    }
+    std::string LastError(std::size_t i) { return shared_.LastError(i); }
 
-    testing::TempDir dir_;
-    TTdbPageManager pageManager_;
-    std::vector<std::unique_ptr<TTdbLocalSession>> sessions_;
+    testing::TSharedSessions shared_;
     std::vector<TTdbBaseTable*> tables_;
 };
 
+// The same workload written by one session and checked by another: each step reaches the
+// reader through the lock file's change count and the move file.
 TEST_F(AccessorSessionsTest, RandomWalkOfAnotherSessionAgreesWithModel) {
     TTdbAccessor writer(*tables_[0]);
     TTdbAccessor reader(*tables_[1]);

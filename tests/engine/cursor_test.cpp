@@ -10,10 +10,9 @@
 #include <vector>
 
 #include "base/result_codes.h"
-#include "engine/session.h"
 #include "index/index_text.h"
+#include "shared_sessions.h"
 #include "table_audit.h"
-#include "test_support.h"
 
 namespace tdb {
 namespace {
@@ -22,41 +21,24 @@ using audit::TRow;
 
 class CursorTest : public ::testing::Test {
 protected:
-    CursorTest() {
-        for (int i = 0; i < 2; ++i) {
-            auto session = std::make_unique<TTdbLocalSession>(&pageManager_);
-            EXPECT_EQ(session->Initialize(1), 0);
-            session->Catalog().SetLocation(dir_.Name());
-            session->Catalog().SetExclusive(false);
-            EXPECT_EQ(session->OpenDb(), 0);
-            if (i == 0) {
-                TTdbCreateTableArgs args = audit::AuditTableArgs(u"Audit");
-                args.IndexDefs.Add(std::make_unique<TTdbSortDef>(ParseIndexSpecification(
-                    u"ByNameCode", u"Name, Code", args.ColumnDefs, 6, false)));
-                EXPECT_EQ(session->Catalog().CreateTable(args), 0);
-            }
-            const int rltnIdx = session->Catalog().OpenTable(
-                u"Audit", {}, TTdbCatalog::kAllWriteRights, false, false, false);
-            EXPECT_GT(rltnIdx, 0);
-            rltnIdxs_.push_back(rltnIdx);
-            sessions_.push_back(std::move(session));
-        }
-        mine_ = std::make_unique<TTdbCursor>(1, *sessions_[1], rltnIdxs_[1], u"Mine");
-        other_ = std::make_unique<TTdbCursor>(2, *sessions_[0], rltnIdxs_[0], u"Other");
+    CursorTest() : shared_(2, TableArgs()) {
+        mine_ = std::make_unique<TTdbCursor>(1, shared_.Session(1), shared_.RltnIdx(1), u"Mine");
+        other_ = std::make_unique<TTdbCursor>(2, shared_.Session(0), shared_.RltnIdx(0), u"Other");
         mine_->Open();
         other_->Open();
+    }
+    static TTdbCreateTableArgs TableArgs() {
+        TTdbCreateTableArgs args = audit::AuditTableArgs(u"Audit");
+        args.IndexDefs.Add(std::make_unique<TTdbSortDef>(
+            ParseIndexSpecification(u"ByNameCode", u"Name, Code", args.ColumnDefs, 6, false)));
+        return args;
     }
     ~CursorTest() override {
         mine_.reset();
         other_.reset();
-        for (auto& session : sessions_)
-            session->Uninitialize();
     }
 
-    std::string LastError(std::size_t i = 1) {
-        return ToUtf8(sessions_[i]->Services().LastError().LastErrorMsg());
-    }
-
+    std::string LastError(std::size_t i = 1) { return shared_.LastError(i); }
     // Appends through the cursor's edit flow; the new record number.
     std::int32_t Add(TTdbCursor& cursor, const TRow& row) {
         EXPECT_EQ(cursor.Append(), 0) << LastError();
@@ -92,10 +74,7 @@ protected:
         ASSERT_EQ(cursor.EditConfirm(), 0) << LastError();
     }
 
-    testing::TempDir dir_;
-    TTdbPageManager pageManager_;
-    std::vector<std::unique_ptr<TTdbLocalSession>> sessions_;
-    std::vector<int> rltnIdxs_;
+    testing::TSharedSessions shared_;
     std::unique_ptr<TTdbCursor> mine_;
     std::unique_ptr<TTdbCursor> other_;
 };
@@ -301,7 +280,7 @@ TEST_F(CursorTest, EditingAnswersAndNotifications) {
     // A record another session edits cannot be edited here.
     ASSERT_EQ(other_->SetRecordNo(3), 3);
     ASSERT_EQ(other_->Edit(), 0);
-    sessions_[1]->Services().FLockingTimeout = 0;
+    shared_.Session(1).Services().FLockingTimeout = 0;
     ASSERT_EQ(mine_->SetRecordNo(3), 3);
     EXPECT_EQ(mine_->Edit(), kTdbAccessNotPossible);
     EXPECT_EQ(other_->EditCancel(), 0);
