@@ -23,35 +23,20 @@
 #include "index/index_entry.h"
 #include "index/index_text.h"
 #include "platform/text.h"
-#include "postal_rows.h"
+#include "postal_table.h"
 #include "process_directory.h"
 #include "types/data_type.h"
 
 namespace tdb {
 namespace {
 
+using bench::RowAt;
+using bench::TRow;
 using Clock = std::chrono::steady_clock;
 
 const std::filesystem::path& Directory() {
     static const std::filesystem::path directory = bench::MakeProcessDirectory("accessor_bench");
     return directory;
-}
-
-// Row n of a table of Count rows: the postal list over and over, the repeats numbered so that
-// names stay realistic and many of them share long prefixes.
-struct TRow {
-    std::int32_t Code;
-    std::u16string Name;
-};
-
-TRow RowAt(std::int32_t n) {
-    const auto& rows = bench::PostalRows();
-    const auto size = static_cast<std::int32_t>(rows.size());
-    const bench::TPostalRow& row = rows[static_cast<std::size_t>(n % size)];
-    std::u16string name = row.Name;
-    if (n >= size)
-        name += u" " + NumberText(n / size);
-    return {std::stoi(ToUtf8(row.Code)), std::move(name)};
 }
 
 // A filter that looks at every record: codes in one county's range.
@@ -94,7 +79,7 @@ public:
             std::abort();
         const std::u16string name = u"Postal" + NumberText(count);
         if (!std::filesystem::exists(Directory() / (ToUtf8(name) + ".tdbt")))
-            Create(name);
+            bench::CreatePostalTable(FSession, name, FCount);
         const int rltnIdx = FSession.Catalog().OpenTable(name, {}, kRightsWrite | kRightExclusive,
                                                          false, false, false);
         if (rltnIdx <= 0)
@@ -125,37 +110,6 @@ public:
     }
 
 private:
-    void Create(const std::u16string& name) {
-        TTdbCreateTableArgs args;
-        args.StoragePath = name;
-        args.Capacity = FCount;
-        args.ColumnDefs.Add(TTdbColumnDef::CreateColumnDef(
-            u"Code", TTdbDataType::GetDataType(ctInteger, false), 0));
-        args.ColumnDefs.Add(TTdbColumnDef::CreateStringColumnDef(
-            u"Name", TTdbDataType::GetStringType(ctWideString, false, 48, u"Hungarian"), 0,
-            u"Hungarian"));
-        if (FSession.Catalog().CreateTable(args) != 0)
-            std::abort();
-        const int rltnIdx = FSession.Catalog().OpenTable(
-            name, {}, kRightsWrite | kRightExclusive, false, false, false);
-        auto& table = dynamic_cast<TTdbBaseTable&>(*FSession.Catalog().GetRelation(rltnIdx));
-        std::vector<std::byte> record(static_cast<std::size_t>(table.GetRecordSize()));
-        // Records first, the index built over them afterwards, as a bulk load does.
-        for (std::int32_t n = 0; n < FCount; ++n) {
-            const TRow row = RowAt(n);
-            table.InitRecord(record, false);
-            table.Access().SetInt32(record, 1, row.Code, false);
-            table.Access().SetWideString(record, 2, row.Name, false);
-            if (table.DataFile()->InsertRecord(record) < 1)
-                std::abort();
-        }
-        const TTdbSortDef byName =
-            ParseIndexSpecification(u"ByName", u"Name", table.ColumnDefs(), 6, false);
-        if (table.NewIndex(u"ByName", byName, {}, FCount) < 0 || table.Flush(false) != 0)
-            std::abort();
-        FSession.Catalog().CloseRelation(rltnIdx);
-    }
-
     std::int32_t FCount;
     TTdbLocalSession FSession;
     TTdbBaseTable* FTable = nullptr;
