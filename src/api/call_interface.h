@@ -71,6 +71,10 @@ std::int16_t TdbSessCloseDb(std::int16_t sessHdl) noexcept;
 std::int16_t TdbSessBeginTransaction(std::int16_t sessHdl) noexcept;
 std::int16_t TdbSessEndTransaction(std::int16_t sessHdl) noexcept;
 std::int16_t TdbSessCancelTransaction(std::int16_t sessHdl) noexcept;
+// Lets every open relation of the session take in other users' changes, waiting for a writer
+// that still holds its lock: 1 when any had changed, else 0. Cursors show them after their refresh
+// (TdbTableRefresh).
+std::int16_t TdbSessRegisterModifications(std::int16_t sessHdl) noexcept;
 // The isolation level in effect: above 0 while a transaction runs.
 std::int16_t TdbSessGetTransactionState(std::int16_t sessHdl) noexcept;
 // ErrCode: the negated engine error number of the last error, 0 if none; ErrMsg its message.
@@ -156,6 +160,8 @@ std::int16_t TdbRltnDeleteIndex(std::int16_t rltnHdl, const char16_t* indexName)
 // Rebuilds the named index from the records (-16 unknown, -100 failure); an empty name rebuilds
 // every index of the table.
 std::int16_t TdbRltnRefreshIndex(std::int16_t rltnHdl, const char16_t* indexName) noexcept;
+// Whether editing a record of the relation locks it against other users' edits (on by default).
+std::int16_t TdbRltnActivateEditLocks(std::int16_t rltnHdl, bool value) noexcept;
 // -51 when the relation cannot be closed now.
 std::int16_t TdbRltnClose(std::int16_t rltnHdl) noexcept;
 // Column FieldNo (from 1); -10 for a number the relation does not have.
@@ -190,6 +196,9 @@ std::int16_t TdbTableGetRltnVersion(std::int16_t tableHdl) noexcept;
 // name. -16 for an index the relation does not have or cannot open.
 std::int16_t TdbTableSetIndex(std::int16_t tableHdl, const char16_t* indexName,
                               bool reverse) noexcept;
+// The order as a column list ("Name, Code", "-Code"): the index that gives it, made as a
+// temporary index when none does. -18 when no index can give it.
+std::int16_t TdbTableSetSortOrder(std::int16_t tableHdl, const char16_t* sortOrder) noexcept;
 // "Nummer" (record numbers), "Markierung" (the marks) or the index name.
 std::int16_t TdbTableGetAccess(std::int16_t tableHdl, char16_t* accessName,
                                std::int16_t textLen) noexcept;

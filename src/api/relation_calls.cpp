@@ -53,6 +53,14 @@ std::int16_t TdbRltnGetTableInfo(std::int16_t rltnHdl, TTdbTableInfo& info) noex
                         });
 }
 
+std::int16_t TdbRltnActivateEditLocks(std::int16_t rltnHdl, bool value) noexcept {
+    return WithRelation(rltnHdl, kTdbEngineException, TTdbCatch::EngineErrors,
+                        [&](const TTdbRelationRef& ref) -> std::int16_t {
+                            ref.Relation->ActivateEditLocks(value);
+                            return kTdbOk;
+                        });
+}
+
 std::int16_t TdbRltnGetIndexNames(std::int16_t rltnHdl, char16_t* names,
                                   std::int16_t maxLen) noexcept {
     return WithRelation(rltnHdl, kTdbEngineError, TTdbCatch::EngineErrors,

@@ -9,6 +9,7 @@
 #include "api/cursor_slots.h"
 #include "api/dispatch.h"
 #include "api/text_buffers.h"
+#include "engine/catalog.h"
 #include "engine/session_list.h"
 
 namespace tdb::api {
@@ -275,6 +276,21 @@ std::int16_t TdbSessGetLastErrorPos(std::int16_t sessHdl, char16_t* errMsg,
                            CopyOut(errMsg, maxLen, last.LastErrorLine());
                            return static_cast<std::int16_t>(std::min<int>(
                                last.LastErrorPos(), std::numeric_limits<std::int16_t>::max()));
+                       });
+}
+
+std::int16_t TdbSessRegisterModifications(std::int16_t sessHdl) noexcept {
+    return WithSession(sessHdl, kTdbEngineError, TTdbCatch::EngineErrors,
+                       [&](TTdbLocalSession& session) -> std::int16_t {
+                           TTdbCatalog& catalog = session.Catalog();
+                           bool changed = false;
+                           for (int rltnIdx = 1; rltnIdx <= TTdbCatalog::kMaxRelations; ++rltnIdx) {
+                               if (catalog.IsActiveRltnIdx(rltnIdx) &&
+                                   catalog.GetRelation(rltnIdx)->TakeInChanges() > 0) {
+                                   changed = true;
+                               }
+                           }
+                           return changed ? 1 : 0;
                        });
 }
 

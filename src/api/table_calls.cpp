@@ -113,6 +113,11 @@ std::int16_t TdbTableSetIndex(std::int16_t tableHdl, const char16_t* indexName,
     });
 }
 
+std::int16_t TdbTableSetSortOrder(std::int16_t tableHdl, const char16_t* sortOrder) noexcept {
+    return WithCursor(tableHdl, kTdbInvalidIndexDefinition,
+                      [&](TTdbCursor& cursor) { return cursor.SetSortOrder(InText(sortOrder)); });
+}
+
 std::int16_t TdbTableGetAccess(std::int16_t tableHdl, char16_t* accessName,
                                std::int16_t textLen) noexcept {
     return WithCursor(tableHdl, kTdbEngineError, [&](TTdbCursor& cursor) -> std::int16_t {

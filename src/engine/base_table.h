@@ -165,6 +165,7 @@ public:
     void SwitchEdit(std::int32_t recNoFrom, std::int32_t recNoTo) override;
     void EndEdit(std::int32_t recNo) override;
     std::int16_t CheckUpdate() override;
+    std::int16_t TakeInChanges() override;
     // Brings what this object caches up to another session's change: data file, indexes, new
     // indexes, moved records; tells the accessors.
     void UpdateTable(std::int64_t tableChangeCount, std::int32_t recordCount,
@@ -360,6 +361,8 @@ private:
     std::int32_t FKeptReads = 0;
     bool FKeptWrite = false;
     bool FUpdating = false;
+    // How often other sessions' changes were taken in.
+    std::atomic<std::uint64_t> FUpdatesTakenIn{0};
     bool FRollingBack = false;
     bool FCommitting = false;
     // The lock file found dead sessions; one of them may have left a transaction log.
@@ -425,6 +428,7 @@ public:
     }
     void EndEdit(std::int32_t recNo) override { FBase.EndEdit(recNo); }
     std::int16_t CheckUpdate() override { return FBase.CheckUpdate(); }
+    std::int16_t TakeInChanges() override { return FBase.TakeInChanges(); }
     std::int32_t NetUsers() override { return FBase.NetUsers(); }
     void GetUsage(TTdbTableUsage& usage) override { FBase.GetUsage(usage); }
     TTdbIndexFile* GetIndexFile(TTdbIndexNo indexNo) const override {

@@ -470,12 +470,24 @@ void TTdbBaseTable::UpdateTable(std::int64_t tableChangeCount, std::int32_t /*re
                 NotifyRecordDeleted(toRecNo, fromRecNo);
             }
         }
+        ++FUpdatesTakenIn;
         NotifyRelationChanged();
     } catch (...) {
         EndRead();
         throw;
     }
     EndRead();
+}
+
+std::int16_t TTdbBaseTable::TakeInChanges() {
+    const std::uint64_t before = FUpdatesTakenIn;
+    // Taking the lock waits for the writer and brings in what it left.
+    if (BeginRead(true) >= 0)
+        EndRead();
+    const std::int16_t checked = CheckUpdate();
+    if (checked < 0)
+        return checked;
+    return checked > 0 || FUpdatesTakenIn != before ? 1 : 0;
 }
 
 std::int32_t TTdbBaseTable::NetUsers() {

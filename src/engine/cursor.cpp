@@ -259,14 +259,7 @@ std::int32_t TTdbCursor::GetRecordCount() {
 }
 
 bool TTdbCursor::CheckModifications() {
-    const bool wasDirty = FDirty;
-    {
-        // A writer of another session may still hold its changes under a lock it keeps for a
-        // while; the read lock waits for them, and taking it brings them in.
-        TTdbAccessor::TReadLock lock(FRelation);
-    }
-    const bool updated = FRelation.CheckUpdate() > 0;
-    return updated || (FDirty && !wasDirty);
+    return FRelation.TakeInChanges() > 0;
 }
 
 std::int16_t TTdbCursor::Refresh(bool checkNet) {

@@ -163,10 +163,16 @@ public:
     std::int16_t CheckEditWaiting(std::int32_t recNo, const IRelationListener* excluded);
     static constexpr std::uint32_t kEditRetryMs = 100;
     virtual void SwitchEdit(std::int32_t /*recNoFrom*/, std::int32_t /*recNoTo*/) {}
+    // Whether editing a record locks it against other sessions' edits.
+    void ActivateEditLocks(bool value) noexcept { FUseEditLocks = value; }
+    bool EditLocksActive() const noexcept { return FUseEditLocks; }
     virtual void EndEdit(std::int32_t /*recNo*/) {}
     // 1 when another session changed the table since this one last looked (what was cached is
     // then re-read), else 0.
     virtual std::int16_t CheckUpdate() { return 0; }
+    // As CheckUpdate, after waiting for a writer that still holds its changes under a lock it
+    // keeps for a while: 1 when changes were taken in, 0 when there were none.
+    virtual std::int16_t TakeInChanges() { return CheckUpdate(); }
     virtual std::int32_t NetUsers() { return 1; }
     virtual void GetUsage(TTdbTableUsage& usage);
 

@@ -215,6 +215,40 @@ TEST_F(TableCallsTest, RecordsFieldsSearchesLocksAndMarks) {
     EXPECT_EQ(TdbTableDelete(hdl), 0);
 }
 
+TEST_F(TableCallsTest, AnotherSessionsChangesEditLocksAndSortOrders) {
+    ASSERT_NO_FATAL_FAILURE(second_.Open(dir_, false));
+    TApiCursor mine(TdbTableCreate(first_.RltnHdl, u"Mine"));
+    TApiCursor theirs(TdbTableCreate(second_.RltnHdl, u"Theirs"));
+    ASSERT_EQ(mine.Write(Relation(first_), {2000, u"Cegléd"}, true), 0);
+    ASSERT_EQ(mine.Write(Relation(first_), {1000, u"Cegléd"}, true), 0);
+    EXPECT_EQ(TdbSessRegisterModifications(second_.SessHdl), 1);
+    EXPECT_EQ(TdbSessRegisterModifications(second_.SessHdl), 0) << "taken in already";
+    EXPECT_EQ(TdbTableRefresh(theirs.Hdl(), false), 1);
+    EXPECT_EQ(TdbTableGetRowCount(theirs.Hdl()), 2);
+    EXPECT_EQ(TdbSessRegisterModifications(-3), kTdbInvalidSessionHandle);
+
+    // An order by columns finds the index that gives it, or makes one.
+    ASSERT_EQ(TdbTableSetSortOrder(theirs.Hdl(), u"Name, Code"), 0) << second_.LastError();
+    ASSERT_EQ(TdbTableFirst(theirs.Hdl()), 1);
+    EXPECT_EQ(theirs.Current(Relation(second_)).Code, 1000);
+    EXPECT_EQ(TdbTableSetSortOrder(theirs.Hdl(), u"Nowhere"), kTdbInvalidIndexDefinition);
+
+    // With edit locks the record another session edits is refused; without them both may edit.
+    ClassifySession(second_.SessHdl).Local->Services().FLockingTimeout = 0;
+    ASSERT_EQ(TdbTableSetRecNo(mine.Hdl(), 1), 1);
+    ASSERT_EQ(TdbTableEdit(mine.Hdl()), 0);
+    ASSERT_EQ(TdbTableSetRecNo(theirs.Hdl(), 1), 1);
+    EXPECT_EQ(TdbTableEdit(theirs.Hdl()), kTdbAccessNotPossible);
+    ASSERT_EQ(TdbRltnActivateEditLocks(first_.RltnHdl, false), 0);
+    ASSERT_EQ(TdbRltnActivateEditLocks(second_.RltnHdl, false), 0);
+    ASSERT_EQ(TdbTableEditCancel(mine.Hdl()), 0);
+    ASSERT_EQ(TdbTableEdit(mine.Hdl()), 0);
+    EXPECT_EQ(TdbTableEdit(theirs.Hdl()), 0);
+    EXPECT_EQ(TdbTableEditCancel(theirs.Hdl()), 0);
+    EXPECT_EQ(TdbTableEditCancel(mine.Hdl()), 0);
+    EXPECT_EQ(TdbRltnActivateEditLocks(0, true), kTdbInvalidRelationHandle);
+}
+
 // What the random workload does to the table, by whatever writes it: rows are RowFor(N). Each
 // answers whether the step was done.
 struct TWriter {
