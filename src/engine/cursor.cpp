@@ -119,21 +119,34 @@ void TTdbCursor::Rebuild() {
             ? FAccessor->ExchangeBookmarks(std::make_unique<TTdbBookmarkList>())
             : nullptr;
     FAccessor->Reset();
-    if (FUserKind == tfkStatic)
-        RecomputeStatic(FUserCondition.get(), *FMarks);
-    if (FActiveKind == tfkStatic || FActiveKind == tfkBookmarks) {
-        auto list = listed ? std::move(listed) : std::make_unique<TTdbBookmarkList>();
-        if (FActiveKind == tfkStatic)
-            RecomputeStatic(FActiveCondition.get(), *list);
-        else
-            SortList(*list);
-        FAccessor->ExchangeBookmarks(std::move(list));
-        FAccessor->SetAccess(kTdbAccessBookmarks, false);
-    } else {
-        SetOrderFromSorting();
+    try {
+        if (FUserKind == tfkStatic)
+            RecomputeStatic(FUserCondition.get(), *FMarks);
+        if (FActiveKind == tfkStatic || FActiveKind == tfkBookmarks) {
+            if (!listed)
+                listed = std::make_unique<TTdbBookmarkList>();
+            if (FActiveKind == tfkStatic)
+                RecomputeStatic(FActiveCondition.get(), *listed);
+            else
+                SortList(*listed);
+            FAccessor->ExchangeBookmarks(std::move(listed));
+            FAccessor->SetAccess(kTdbAccessBookmarks, false);
+        } else {
+            SetOrderFromSorting();
+        }
+    } catch (...) {
+        // The filter stays the cursor's even when the order cannot be had: it goes back to the
+        // accessor, which stays in record-number order.
+        if (listed) {
+            FAccessor->ExchangeBookmarks(std::move(listed));
+            FAccessor->SetAccess(kTdbAccessBookmarks, false);
+        }
         if (incremental)
             FAccessor->SetFilter(std::move(incremental));
+        throw;
     }
+    if (incremental)
+        FAccessor->SetFilter(std::move(incremental));
     ApplyUserRange();
     Reposition(remembered);
     FDirty = false;
