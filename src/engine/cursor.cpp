@@ -86,6 +86,18 @@ std::int16_t TTdbCursor::StoreFailure() const {
     return Services().SetLastErrorFromCurrentException();
 }
 
+// Runs Body; an exception on the way is recorded as the last error and answered with
+// FailureCode.
+template <typename TResult, typename Body>
+TResult TTdbCursor::Guarded(TResult failureCode, Body&& body) {
+    try {
+        return body();
+    } catch (const std::exception&) {
+        StoreFailure();
+        return failureCode;
+    }
+}
+
 // Accessor answers to the cursor's: "no record" is -11, anything else a read error.
 std::int16_t TTdbCursor::Navigation(std::int16_t result, bool record) const {
     if (result == 0)
@@ -194,35 +206,21 @@ void TTdbCursor::Reposition(std::int32_t recNo) {
 // ---- Navigation ----
 
 std::int16_t TTdbCursor::First() {
-    try {
+    return Guarded(kTdbReadError, [this] {
         Refresh(true);
         return Navigation(FAccessor->First(), true);
-    } catch (const std::exception&) {
-        StoreFailure();
-        return kTdbReadError;
-    }
+    });
 }
 
 std::int16_t TTdbCursor::Last() {
-    try {
+    return Guarded(kTdbReadError, [this] {
         Refresh(true);
-        const std::int16_t result = FAccessor->Last();
-        if (result != 0 && result != kTdbNoRecord && Services().LastError().LastErrorCode() == 0)
-            Services().SetLastError(static_cast<std::int16_t>(-result));
-        return Navigation(result, true);
-    } catch (const std::exception&) {
-        StoreFailure();
-        return kTdbReadError;
-    }
+        return Navigation(FAccessor->Last(), true);
+    });
 }
 
 std::int16_t TTdbCursor::MoveBy(std::int32_t delta) {
-    try {
-        return Navigation(FAccessor->MoveBy(delta), false);
-    } catch (const std::exception&) {
-        StoreFailure();
-        return kTdbReadError;
-    }
+    return Guarded(kTdbReadError, [&] { return Navigation(FAccessor->MoveBy(delta), false); });
 }
 
 std::int32_t TTdbCursor::SetRecordNo(std::int32_t recNo) {
@@ -232,18 +230,14 @@ std::int32_t TTdbCursor::SetRecordNo(std::int32_t recNo) {
         FAccessor->ToBoT();
         return 0;
     }
-    try {
+    return Guarded(static_cast<std::int32_t>(kTdbRecordDoesNotExist), [&]() -> std::int32_t {
         const std::int32_t previous = FAccessor->RecordNo();
         if (FAccessor->GotoRecord(recNo) == 0 && FAccessor->IsValidRecord())
             return recNo;
-        if (previous > 0 && FAccessor->GotoRecord(previous) == 0)
-            return kTdbRecordDoesNotExist;
-        FAccessor->ToBoT();
+        if (previous < 1 || FAccessor->GotoRecord(previous) != 0)
+            FAccessor->ToBoT();
         return kTdbRecordDoesNotExist;
-    } catch (const std::exception&) {
-        StoreFailure();
-        return kTdbRecordDoesNotExist;
-    }
+    });
 }
 
 std::int32_t TTdbCursor::GetSequenceNo() {
@@ -255,12 +249,9 @@ std::int32_t TTdbCursor::GetSequenceNo() {
 }
 
 std::int32_t TTdbCursor::SetSequenceNo(std::int32_t sequenceNo) {
-    try {
+    return Guarded(static_cast<std::int32_t>(kTdbRecordDoesNotExist), [&]() -> std::int32_t {
         return FAccessor->GotoSequenceNo(sequenceNo) > 0 ? sequenceNo : kTdbRecordDoesNotExist;
-    } catch (const std::exception&) {
-        StoreFailure();
-        return kTdbRecordDoesNotExist;
-    }
+    });
 }
 
 std::int32_t TTdbCursor::GetRecordCount() {
@@ -840,16 +831,10 @@ void TTdbCursor::SetRecord(std::span<const std::byte> recBuffer) {
     }
 }
 
-// An accessor step of the edit flow: 0, or the cursor's code for its failure, with an exception
-// on the way recorded as the last error.
+// An accessor step of the edit flow: 0, or the cursor's code for its failure.
 template <typename Step>
 std::int16_t TTdbCursor::EditStep(std::int16_t failureCode, Step&& step) {
-    try {
-        return step() < 0 ? failureCode : 0;
-    } catch (const std::exception&) {
-        StoreFailure();
-        return failureCode;
-    }
+    return Guarded(failureCode, [&]() -> std::int16_t { return step() < 0 ? failureCode : 0; });
 }
 
 std::int16_t TTdbCursor::Append() {

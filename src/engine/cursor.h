@@ -200,6 +200,8 @@ private:
     bool Accepts(TTdbCondition& condition, std::int32_t recNo);
     void UpkeepAfterPost(bool appended);
 
+    template <typename TResult, typename Body>
+    TResult Guarded(TResult failureCode, Body&& body);
     template <typename Step>
     std::int16_t EditStep(std::int16_t failureCode, Step&& step);
     // Posts the record being appended or edited and keeps the lists in step with it.
