@@ -1,12 +1,28 @@
 // The engine's call interface: the one door through which everything above the engine reaches
-// sessions, the catalog and relations. Flat operations over integer handles; none of them
-// raises. Each answers 0 or a positive value on success and a negative result code
+// sessions, the catalog, relations and tables. Flat operations over integer handles; none of
+// them raises. Each answers 0 or a positive value on success and a negative result code
 // (result_codes.h) on failure; the reason is then the session's last error
 // (TdbSessGetLastError).
 //
-// Texts go in as zero-terminated UTF-16 texts (null reads as empty). Texts come out into caller
-// buffers with a maximum length: at most MaxLen characters and a terminator are written, so a
-// buffer holds MaxLen + 1 characters; longer texts are cut.
+// Handles: a session handle (TdbCreateSession) stands for a session and its open database; a
+// relation handle (TdbSessOpenTable) for a table open in that session's catalog; a table handle
+// (TdbTableCreate) for a cursor on a relation - an open view with its own position, order, range,
+// filters and marks, of which a program keeps one per grid or dataset. What a handle stands for
+// belongs to the engine: the caller gives it back with TdbTableDelete, TdbRltnClose and
+// TdbSessDelete, and closing a session's database (TdbSessCloseDb, TdbSessDelete) frees its
+// cursors too, after which their handles answer -101. A handle is used by one thread at a time.
+//
+// Buffers belong to the caller and are only read or written during the call. Texts go in as
+// zero-terminated UTF-16 texts (null reads as empty). Texts come out into caller buffers with a
+// maximum length: at most MaxLen characters and a terminator are written, so a buffer holds
+// MaxLen + 1 characters; longer texts are cut. Records go in and out as images laid out as the
+// table stores them (TdbTableGetRecordSize bytes; the columns at the positions
+// TdbTableGetFieldSpec tells).
+//
+// Sharing: several sessions and processes may have a table open at once. A cursor shows other
+// users' changes once it takes them in: every step reads under a read lock and so sees the table
+// as the last writer left it, and TdbTableFirst, TdbTableLast and TdbTableRefresh also rebuild
+// what depends on them (filter lists).
 #pragma once
 
 #include <cstdint>
