@@ -1059,7 +1059,7 @@ void TTdbAccessor::AppendBookmarks(TTdbCondition& condition, TTdbAccessor* refer
                                    TTdbBookmarkList& bookmarks) {
     TReadLock lock(FRelation);
     if (!lock.Held())
-        return;
+        RaiseNonCritical();
     SetBestAccess(condition);
     for (std::int16_t result = First(); result == 0; result = Next()) {
         if (!IsValidForCondition(condition))
@@ -1073,7 +1073,10 @@ void TTdbAccessor::AppendBookmarks(TTdbCondition& condition, TTdbAccessor* refer
 }
 
 void TTdbAccessor::IntersectBookmarks(TTdbCondition& condition, TTdbBookmarkList& bookmarks) {
+    // Without the lock every record would look gone and the whole list would be dropped.
     TReadLock lock(FRelation);
+    if (!lock.Held())
+        RaiseNonCritical();
     for (std::int32_t slot = bookmarks.FindLast(); slot >= 0; slot = bookmarks.FindPrev(slot))
         if (GotoRecord(bookmarks.Item(slot)) != 0 || !IsValidForCondition(condition))
             bookmarks.DeleteAt(slot);
@@ -1081,6 +1084,8 @@ void TTdbAccessor::IntersectBookmarks(TTdbCondition& condition, TTdbBookmarkList
 
 void TTdbAccessor::RemoveBookmarks(TTdbCondition& condition, TTdbBookmarkList& bookmarks) {
     TReadLock lock(FRelation);
+    if (!lock.Held())
+        RaiseNonCritical();
     for (std::int32_t slot = bookmarks.FindLast(); slot >= 0; slot = bookmarks.FindPrev(slot))
         if (GotoRecord(bookmarks.Item(slot)) == 0 && IsValidForCondition(condition))
             bookmarks.DeleteAt(slot);

@@ -160,6 +160,22 @@ TEST_F(CursorTest, AStaticFilterFollowsTheSortOrderAndTheRecordsWritten) {
         << "mode 3 only prepares";
 }
 
+// A list that cannot be read for want of the table lock stays as it was.
+TEST_F(CursorTest, AFilterThatCannotLockTheTableChangesNoList) {
+    AddAll(*mine_, kRows);
+    ASSERT_EQ(mine_->SetUserSqlFilter(u"Code >= 3000", tesTableSQL, 1, true), 0);
+    ASSERT_EQ(mine_->CountMarks(), 6);
+    ASSERT_EQ(shared_.Table(0).BeginWrite(true), 0);
+    shared_.Table(1).SetLockWaitAttempts(1);
+    for (const std::uint32_t mode : {3u, 6u, 7u}) {
+        EXPECT_EQ(mine_->SetUserSqlFilter(u"Code >= 5000", tesTableSQL, mode, true),
+                  kTdbInvalidSearchCondition)
+            << mode;
+        EXPECT_EQ(mine_->CountMarks(), 6) << mode;
+    }
+    shared_.Table(0).EndWrite();
+}
+
 TEST_F(CursorTest, SwitchingFiltersKeepsARecordThatStillMatches) {
     AddAll(*mine_, kRows);
     ASSERT_EQ(mine_->SetIndex(u"ByCode", false), 0);
