@@ -458,10 +458,12 @@ void TTdbCursor::CollectInto(TTdbCondition& condition, TTdbAccessor* reference,
 }
 
 void TTdbCursor::RecomputeStatic(TTdbCondition* condition, TTdbBookmarkList& list) {
-    list.Clear();
+    // Into a list of its own first: a scan or sort that fails leaves List as it was.
+    TTdbBookmarkList found;
     if (condition != nullptr)
-        CollectInto(*condition, nullptr, list);
-    SortList(list);
+        CollectInto(*condition, nullptr, found);
+    SortList(found);
+    list.CopyFrom(found);
 }
 
 // By the sort order's keys, or by record number without one. The keys are made once per record.
@@ -592,12 +594,15 @@ std::int16_t TTdbCursor::SetUserSqlFilter(std::u16string_view condition,
             const TTdbFilterKind newKind = compiled == nullptr ? tfkNone
                                            : kind == 1         ? tfkStatic
                                                                : tfkIncremental;
+            // The list is made before anything changes: a scan that fails leaves the filters
+            // as they were.
+            auto list = std::make_unique<TTdbBookmarkList>();
+            if (newKind == tfkStatic)
+                RecomputeStatic(compiled.get(), *list);
             if (background) {
                 FUserCondition = std::move(compiled);
                 FUserKind = newKind;
-                FMarks->Clear();
-                if (FUserKind == tfkStatic)
-                    RecomputeStatic(FUserCondition.get(), *FMarks);
+                FMarks = std::move(list);
                 return 0;
             }
             const std::int32_t current = FAccessor->RecordNo();
@@ -605,8 +610,6 @@ std::int16_t TTdbCursor::SetUserSqlFilter(std::u16string_view condition,
             FActiveCondition.reset();
             FActiveKind = newKind;
             if (newKind == tfkStatic) {
-                auto list = std::make_unique<TTdbBookmarkList>();
-                RecomputeStatic(compiled.get(), *list);
                 FActiveCondition = std::move(compiled);
                 FAccessor->ExchangeBookmarks(std::move(list));
                 FAccessor->SetAccess(kTdbAccessBookmarks, false);
@@ -626,6 +629,7 @@ std::int16_t TTdbCursor::SetUserSqlFilter(std::u16string_view condition,
         if (FUserKind == tfkIncremental) {
             RecomputeStatic(FUserCondition.get(), *FMarks);
             FUserCondition.reset();
+            FUserKind = tfkBookmarks;
         }
         TTdbAccessor& scan = Scanner();
         if (kind == 3) {

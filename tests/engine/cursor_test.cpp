@@ -167,7 +167,7 @@ TEST_F(CursorTest, AFilterThatCannotLockTheTableChangesNoList) {
     ASSERT_EQ(mine_->CountMarks(), 6);
     ASSERT_EQ(shared_.Table(0).BeginWrite(true), 0);
     shared_.Table(1).SetLockWaitAttempts(1);
-    for (const std::uint32_t mode : {3u, 6u, 7u}) {
+    for (const std::uint32_t mode : {1u, 3u, 6u, 7u}) {
         EXPECT_EQ(mine_->SetUserSqlFilter(u"Code >= 5000", tesTableSQL, mode, true),
                   kTdbInvalidSearchCondition)
             << mode;
