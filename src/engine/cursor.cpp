@@ -5,6 +5,7 @@
 #include "engine/cursor.h"
 
 #include <algorithm>
+#include <numeric>
 #include <unordered_set>
 #include <utility>
 
@@ -44,6 +45,37 @@ bool IsBlobColumn(const TTdbColumnDef& column) {
     const TTdbColumnType type = column.GetColumnType();
     return type == ctMemo || type == ctWideMemo || type == ctBlob;
 }
+
+// The entries of one index for records of the relation, compared in the order a cursor reads the
+// index (backwards when Reverse).
+class TSortKeys {
+public:
+    TSortKeys(TTdbRelation& relation, TTdbIndexNo indexNo, bool reverse)
+        : FRelation(relation),
+          FIndex(*relation.GetIndexFile(indexNo)),
+          FReverse(reverse),
+          FRecord(static_cast<std::size_t>(relation.GetRecordSize())) {}
+
+    std::size_t EntrySize() const {
+        return static_cast<std::size_t>(std::max(FIndex.IndSize(), 4));
+    }
+    // Reads the record, under the caller's read lock, and builds its entry.
+    void Build(std::int32_t recNo, std::span<std::byte> entry) {
+        CheckEngineResult(FRelation.ReadRecord(recNo, FRecord));
+        FRelation.Keys().CalcIndexInfo(FIndex.IndexDef(), FRecord, recNo, entry);
+    }
+    bool Before(std::span<const std::byte> a, std::span<const std::byte> b) const {
+        bool unique = true;
+        return FReverse ? FIndex.KeyComparator().IndexLess(b, a, unique, 0, FIndex.IndexDef())
+                        : FIndex.KeyComparator().IndexLess(a, b, unique, 0, FIndex.IndexDef());
+    }
+
+private:
+    TTdbRelation& FRelation;
+    const TTdbIndexFile& FIndex;
+    bool FReverse;
+    std::vector<std::byte> FRecord;
+};
 
 }  // namespace
 
@@ -475,34 +507,23 @@ void TTdbCursor::SortList(TTdbBookmarkList& list) {
     }
     bool reverse = false;
     const TTdbIndexNo indexNo = SortIndex(reverse);
-    const TTdbIndexFile& index = *FRelation.GetIndexFile(indexNo);
-    const TTdbSortDef& def = index.IndexDef();
-    const auto entrySize = static_cast<std::size_t>(std::max(index.IndSize(), 4));
+    TSortKeys sortKeys(FRelation, indexNo, reverse);
+    const std::size_t entrySize = sortKeys.EntrySize();
     std::vector<std::byte> keys(entrySize * static_cast<std::size_t>(list.Count()));
-    std::vector<std::byte> record(static_cast<std::size_t>(FRelation.GetRecordSize()));
+    const auto keyAt = [&](std::int32_t i) {
+        return std::span(keys).subspan(static_cast<std::size_t>(i) * entrySize, entrySize);
+    };
     {
         TTdbAccessor::TReadLock lock(FRelation);
         if (!lock.Held())
-            RaiseEngineError(static_cast<std::int16_t>(-lock.Result()));
-        for (std::int32_t i = 0; i < list.Count(); ++i) {
-            const std::int32_t recNo = list.Item(i);
-            CheckEngineResult(FRelation.ReadRecord(recNo, record));
-            FRelation.Keys().CalcIndexInfo(
-                def, record, recNo,
-                std::span(keys).subspan(static_cast<std::size_t>(i) * entrySize, entrySize));
-        }
+            RaiseNonCritical();
+        for (std::int32_t i = 0; i < list.Count(); ++i)
+            sortKeys.Build(list.Item(i), keyAt(i));
     }
     std::vector<std::int32_t> order(static_cast<std::size_t>(list.Count()));
-    for (std::size_t i = 0; i < order.size(); ++i)
-        order[i] = static_cast<std::int32_t>(i);
-    const auto keyAt = [&](std::int32_t i) {
-        return std::span<const std::byte>(keys).subspan(static_cast<std::size_t>(i) * entrySize,
-                                                        entrySize);
-    };
+    std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
-        bool unique = true;
-        return reverse ? index.KeyComparator().IndexLess(keyAt(b), keyAt(a), unique, 0, def)
-                       : index.KeyComparator().IndexLess(keyAt(a), keyAt(b), unique, 0, def);
+        return sortKeys.Before(keyAt(a), keyAt(b));
     });
     std::vector<std::int32_t> items(order.size());
     for (std::size_t i = 0; i < order.size(); ++i)
@@ -528,32 +549,27 @@ void TTdbCursor::InsertSorted(TTdbBookmarkList& list, std::int32_t recNo) {
     if (FSorting.empty()) {
         while (low < high) {
             const std::int32_t mid = low + (high - low) / 2;
-            (list.Item(mid) < recNo ? low : high) = mid + (list.Item(mid) < recNo ? 1 : 0);
+            if (list.Item(mid) < recNo)
+                low = mid + 1;
+            else
+                high = mid;
         }
         list.InsertAt(low, recNo);
         return;
     }
     bool reverse = false;
     const TTdbIndexNo indexNo = SortIndex(reverse);
-    const TTdbIndexFile& index = *FRelation.GetIndexFile(indexNo);
-    const TTdbSortDef& def = index.IndexDef();
-    const auto entrySize = static_cast<std::size_t>(std::max(index.IndSize(), 4));
-    std::vector<std::byte> record(static_cast<std::size_t>(FRelation.GetRecordSize()));
-    std::vector<std::byte> key(entrySize);
-    std::vector<std::byte> probe(entrySize);
+    TSortKeys sortKeys(FRelation, indexNo, reverse);
+    std::vector<std::byte> key(sortKeys.EntrySize());
+    std::vector<std::byte> probe(sortKeys.EntrySize());
     TTdbAccessor::TReadLock lock(FRelation);
     if (!lock.Held())
-        RaiseEngineError(static_cast<std::int16_t>(-lock.Result()));
-    CheckEngineResult(FRelation.ReadRecord(recNo, record));
-    FRelation.Keys().CalcIndexInfo(def, record, recNo, key);
+        RaiseNonCritical();
+    sortKeys.Build(recNo, key);
     while (low < high) {
         const std::int32_t mid = low + (high - low) / 2;
-        CheckEngineResult(FRelation.ReadRecord(list.Item(mid), record));
-        FRelation.Keys().CalcIndexInfo(def, record, list.Item(mid), probe);
-        bool unique = true;
-        const bool before = reverse ? index.KeyComparator().IndexLess(key, probe, unique, 0, def)
-                                    : index.KeyComparator().IndexLess(probe, key, unique, 0, def);
-        if (before)
+        sortKeys.Build(list.Item(mid), probe);
+        if (sortKeys.Before(probe, key))
             low = mid + 1;
         else
             high = mid;
