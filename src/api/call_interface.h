@@ -248,6 +248,21 @@ std::int16_t TdbTableGetRecord(std::int16_t tableHdl, void* buffer,
 std::int16_t TdbTableSetRecord(std::int16_t tableHdl, const void* buffer,
                                std::int32_t recBufSize) noexcept;
 
+// A column (from 1) of the current record (the one being edited while editing) as text, as the
+// engine writes values (numbers with ".", dates dd.mm.yyyy): answers the text's full length, 0
+// for NULL; -10 for a column the table does not have. Setting stores the text into the record;
+// an empty text is NULL in a column that is not a string column; -10 as well for a text the
+// column cannot take (the reason in the last error).
+std::int32_t TdbTableGetFieldAsString(std::int16_t tableHdl, std::int16_t fieldNo, char16_t* text,
+                                      std::int32_t maxLen) noexcept;
+std::int16_t TdbTableSetFieldAsString(std::int16_t tableHdl, std::int16_t fieldNo,
+                                      const char16_t* text) noexcept;
+// A record image of the table in a caller's buffer, for searches and ranges: InitRecord makes
+// an empty one, SetFieldInRecord stores a column's value given as text (as SetFieldAsString).
+std::int16_t TdbTableInitRecord(std::int16_t tableHdl, void* buffer,
+                                std::int32_t recBufSize) noexcept;
+std::int16_t TdbTableSetFieldInRecord(std::int16_t tableHdl, void* buffer, std::int32_t recBufSize,
+                                      std::int16_t fieldNo, const char16_t* text) noexcept;
 // The position counted in the cursor's order (from 1), and going to one: the sequence number,
 // or -11.
 std::int32_t TdbTableGetSequenceNo(std::int16_t tableHdl) noexcept;

@@ -182,6 +182,51 @@ std::int16_t TdbTableSetRecord(std::int16_t tableHdl, const void* buffer,
     });
 }
 
+std::int32_t TdbTableGetFieldAsString(std::int16_t tableHdl, std::int16_t fieldNo, char16_t* text,
+                                      std::int32_t maxLen) noexcept {
+    return WithCursor(tableHdl, kTdbUnknownColumn, [&](TTdbCursor& cursor) -> std::int32_t {
+        std::u16string value;
+        cursor.GetFieldAsString(fieldNo, value);
+        CopyOut(text, maxLen, value);
+        return static_cast<std::int32_t>(value.size());
+    });
+}
+
+std::int16_t TdbTableSetFieldAsString(std::int16_t tableHdl, std::int16_t fieldNo,
+                                      const char16_t* text) noexcept {
+    return WithCursor(tableHdl, kTdbUnknownColumn, [&](TTdbCursor& cursor) -> std::int16_t {
+        cursor.SetFieldAsString(fieldNo, InText(text));
+        return kTdbOk;
+    });
+}
+
+std::int16_t TdbTableInitRecord(std::int16_t tableHdl, void* buffer,
+                                std::int32_t recBufSize) noexcept {
+    return WithCursor(tableHdl, kTdbEngineError, [&](TTdbCursor& cursor) -> std::int16_t {
+        if (buffer == nullptr || recBufSize < cursor.RecordSize()) {
+            return kTdbBufferTooSmall;
+        }
+        return cursor.Relation().InitRecord(Bytes(buffer, cursor.RecordSize()), false) < 0
+                   ? kTdbEngineError
+                   : kTdbOk;
+    });
+}
+
+std::int16_t TdbTableSetFieldInRecord(std::int16_t tableHdl, void* buffer, std::int32_t recBufSize,
+                                      std::int16_t fieldNo, const char16_t* text) noexcept {
+    return WithCursor(tableHdl, kTdbUnknownColumn, [&](TTdbCursor& cursor) -> std::int16_t {
+        if (buffer == nullptr || recBufSize < cursor.RecordSize()) {
+            return kTdbBufferTooSmall;
+        }
+        const TTdbRelation& relation = cursor.Relation();
+        if (fieldNo < 1 || fieldNo > relation.ColumnCount()) {
+            RaiseEngineError(kTdbErrFieldNotFound, {NumberText(fieldNo)});
+        }
+        relation.Access().SetAsStringW(Bytes(buffer, cursor.RecordSize()), fieldNo, InText(text));
+        return kTdbOk;
+    });
+}
+
 std::int16_t TdbTableAppend(std::int16_t tableHdl) noexcept {
     return WithCursor(tableHdl, kTdbCannotWriteRecord,
                       [](TTdbCursor& cursor) { return cursor.Append(); });

@@ -857,6 +857,26 @@ std::int16_t TTdbCursor::EditStep(std::int16_t failureCode, Step&& step) {
     return Guarded(failureCode, [&]() -> std::int16_t { return step() < 0 ? failureCode : 0; });
 }
 
+namespace {
+
+void CheckFieldNo(const TTdbRelation& relation, int fieldNo) {
+    if (fieldNo < 1 || fieldNo > relation.ColumnCount())
+        RaiseEngineError(kTdbErrFieldNotFound, {NumberText(fieldNo)});
+}
+
+}  // namespace
+
+bool TTdbCursor::GetFieldAsString(int fieldNo, std::u16string& text) {
+    CheckFieldNo(FRelation, fieldNo);
+    text.clear();
+    return FRelation.Access().GetAsStringW(FAccessor->RecordPtrExc(), fieldNo, text);
+}
+
+void TTdbCursor::SetFieldAsString(int fieldNo, std::u16string_view text) {
+    CheckFieldNo(FRelation, fieldNo);
+    FRelation.Access().SetAsStringW(FAccessor->RecordPtrExc(), fieldNo, text);
+}
+
 std::int16_t TTdbCursor::Append() {
     return EditStep(kTdbCannotWriteRecord, [this] { return FAccessor->Append(); });
 }

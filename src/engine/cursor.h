@@ -146,6 +146,12 @@ public:
     // reference -1.
     void GetRecord(std::span<std::byte> recBuffer);
     void SetRecord(std::span<const std::byte> recBuffer);
+    // A column (from 1) of the current record as text; false for NULL. Raises engine error 83
+    // for a number the relation does not have.
+    bool GetFieldAsString(int fieldNo, std::u16string& text);
+    // An empty text stores NULL in a column that is not a string column. Raises for a text the
+    // column's type cannot take.
+    void SetFieldAsString(int fieldNo, std::u16string_view text);
     std::int16_t Append();
     std::int16_t AppendDuplicate();
     std::int16_t AppendConfirm();

@@ -182,6 +182,23 @@ TEST_F(TableCallsTest, RecordsFieldsSearchesLocksAndMarks) {
     EXPECT_EQ(TdbTableLocateRec2(hdl, u"NoIndex", record.data(),
                                  static_cast<std::int32_t>(record.size()), 1, exact),
               kTdbIndexDoesNotExist);
+    // Values as texts, of the current record and of a caller's record image.
+    std::array<char16_t, 8> text{};
+    EXPECT_EQ(TdbTableGetFieldAsString(hdl, 3, text.data(), 3), 4);
+    EXPECT_EQ(std::u16string(text.data()), u"Ege") << "cut at the buffer";
+    EXPECT_EQ(TdbTableGetFieldAsString(hdl, 9, text.data(), 7), kTdbUnknownColumn);
+    ASSERT_EQ(TdbTableInitRecord(hdl, record.data(), static_cast<std::int32_t>(record.size())), 0);
+    ASSERT_EQ(TdbTableSetFieldInRecord(hdl, record.data(), static_cast<std::int32_t>(record.size()),
+                                       3, u"Pécs"),
+              0);
+    exact = true;
+    EXPECT_EQ(TdbTableLocateRec2(hdl, u"ByName", record.data(),
+                                 static_cast<std::int32_t>(record.size()), 1, exact),
+              3);
+    EXPECT_EQ(TdbTableSetFieldInRecord(hdl, record.data(), static_cast<std::int32_t>(record.size()),
+                                       2, u"many"),
+              kTdbUnknownColumn)
+        << "no number";
     EXPECT_EQ(TdbTableLocateRec3(hdl, u"Code = 7000", 5), 1);
     EXPECT_EQ(TdbTableGetRecNo(hdl), 3);
     EXPECT_EQ(TdbTableLocateRec3(hdl, u"Code = = 7000", 5), kTdbInvalidSearchCondition);
