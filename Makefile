@@ -1,6 +1,6 @@
 # The README's commands. Each one first installs what is missing, then
 # configures (once) and builds incrementally.
-.PHONY: all deps test run bench fuzz clean
+.PHONY: all deps test run sample bench fuzz clean
 
 all: test
 
@@ -18,8 +18,24 @@ test: deps build/ci/build.ninja build/tsan/build.ninja
 
 run: deps build/release/build.ninja
 	cmake --build --preset release
-	mkdir -p run
+	$(MAKE) run/Irsz.tdbt
 	cd run && ../build/release/src/app/zenkalo
+
+# The sample database the program opens: the table Irsz built from the postal list by the tdb
+# shell, again whenever the list is newer. A failed build leaves no half table behind.
+TDB = build/release/src/tools/tdb
+sample: deps build/release/build.ninja
+	cmake --build --preset release --target tdb
+	$(MAKE) run/Irsz.tdbt
+
+run/Irsz.tdbt: data/irsz.csv
+	mkdir -p run
+	rm -f run/Irsz.tdbt 'run/Irsz!'*
+	$(TDB) create run Irsz --level 6 --column 'IRSZ WideString(4)' \
+		--column 'TELEP WideString(38) COLLATE Hungarian' --column 'TELK WideString(2)' \
+		--index TELEP=TELEP --index IRSZ=IRSZ \
+	&& $(TDB) import run Irsz data/irsz.csv \
+	|| { rm -f run/Irsz.tdbt 'run/Irsz!'*; exit 1; }
 
 bench: deps build/release/build.ninja
 	cmake --build --preset release
