@@ -247,40 +247,36 @@ private:
 
 // ---- The commands ----
 
-const std::map<std::string, std::string>& TypeNames() {
-    static const std::map<std::string, std::string> names = {
-        {"CHAR", "Char"},         {"STRING", "String"},   {"WIDESTRING", "WideString"},
-        {"SMALLINT", "SmallInt"}, {"INTEGER", "Integer"}, {"BIGINT", "BigInt"},
-        {"FLOAT", "Float"},       {"BYTE", "Byte"},       {"BOOLEAN", "Boolean"},
-        {"DATE", "Date"},         {"TIME", "Time"},       {"TIMESTAMP", "TimeStamp"},
-        {"AUTOINC", "AutoInc"},   {"GUID", "Guid"},       {"MEMO", "Memo"},
-        {"WIDEMEMO", "WideMemo"}, {"BLOB", "Blob"},
-    };
-    return names;
-}
+// The column types by the names the shell reads and writes.
+struct TTypeName {
+    std::string_view Name;
+    std::int16_t Code;
+};
+constexpr TTypeName kTypeNames[] = {
+    {"Char", ctChar},         {"String", ctString},   {"WideString", ctWideString},
+    {"SmallInt", ctSmallInt}, {"Integer", ctInteger}, {"BigInt", ctBigInt},
+    {"Float", ctFloat},       {"Byte", ctByte},       {"Boolean", ctBoolean},
+    {"Date", ctDate},         {"Time", ctTime},       {"TimeStamp", ctTimeStamp},
+    {"AutoInc", ctAutoInc},   {"Guid", ctGuid},       {"Memo", ctMemo},
+    {"WideMemo", ctWideMemo}, {"Blob", ctBlob},
+};
 
 std::int16_t TypeCode(const std::string& name) {
-    static const std::map<std::string, std::int16_t> codes = {
-        {"CHAR", ctChar},         {"STRING", ctString},   {"WIDESTRING", ctWideString},
-        {"SMALLINT", ctSmallInt}, {"INTEGER", ctInteger}, {"BIGINT", ctBigInt},
-        {"FLOAT", ctFloat},       {"BYTE", ctByte},       {"BOOLEAN", ctBoolean},
-        {"DATE", ctDate},         {"TIME", ctTime},       {"TIMESTAMP", ctTimeStamp},
-        {"AUTOINC", ctAutoInc},   {"GUID", ctGuid},       {"MEMO", ctMemo},
-        {"WIDEMEMO", ctWideMemo}, {"BLOB", ctBlob},
-    };
-    const auto found = codes.find(Upper(name));
-    if (found == codes.end())
-        Fail("unknown column type " + name);
-    return found->second;
+    for (const TTypeName& type : kTypeNames)
+        if (Upper(std::string(type.Name)) == Upper(name))
+            return type.Code;
+    Fail("unknown column type " + name);
 }
 
 std::string TypeText(const TTdbFieldSpec& spec) {
-    for (const auto& [upper, name] : TypeNames())
-        if (TypeCode(upper) == spec.FldType) {
-            const bool sized =
-                spec.FldType == ctString || spec.FldType == ctWideString || spec.FldType == ctFloat;
-            return sized ? name + "(" + std::to_string(spec.Param) + ")" : name;
-        }
+    for (const TTypeName& type : kTypeNames) {
+        if (type.Code != spec.FldType)
+            continue;
+        const bool sized =
+            spec.FldType == ctString || spec.FldType == ctWideString || spec.FldType == ctFloat;
+        const std::string name(type.Name);
+        return sized ? name + "(" + std::to_string(spec.Param) + ")" : name;
+    }
     return "type " + std::to_string(spec.FldType);
 }
 
