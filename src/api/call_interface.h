@@ -178,6 +178,11 @@ std::int16_t TdbRltnDeleteIndex(std::int16_t rltnHdl, const char16_t* indexName)
 std::int16_t TdbRltnRefreshIndex(std::int16_t rltnHdl, const char16_t* indexName) noexcept;
 // Whether editing a record of the relation locks it against other users' edits (on by default).
 std::int16_t TdbRltnActivateEditLocks(std::int16_t rltnHdl, bool value) noexcept;
+// Checks an index against its table: its tree, one entry per record, each entry the key its
+// record builds. 1 when it agrees; 0 when not, with what is wrong in Problem; -16 for an unknown
+// index; -100 when the table cannot be read.
+std::int16_t TdbRltnCheckIndex(std::int16_t rltnHdl, const char16_t* indexName, char16_t* problem,
+                               std::int16_t maxLen) noexcept;
 // -51 when the relation cannot be closed now.
 std::int16_t TdbRltnClose(std::int16_t rltnHdl) noexcept;
 // Column FieldNo (from 1); -10 for a number the relation does not have.

@@ -61,6 +61,21 @@ std::int16_t TdbRltnActivateEditLocks(std::int16_t rltnHdl, bool value) noexcept
                         });
 }
 
+std::int16_t TdbRltnCheckIndex(std::int16_t rltnHdl, const char16_t* indexName, char16_t* problem,
+                               std::int16_t maxLen) noexcept {
+    return WithRelation(rltnHdl, kTdbEngineError, TTdbCatch::EngineErrors,
+                        [&](const TTdbRelationRef& ref) -> std::int16_t {
+                            const TTdbIndexNo indexNo = FindIndex(ref, InText(indexName));
+                            if (indexNo == kTdbNoIndex) {
+                                return kTdbIndexDoesNotExist;
+                            }
+                            const std::u16string found =
+                                StoredTable(ref).IndexDisagreement(indexNo);
+                            CopyOut(problem, maxLen, found);
+                            return found.empty() ? 1 : 0;
+                        });
+}
+
 std::int16_t TdbRltnGetIndexNames(std::int16_t rltnHdl, char16_t* names,
                                   std::int16_t maxLen) noexcept {
     return WithRelation(rltnHdl, kTdbEngineError, TTdbCatch::EngineErrors,

@@ -1381,4 +1381,47 @@ bool TTdbVirtualRelation::IsSameTableName(std::u16string_view name) const {
     return SameTableText(name, FName);
 }
 
+std::u16string TTdbBaseTable::IndexDisagreement(TTdbIndexNo indexNo) {
+    CheckEngineResult(BeginRead(true));
+    struct TReadGuard {
+        TTdbBaseTable& Table;
+        ~TReadGuard() { Table.EndRead(); }
+    } guard{*this};
+    TTdbIndexFile* index = GetIndexFile(indexNo);
+    if (index == nullptr)
+        RaiseEngineError(kTdbErrIndexNotFound, {NumberText(indexNo)});
+    if (!CheckIndexOpen(indexNo, false))
+        return u"does not open";
+    const std::int32_t records = GetRecordCount();
+    if (index->ItemCount() != records)
+        return u"counts " + NumberText(index->ItemCount()) + u" entries for " +
+               NumberText(records) + u" records";
+    std::int32_t items = 0;
+    std::int32_t wrongSort = 0;
+    if (index->Check(items, wrongSort) != 0 || wrongSort != 0)
+        return u"its tree does not check clean (" + NumberText(wrongSort) +
+               u" entries out of order)";
+    std::vector<std::byte> record(static_cast<std::size_t>(GetRecordSize()));
+    std::vector<std::byte> built(static_cast<std::size_t>(std::max(index->IndSize(), 4)));
+    std::vector<bool> seen(static_cast<std::size_t>(records) + 1);
+    std::int32_t walked = 0;
+    std::span<std::byte> entry = index->GetWorkInfo(4);
+    for (int found = index->Erster_Index(entry); found == 0;
+         found = index->Naechster_Index(entry)) {
+        const std::int32_t recNo = GetDateiVerweis(entry);
+        if (recNo < 1 || recNo > records || seen[static_cast<std::size_t>(recNo)])
+            return u"holds record " + NumberText(recNo) + u" wrongly";
+        seen[static_cast<std::size_t>(recNo)] = true;
+        ++walked;
+        CheckEngineResult(ReadRecord(recNo, record));
+        Keys().CalcIndexInfo(index->IndexDef(), record, recNo, built);
+        if (!Keys().IsSameIndexInfo(index->IndexDef(), built, entry))
+            return u"the entry of record " + NumberText(recNo) + u" is not its key";
+    }
+    if (walked != records)
+        return u"walks " + NumberText(walked) + u" entries for " + NumberText(records) +
+               u" records";
+    return {};
+}
+
 }  // namespace tdb

@@ -198,6 +198,10 @@ public:
                           const TProgFun& progFun, std::int32_t capacity);
     std::int16_t RemoveInd(TTdbIndexNo indexNo);
     std::int16_t RegenIndex(const TProgFun& progFun);
+    // What is wrong with an index, empty when it agrees with the table: it opens, its tree
+    // checks clean, it holds one entry per record and each entry is the one its record builds.
+    // Reads under a read lock; raises when the lock or a record cannot be had.
+    std::u16string IndexDisagreement(TTdbIndexNo indexNo);
     std::int16_t ErzeugeIndexFile(TTdbIndexNo indexNo, std::int32_t capacity,
                                   const TProgFun& progFun, bool repair);
     // False with the reason as the last error.

@@ -10,6 +10,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -280,17 +281,14 @@ std::string TypeText(const TTdbFieldSpec& spec) {
     return "type " + std::to_string(spec.FldType);
 }
 
+std::vector<std::string> TableNames(TSession& session, const std::vector<std::string>& given);
+std::vector<std::string> IndexNames(TSession& session, std::int16_t rltnHdl);
+
 int Tables(const TArgs& args, std::ostream& out) {
     args.Require(1, "tables DB");
     TSession session(args.Positional()[0], false);
-    const std::int32_t length =
-        session.Check(TdbSessGetTableNames(session.Hdl(), nullptr, 0), "listing tables");
-    std::vector<char16_t> names(static_cast<std::size_t>(length) + 1);
-    TdbSessGetTableNames(session.Hdl(), names.data(), length);
-    const std::string list = U8(names.data());
-    if (!list.empty())
-        for (const std::string& name : Split(list, ';'))
-            out << name << '\n';
+    for (const std::string& name : TableNames(session, {}))
+        out << name << '\n';
     return 0;
 }
 
@@ -309,12 +307,7 @@ int Schema(const TArgs& args, std::ostream& out) {
             out << " NOT NULL";
         out << '\n';
     }
-    std::array<char16_t, 4096> names{};
-    session.Check(TdbRltnGetIndexNames(table.RltnHdl(), names.data(), 4095), "reading indexes");
-    const std::string list = U8(names.data());
-    if (list.empty())
-        return 0;
-    for (const std::string& name : Split(list, ',')) {
+    for (const std::string& name : IndexNames(session, table.RltnHdl())) {
         const std::u16string name16 = U16(name);
         std::array<char16_t, 2048> desc{};
         const std::int16_t kind = session.Check(
@@ -622,6 +615,83 @@ int Import(const TArgs& args, std::istream& in, std::ostream& out, std::ostream&
     return stopped ? 1 : 0;
 }
 
+// Every table of the database, or the ones named after it.
+std::vector<std::string> TableNames(TSession& session, const std::vector<std::string>& given) {
+    if (!given.empty())
+        return given;
+    const std::int32_t length =
+        session.Check(TdbSessGetTableNames(session.Hdl(), nullptr, 0), "listing tables");
+    std::vector<char16_t> names(static_cast<std::size_t>(length) + 1);
+    TdbSessGetTableNames(session.Hdl(), names.data(), length);
+    const std::string list = U8(names.data());
+    return list.empty() ? std::vector<std::string>{} : Split(list, ';');
+}
+
+std::vector<std::string> IndexNames(TSession& session, std::int16_t rltnHdl) {
+    std::array<char16_t, 4096> names{};
+    session.Check(TdbRltnGetIndexNames(rltnHdl, names.data(), 4095), "reading indexes");
+    const std::string list = U8(names.data());
+    return list.empty() ? std::vector<std::string>{} : Split(list, ',');
+}
+
+int Check(const TArgs& args, std::ostream& out, std::ostream& err) {
+    args.Require(1, "check DB [TABLE...]");
+    TSession session(args.Positional()[0], false);
+    const bool progress = ::isatty(STDERR_FILENO) != 0;
+    bool clean = true;
+    const std::vector<std::string> given(args.Positional().begin() + 1, args.Positional().end());
+    for (const std::string& name : TableNames(session, given)) {
+        if (progress)
+            err << "checking " << name << "...\r" << std::flush;
+        TTable table(session, name, false);
+        std::string problems;
+        const std::vector<std::string> indexes = IndexNames(session, table.RltnHdl());
+        for (const std::string& index : indexes) {
+            const std::u16string index16 = U16(index);
+            std::array<char16_t, 1024> problem{};
+            const std::int16_t agrees =
+                TdbRltnCheckIndex(table.RltnHdl(), index16.c_str(), problem.data(), 1023);
+            if (agrees == 1)
+                continue;
+            problems += (problems.empty() ? "" : "; ") + std::string("index ") + index + ": " +
+                        (agrees == 0 ? U8(problem.data()) : session.LastError());
+        }
+        if (problems.empty()) {
+            out << name << ": ok, " << TdbTableGetRowCount(table.Hdl()) << " records, "
+                << indexes.size() << " indexes\n";
+        } else {
+            clean = false;
+            out << name << ": " << problems << '\n';
+        }
+    }
+    return clean ? 0 : 1;
+}
+
+int Repair(const TArgs& args, std::ostream& out) {
+    args.Require(2, "repair DB TABLE");
+    TSession session(args.Positional()[0], false);
+    TTable table(session, args.Positional()[1], true);
+    session.Check(TdbRltnRefreshIndex(table.RltnHdl(), u""),
+                  "rebuilding the indexes of " + args.Positional()[1]);
+    out << args.Positional()[1] << ": " << IndexNames(session, table.RltnHdl()).size()
+        << " indexes rebuilt\n";
+    return 0;
+}
+
+int Backup(const TArgs& args, std::ostream& out) {
+    args.Require(2, "backup DB TARGET");
+    TSession session(args.Positional()[0], false);
+    // The backup copies the open tables: every table is opened for it.
+    std::vector<std::unique_ptr<TTable>> tables;
+    for (const std::string& name : TableNames(session, {}))
+        tables.push_back(std::make_unique<TTable>(session, name, false));
+    const std::u16string target = U16(args.Positional()[1]);
+    session.Check(TdbSessBackupDatabase(session.Hdl(), 0, target.c_str()),
+                  "backing up to " + args.Positional()[1]);
+    out << "backed up " << tables.size() << " tables to " << args.Positional()[1] << '\n';
+    return 0;
+}
+
 struct TCommand {
     std::string Usage;
     std::string What;
@@ -682,6 +752,31 @@ const std::map<std::string, TCommand>& Commands() {
           {"--index", "--rows"},
           [](const TArgs& a, std::istream&, std::ostream& o, std::ostream&) {
               return Find(a, o);
+          }}},
+        {"check",
+         {"check DB [TABLE...]",
+          "every index against its table, one line per table (exit status 1 when anything is "
+          "wrong)",
+          {},
+          {},
+          [](const TArgs& a, std::istream&, std::ostream& o, std::ostream& e) {
+              return Check(a, o, e);
+          }}},
+        {"repair",
+         {"repair DB TABLE",
+          "rebuilds the indexes of a table from its records",
+          {},
+          {},
+          [](const TArgs& a, std::istream&, std::ostream& o, std::ostream&) {
+              return Repair(a, o);
+          }}},
+        {"backup",
+         {"backup DB TARGET",
+          "copies every table into a new database directory",
+          {},
+          {},
+          [](const TArgs& a, std::istream&, std::ostream& o, std::ostream&) {
+              return Backup(a, o);
           }}},
         {"count",
          {"count DB TABLE [--filter CONDITION]",

@@ -199,6 +199,10 @@ TEST_F(TableCallsTest, RecordsFieldsSearchesLocksAndMarks) {
                                        2, u"many"),
               kTdbUnknownColumn)
         << "no number";
+    std::array<char16_t, 64> problem{};
+    EXPECT_EQ(TdbRltnCheckIndex(first_.RltnHdl, u"ByName", problem.data(), 63), 1);
+    EXPECT_EQ(TdbRltnCheckIndex(first_.RltnHdl, u"NoIndex", problem.data(), 63),
+              kTdbIndexDoesNotExist);
     EXPECT_EQ(TdbTableLocateRec3(hdl, u"Code = 7000", 5), 1);
     EXPECT_EQ(TdbTableGetRecNo(hdl), 3);
     EXPECT_EQ(TdbTableLocateRec3(hdl, u"Code = = 7000", 5), kTdbInvalidSearchCondition);

@@ -135,6 +135,39 @@ TEST_F(TdbTest, ErrorsAreOneLineAndKeepWhatWasDone) {
     EXPECT_EQ(bad.Err.rfind((dir_.Path() / "bad.csv").string() + ":2: ", 0), 0u) << bad.Err;
 }
 
+// A record changed behind the index's back: check names the index and the record, repair builds
+// the indexes again, and a backup is a database of its own.
+TEST_F(TdbTest, CheckRepairAndBackup) {
+    ASSERT_NO_FATAL_FAILURE(MakeTowns());
+    EXPECT_EQ(Tdb({"check", Db()}).Out, "Towns: ok, 5 records, 2 indexes\n");
+    {
+        const std::string path = Db() + "/Towns.tdbt";
+        std::ifstream in(path, std::ios::binary);
+        std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        in.close();
+        const std::string from("P\0\xE9\0c\0s\0", 8);
+        const std::string to("Z\0s\0\xE1\0k\0", 8);
+        const auto at = image.find(from);
+        ASSERT_NE(at, std::string::npos);
+        image.replace(at, from.size(), to);
+        std::ofstream(path, std::ios::binary) << image;
+    }
+    const TResult broken = Tdb({"check", Db(), "Towns"});
+    EXPECT_EQ(broken.Status, 1);
+    EXPECT_EQ(broken.Out, "Towns: index ByName: the entry of record 1 is not its key\n");
+    EXPECT_EQ(Tdb({"repair", Db(), "Towns"}).Out, "Towns: 2 indexes rebuilt\n");
+    EXPECT_EQ(Tdb({"check", Db()}).Status, 0);
+    EXPECT_EQ(Tdb({"export", Db(), "Towns", "--index", "ByName"}).Out,
+              "Code;Name;Area\n8000;Ács;\n1000;Budapest;1\n6000;Kecskemét;76\n"
+              "2000;Szentendre;26\n7000;Zsák;72\n");
+
+    const std::string copy = (dir_.Path() / "copy").string();
+    EXPECT_EQ(Tdb({"backup", Db(), copy}).Out, "backed up 1 tables to " + copy + "\n");
+    EXPECT_EQ(Tdb({"check", copy}).Out, "Towns: ok, 5 records, 2 indexes\n");
+    EXPECT_EQ(Tdb({"count", copy, "Towns"}).Out, "5\n");
+    EXPECT_EQ(Tdb({"check", Db(), "Nowhere"}).Status, 1);
+}
+
 // The sample table of the program, from the postal list.
 TEST_F(TdbTest, TheSampleDatabaseFromThePostalList) {
     const TResult made =
@@ -172,6 +205,7 @@ TEST_F(TdbTest, TheSampleDatabaseFromThePostalList) {
         previous = name;
     }
     EXPECT_EQ(count, 3570);
+    EXPECT_EQ(Tdb({"check", Db()}).Out, "Irsz: ok, 3570 records, 2 indexes\n");
 }
 
 // Two shells append to one table at once: every row arrives once and both indexes hold them.
@@ -199,6 +233,7 @@ TEST_F(TdbTest, TwoShellsImportingAtOnceLoseNothing) {
                              std::istreambuf_iterator<char>());
     EXPECT_EQ(output, "read 300, written 300, refused 0\nread 300, written 300, refused 0\n");
     EXPECT_EQ(Tdb({"count", Db(), "Both"}).Out, "600\n");
+    EXPECT_EQ(Tdb({"check", Db()}).Out, "Both: ok, 600 records, 2 indexes\n");
     for (const std::string index : {"ByK", "ByName"}) {
         const TResult exported = Tdb({"export", Db(), "Both", "--index", index});
         EXPECT_EQ(std::count(exported.Out.begin(), exported.Out.end(), '\n'), 601) << index;
