@@ -439,7 +439,7 @@ int Count(const TArgs& args, std::ostream& out) {
     return 0;
 }
 
-int Export(const TArgs& args, std::ostream& out) {
+int Export(const TArgs& args, std::ostream& out, std::ostream& err) {
     args.Require(2, "export DB TABLE [--index NAME] [--filter CONDITION] [--separator ';']");
     const char separator = Separator(args);
     TSession session(args.Positional()[0], false);
@@ -449,9 +449,17 @@ int Export(const TArgs& args, std::ostream& out) {
     if (const std::string filter = args.Option("--filter"); !filter.empty())
         table.SetFilter(filter, 15);
     out << JoinCsvLine(table.Header(), separator) << '\n';
+    // Progress goes to a terminal only, and only when the records go elsewhere.
+    const bool progress = ::isatty(STDERR_FILENO) != 0 && ::isatty(STDOUT_FILENO) == 0;
+    long written = 0;
     std::int16_t r = TdbTableFirst(table.Hdl());
-    for (; r >= 0; r = TdbTableMoveBy(table.Hdl(), 1))
+    for (; r >= 0; r = TdbTableMoveBy(table.Hdl(), 1)) {
         out << JoinCsvLine(table.Row(), separator) << '\n';
+        if (progress && ++written % 10000 == 0)
+            err << "\r" << written << " rows" << std::flush;
+    }
+    if (progress && written >= 10000)
+        err << '\n';
     if (r != kTdbRecordDoesNotExist)
         session.Check(r, "reading records");
     return 0;
@@ -741,8 +749,8 @@ const std::map<std::string, TCommand>& Commands() {
           "the records as CSV with a header row, in index or record-number order",
           {},
           {"--index", "--filter", "--separator"},
-          [](const TArgs& a, std::istream&, std::ostream& o, std::ostream&) {
-              return Export(a, o);
+          [](const TArgs& a, std::istream&, std::ostream& o, std::ostream& e) {
+              return Export(a, o, e);
           }}},
         {"find",
          {"find DB TABLE --index NAME [--exact] [--rows N] VALUE...",
