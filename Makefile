@@ -1,6 +1,6 @@
 # The README's commands. Each one first installs what is missing, then
 # configures (once) and builds incrementally.
-.PHONY: all deps test run sample bench fuzz clean
+.PHONY: all deps test run sample bench compare fuzz clean
 
 all: test
 
@@ -40,6 +40,13 @@ run/Irsz.tdbt: data/irsz.csv
 bench: deps build/release/build.ninja
 	cmake --build --preset release
 	build/release/bench/zenkalo_bench
+	build/release/bench/compare
+
+# Our engine beside SQLite on the program's workloads, at 100 000 and 1 000 000 rows; the table
+# is also written to bench/results.
+compare: deps build/release/build.ninja
+	cmake --build --preset release --target compare
+	build/release/bench/compare
 
 # Fuzzes conditions for FUZZ_SECONDS; new finds collect under build/fuzz, the
 # committed seeds are read from fuzz/corpus.
