@@ -168,6 +168,19 @@ TEST_F(TdbTest, CheckRepairAndBackup) {
     EXPECT_EQ(Tdb({"check", Db(), "Nowhere"}).Status, 1);
 }
 
+TEST_F(TdbTest, APrimaryKeyIsAUniqueIndexOfItsOwn) {
+    ASSERT_EQ(Tdb({"create", Db(), "Keyed", "--level", "6", "--column", "Code Integer NOT NULL",
+                   "--column", "Name WideString(10)", "--primary", "Code"})
+                  .Status,
+              0);
+    EXPECT_EQ(Tdb({"schema", Db(), "Keyed"}).Out,
+              "table Keyed\nlevel 6\ncollation \ncolumn Code Integer NOT NULL\n"
+              "column Name WideString(10)\nindex sys_Primary Code primary\n");
+    const TResult imported = Tdb({"import", Db(), "Keyed", "-"}, "Code;Name\n1;A\n1;B\n");
+    EXPECT_EQ(imported.Status, 1);
+    EXPECT_EQ(imported.Out, "read 2, written 1, refused 1\n");
+}
+
 // The sample table of the program, from the postal list.
 TEST_F(TdbTest, TheSampleDatabaseFromThePostalList) {
     const TResult made =
