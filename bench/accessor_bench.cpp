@@ -25,6 +25,7 @@
 #include "platform/text.h"
 #include "postal_table.h"
 #include "process_directory.h"
+#include "timed_beside.h"
 #include "types/data_type.h"
 
 namespace tdb {
@@ -32,7 +33,6 @@ namespace {
 
 using bench::RowAt;
 using bench::TRow;
-using Clock = std::chrono::steady_clock;
 
 const std::filesystem::path& Directory() {
     static const std::filesystem::path directory = bench::MakeProcessDirectory("accessor_bench");
@@ -200,27 +200,11 @@ void ReadAll(TTdbAccessor& accessor) {
         benchmark::DoNotOptimize(accessor.RecordPtr().data());
 }
 
-// Times Ours and then Theirs once per iteration; reports both per operation and the ratio.
-template <typename Ours, typename Theirs>
-void Beside(benchmark::State& state, double opsPerIteration, Ours&& ours, Theirs&& theirs) {
-    Clock::duration spentOurs{};
-    Clock::duration spentTheirs{};
-    for (auto _ : state) {
-        const Clock::time_point t0 = Clock::now();
-        ours();
-        const Clock::time_point t1 = Clock::now();
-        theirs();
-        const Clock::time_point t2 = Clock::now();
-        spentOurs += t1 - t0;
-        spentTheirs += t2 - t1;
-        state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
-    }
-    const double ops = static_cast<double>(state.iterations()) * opsPerIteration;
-    const double usOurs = std::chrono::duration<double, std::micro>(spentOurs).count() / ops;
-    const double usTheirs = std::chrono::duration<double, std::micro>(spentTheirs).count() / ops;
-    state.counters["us/op"] = usOurs;
-    state.counters["sqlite_us/op"] = usTheirs;
-    state.counters["ours/sqlite"] = usOurs / usTheirs;
+// Ours, then the peer, once per iteration.
+template <typename Ours, typename Peer>
+void Beside(benchmark::State& state, double opsPerIteration, Ours&& ours, Peer&& peer) {
+    bench::TimeBeside(state, opsPerIteration, "sqlite", std::forward<Ours>(ours),
+                      std::forward<Peer>(peer));
 }
 
 // A name typed key by key: one nearest search per prefix (up to eight), as the search window

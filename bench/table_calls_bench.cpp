@@ -15,12 +15,12 @@
 #include "engine/accessor.h"
 #include "postal_table.h"
 #include "process_directory.h"
+#include "timed_beside.h"
 
 namespace tdb {
 namespace {
 
 using bench::RowAt;
-using Clock = std::chrono::steady_clock;
 
 constexpr std::int32_t kRows = 100000;
 
@@ -125,27 +125,11 @@ private:
     std::u16string FName;
 };
 
-// Times the interface and then the accessor once per iteration; reports both per operation.
-template <typename Api, typename Engine>
-void Beside(benchmark::State& state, double opsPerIteration, Api&& api, Engine&& engine) {
-    Clock::duration spentApi{};
-    Clock::duration spentEngine{};
-    for (auto _ : state) {
-        const Clock::time_point t0 = Clock::now();
-        api();
-        const Clock::time_point t1 = Clock::now();
-        engine();
-        const Clock::time_point t2 = Clock::now();
-        spentApi += t1 - t0;
-        spentEngine += t2 - t1;
-        state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
-    }
-    const double ops = static_cast<double>(state.iterations()) * opsPerIteration;
-    const double usApi = std::chrono::duration<double, std::micro>(spentApi).count() / ops;
-    const double usEngine = std::chrono::duration<double, std::micro>(spentEngine).count() / ops;
-    state.counters["us/op"] = usApi;
-    state.counters["accessor_us/op"] = usEngine;
-    state.counters["api/accessor"] = usApi / usEngine;
+// Ours, then the peer, once per iteration.
+template <typename Ours, typename Peer>
+void Beside(benchmark::State& state, double opsPerIteration, Ours&& ours, Peer&& peer) {
+    bench::TimeBeside(state, opsPerIteration, "accessor", std::forward<Ours>(ours),
+                      std::forward<Peer>(peer));
 }
 
 void BM_ApiNearestSearchWhileTyping(benchmark::State& state) {
