@@ -281,8 +281,24 @@ std::string TypeText(const TTdbFieldSpec& spec) {
     return "type " + std::to_string(spec.FldType);
 }
 
-std::vector<std::string> TableNames(TSession& session, const std::vector<std::string>& given);
-std::vector<std::string> IndexNames(TSession& session, std::int16_t rltnHdl);
+// Every table of the database, or the ones named after it.
+std::vector<std::string> TableNames(TSession& session, const std::vector<std::string>& given) {
+    if (!given.empty())
+        return given;
+    const std::int32_t length =
+        session.Check(TdbSessGetTableNames(session.Hdl(), nullptr, 0), "listing tables");
+    std::vector<char16_t> names(static_cast<std::size_t>(length) + 1);
+    TdbSessGetTableNames(session.Hdl(), names.data(), length);
+    const std::string list = U8(names.data());
+    return list.empty() ? std::vector<std::string>{} : Split(list, ';');
+}
+
+std::vector<std::string> IndexNames(TSession& session, std::int16_t rltnHdl) {
+    std::array<char16_t, 4096> names{};
+    session.Check(TdbRltnGetIndexNames(rltnHdl, names.data(), 4095), "reading indexes");
+    const std::string list = U8(names.data());
+    return list.empty() ? std::vector<std::string>{} : Split(list, ',');
+}
 
 int Tables(const TArgs& args, std::ostream& out) {
     args.Require(1, "tables DB");
@@ -621,25 +637,6 @@ int Import(const TArgs& args, std::istream& in, std::ostream& out, std::ostream&
         err << '\n';
     out << "read " << read << ", written " << written << ", refused " << refused << '\n';
     return stopped ? 1 : 0;
-}
-
-// Every table of the database, or the ones named after it.
-std::vector<std::string> TableNames(TSession& session, const std::vector<std::string>& given) {
-    if (!given.empty())
-        return given;
-    const std::int32_t length =
-        session.Check(TdbSessGetTableNames(session.Hdl(), nullptr, 0), "listing tables");
-    std::vector<char16_t> names(static_cast<std::size_t>(length) + 1);
-    TdbSessGetTableNames(session.Hdl(), names.data(), length);
-    const std::string list = U8(names.data());
-    return list.empty() ? std::vector<std::string>{} : Split(list, ';');
-}
-
-std::vector<std::string> IndexNames(TSession& session, std::int16_t rltnHdl) {
-    std::array<char16_t, 4096> names{};
-    session.Check(TdbRltnGetIndexNames(rltnHdl, names.data(), 4095), "reading indexes");
-    const std::string list = U8(names.data());
-    return list.empty() ? std::vector<std::string>{} : Split(list, ',');
 }
 
 int Check(const TArgs& args, std::ostream& out, std::ostream& err) {
