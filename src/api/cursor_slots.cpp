@@ -28,4 +28,15 @@ std::vector<std::unique_ptr<TTdbCursor>> TCursorSlots::ReleaseSession(
     return released;
 }
 
+void DeleteSessionCursors(const TTdbLocalSession& session) noexcept {
+    try {
+        for (auto& cursor : TCursorSlots::Instance().ReleaseSession(session)) {
+            cursor->Close();
+        }
+    } catch (...) {
+        // A cursor that cannot close cleanly is freed all the same: its slot must not outlive
+        // its session.
+    }
+}
+
 }  // namespace tdb::api

@@ -218,11 +218,7 @@ std::int16_t TdbTableSetFieldInRecord(std::int16_t tableHdl, void* buffer, std::
         if (buffer == nullptr || recBufSize < cursor.RecordSize()) {
             return kTdbBufferTooSmall;
         }
-        const TTdbRelation& relation = cursor.Relation();
-        if (fieldNo < 1 || fieldNo > relation.ColumnCount()) {
-            RaiseEngineError(kTdbErrFieldNotFound, {NumberText(fieldNo)});
-        }
-        relation.Access().SetAsStringW(Bytes(buffer, cursor.RecordSize()), fieldNo, InText(text));
+        cursor.SetFieldInRecord(Bytes(buffer, cursor.RecordSize()), fieldNo, InText(text));
         return kTdbOk;
     });
 }
@@ -477,17 +473,6 @@ std::int16_t TdbTableGotoMark(std::int16_t tableHdl, std::int32_t delta, bool re
 std::int32_t TdbTableDeleteMarkedRecs(std::int16_t tableHdl) noexcept {
     return WithCursor(tableHdl, kTdbCannotDeleteRecord,
                       [](TTdbCursor& cursor) { return cursor.DeleteMarkedRecords(); });
-}
-
-void DeleteSessionCursors(const TTdbLocalSession& session) noexcept {
-    try {
-        for (auto& cursor : TCursorSlots::Instance().ReleaseSession(session)) {
-            cursor->Close();
-        }
-    } catch (...) {
-        // A cursor that cannot close cleanly is freed all the same: its slot must not outlive
-        // its session.
-    }
 }
 
 }  // namespace tdb::api

@@ -196,16 +196,34 @@ void TTdbCursor::Rebuild() {
     FDirty = false;
 }
 
-TTdbIndexNo TTdbCursor::SortIndex(bool& reverse) {
+// The index that gives an order, the one whose definition is the order's or else the first that
+// covers it (made as a temporary index when none does); kTdbNoIndex when none can.
+TTdbIndexNo TTdbCursor::IndexFor(std::u16string_view sorting, bool& reverse) {
     const TTdbSortDef def =
-        ParseIndexSpecification(u"", FSorting, FRelation.ColumnDefs(), FRelation.GetLevel(), false);
+        ParseIndexSpecification(u"", sorting, FRelation.ColumnDefs(), FRelation.GetLevel(), false);
     reverse = false;
-    TTdbIndexNo indexNo = FRelation.FindIndex(def, tifoExact, reverse);
-    if (indexNo < 0)
-        indexNo = FRelation.FindIndex(def, tifoCreate, reverse);
+    const TTdbIndexNo indexNo = FRelation.FindIndex(def, tifoExact, reverse);
+    return indexNo >= 0 ? indexNo : FRelation.FindIndex(def, tifoCreate, reverse);
+}
+
+TTdbIndexNo TTdbCursor::SortIndex(bool& reverse) {
+    const TTdbIndexNo indexNo = IndexFor(FSorting, reverse);
     if (indexNo < 0)
         RaiseEngineError(kTdbErrNoSuitableIndex, {FSorting});
     return indexNo;
+}
+
+// The entry of the first Given key items of a record image, the others their minimum, or their
+// maximum for Upper.
+void TTdbCursor::KeyOfImage(const TTdbIndexFile& index, std::span<const std::byte> image, int given,
+                            bool upper, std::vector<std::byte>& key) {
+    const TTdbSortDef& def = index.IndexDef();
+    const auto size = static_cast<std::size_t>(FRelation.GetRecordSize());
+    FScratchRecord.assign(size, std::byte{0});
+    std::copy_n(image.begin(), std::min(image.size(), size), FScratchRecord.begin());
+    key.assign(static_cast<std::size_t>(std::max(index.IndSize(), 4)), std::byte{0});
+    FRelation.Keys().CompleteIndexInfo(def, given, upper, FScratchRecord, upper ? kLastRecordNo : 1,
+                                       key);
 }
 
 void TTdbCursor::SetOrderFromSorting() {
@@ -350,12 +368,8 @@ std::int16_t TTdbCursor::SetSortOrder(std::u16string_view sortOrder) {
     if (sortOrder.empty())
         return SetIndex(u"", false);
     try {
-        const TTdbSortDef def = ParseIndexSpecification(u"", sortOrder, FRelation.ColumnDefs(),
-                                                        FRelation.GetLevel(), false);
         bool reverse = false;
-        TTdbIndexNo indexNo = FRelation.FindIndex(def, tifoExact, reverse);
-        if (indexNo < 0)
-            indexNo = FRelation.FindIndex(def, tifoCreate, reverse);
+        const TTdbIndexNo indexNo = IndexFor(sortOrder, reverse);
         if (indexNo < 0) {
             Services().SetLastError(kTdbErrNoSuitableIndex, {std::u16string(sortOrder)});
             return kTdbInvalidIndexDefinition;
@@ -420,19 +434,13 @@ std::int16_t TTdbCursor::SetUserRange(std::span<const std::byte> lower,
             return kTdbInvalidAccess;
         const TTdbIndexNo indexNo = FAccessor->CurrentIndexNo();
         const TTdbIndexFile& index = *FRelation.GetIndexFile(indexNo);
-        const TTdbSortDef& def = index.IndexDef();
-        const auto size = static_cast<std::size_t>(FRelation.GetRecordSize());
-        const auto keyOf = [&](std::span<const std::byte> image, int count, bool isUpper) {
-            std::vector<std::byte> record(size);
-            std::copy_n(image.begin(), std::min(image.size(), size), record.begin());
-            const int given = count <= 0 ? def.LevelCount : std::min<int>(count, def.LevelCount);
-            std::vector<std::byte> key(static_cast<std::size_t>(std::max(index.IndSize(), 4)));
-            FRelation.Keys().CompleteIndexInfo(def, given, isUpper, record,
-                                               isUpper ? kLastRecordNo : 1, key);
-            return key;
+        // A count of 0 or less gives every key item.
+        const int levels = index.IndexDef().LevelCount;
+        const auto given = [levels](int count) {
+            return count <= 0 ? levels : std::min(count, levels);
         };
-        FRangeLower = keyOf(lower, fieldCountStart, false);
-        FRangeUpper = keyOf(upper, fieldCountEnd, true);
+        KeyOfImage(index, lower, given(fieldCountStart), false, FRangeLower);
+        KeyOfImage(index, upper, given(fieldCountEnd), true, FRangeUpper);
         FRangeIndexNo = indexNo;
         ApplyUserRange();
         if (FAccessor->First() != 0)
@@ -873,8 +881,13 @@ bool TTdbCursor::GetFieldAsString(int fieldNo, std::u16string& text) {
 }
 
 void TTdbCursor::SetFieldAsString(int fieldNo, std::u16string_view text) {
+    SetFieldInRecord(FAccessor->RecordPtrExc(), fieldNo, text);
+}
+
+void TTdbCursor::SetFieldInRecord(std::span<std::byte> record, int fieldNo,
+                                  std::u16string_view text) const {
     CheckFieldNo(FRelation, fieldNo);
-    FRelation.Access().SetAsStringW(FAccessor->RecordPtrExc(), fieldNo, text);
+    FRelation.Access().SetAsStringW(record, fieldNo, text);
 }
 
 std::int16_t TTdbCursor::Append() {
@@ -987,16 +1000,9 @@ std::int32_t TTdbCursor::LocateRecord2(std::u16string_view indexName,
             return kTdbIndexDoesNotExist;
         }
         const TTdbIndexFile& index = *FRelation.GetIndexFile(indexNo);
-        const TTdbSortDef& def = index.IndexDef();
-        const int given = std::clamp<int>(itemCount, 0, def.LevelCount);
-        const auto size = static_cast<std::size_t>(FRelation.GetRecordSize());
-        std::vector<std::byte>& image = FScratchRecord;
-        image.assign(size, std::byte{0});
-        std::copy_n(record.begin(), std::min(record.size(), size), image.begin());
-        std::vector<std::byte>& key = FScratchKey;
-        key.assign(static_cast<std::size_t>(std::max(index.IndSize(), 4)), std::byte{0});
-        FRelation.Keys().CompleteIndexInfo(def, given, false, image, 1, key);
-        const std::int32_t found = FAccessor->LocateRecord2(indexNo, key, given, exact);
+        const int given = std::clamp<int>(itemCount, 0, index.IndexDef().LevelCount);
+        KeyOfImage(index, record, given, false, FScratchKey);
+        const std::int32_t found = FAccessor->LocateRecord2(indexNo, FScratchKey, given, exact);
         return found < 0 ? kTdbReadError : found;
     } catch (const std::exception&) {
         return StoreFailure();

@@ -152,6 +152,8 @@ public:
     // An empty text stores NULL in a column that is not a string column. Raises for a text the
     // column's type cannot take.
     void SetFieldAsString(int fieldNo, std::u16string_view text);
+    // The same into a record image of the relation (RecordSize bytes) the caller keeps.
+    void SetFieldInRecord(std::span<std::byte> record, int fieldNo, std::u16string_view text) const;
     std::int16_t Append();
     std::int16_t AppendDuplicate();
     std::int16_t AppendConfirm();
@@ -185,8 +187,11 @@ private:
     std::int16_t Navigation(std::int16_t result, bool record) const;
 
     void Rebuild();
+    TTdbIndexNo IndexFor(std::u16string_view sorting, bool& reverse);
     // The index the sort order reads, creating a temporary one when none fits; raises 6.
     TTdbIndexNo SortIndex(bool& reverse);
+    void KeyOfImage(const TTdbIndexFile& index, std::span<const std::byte> image, int given,
+                    bool upper, std::vector<std::byte>& key);
     // Puts the accessor into the order of the sort order (record numbers when empty).
     void SetOrderFromSorting();
     void ApplyUserRange();
