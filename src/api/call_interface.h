@@ -266,6 +266,11 @@ std::int16_t TdbTableSetFieldAsString(std::int16_t tableHdl, std::int16_t fieldN
 // an empty one, SetFieldInRecord stores a column's value given as text (as SetFieldAsString).
 std::int16_t TdbTableInitRecord(std::int16_t tableHdl, void* buffer,
                                 std::int32_t recBufSize) noexcept;
+// A column of a caller's record image as text, as GetFieldAsString: the text's full length, and
+// IsNull telling a NULL from an empty text.
+std::int32_t TdbTableGetFieldFromRecord(std::int16_t tableHdl, const void* buffer,
+                                        std::int32_t recBufSize, std::int16_t fieldNo,
+                                        char16_t* text, std::int32_t maxLen, bool& isNull) noexcept;
 std::int16_t TdbTableSetFieldInRecord(std::int16_t tableHdl, void* buffer, std::int32_t recBufSize,
                                       std::int16_t fieldNo, const char16_t* text) noexcept;
 // The position counted in the cursor's order (from 1), and going to one: the sequence number,
@@ -310,6 +315,14 @@ std::int16_t TdbTableLock(std::int16_t tableHdl, std::int16_t lockType,
 std::int16_t TdbTableUnlock(std::int16_t tableHdl, std::int16_t lockType) noexcept;
 // 1 when the cursor may write.
 std::int16_t TdbTableCanModify(std::int16_t tableHdl) noexcept;
+// Told when a record of the cursor's table was deleted and another took its record number: the
+// session, the table handle, the deleted record's number and the moved record's old number.
+// Called inside the call that deleted, on its thread; it must not call back into the cursor.
+using TTdbTableChangeFunc = void (*)(std::int16_t sessHdl, std::int16_t tableHdl,
+                                     std::int32_t deletedRecNo, std::int32_t movedRecNo);
+// Null removes the callback.
+std::int16_t TdbTableSetChangeCallback(std::int16_t tableHdl,
+                                       TTdbTableChangeFunc callback) noexcept;
 // Takes in other users' changes (with CheckNet) and rebuilds the filter lists that depend on
 // them: 1 when something changed, else 0.
 std::int16_t TdbTableRefresh(std::int16_t tableHdl, bool checkNet) noexcept;

@@ -212,6 +212,24 @@ std::int16_t TdbTableInitRecord(std::int16_t tableHdl, void* buffer,
     });
 }
 
+std::int32_t TdbTableGetFieldFromRecord(std::int16_t tableHdl, const void* buffer,
+                                        std::int32_t recBufSize, std::int16_t fieldNo,
+                                        char16_t* text, std::int32_t maxLen,
+                                        bool& isNull) noexcept {
+    isNull = true;
+    return WithCursor(tableHdl, kTdbUnknownColumn, [&](TTdbCursor& cursor) -> std::int32_t {
+        if (buffer == nullptr || recBufSize < cursor.RecordSize()) {
+            return kTdbBufferTooSmall;
+        }
+        std::u16string value;
+        isNull = !cursor.GetFieldFromRecord(
+            {static_cast<const std::byte*>(buffer), static_cast<std::size_t>(cursor.RecordSize())},
+            fieldNo, value);
+        CopyOut(text, maxLen, value);
+        return static_cast<std::int32_t>(value.size());
+    });
+}
+
 std::int16_t TdbTableSetFieldInRecord(std::int16_t tableHdl, void* buffer, std::int32_t recBufSize,
                                       std::int16_t fieldNo, const char16_t* text) noexcept {
     return WithCursor(tableHdl, kTdbUnknownColumn, [&](TTdbCursor& cursor) -> std::int16_t {
@@ -219,6 +237,22 @@ std::int16_t TdbTableSetFieldInRecord(std::int16_t tableHdl, void* buffer, std::
             return kTdbBufferTooSmall;
         }
         cursor.SetFieldInRecord(Bytes(buffer, cursor.RecordSize()), fieldNo, InText(text));
+        return kTdbOk;
+    });
+}
+
+std::int16_t TdbTableSetChangeCallback(std::int16_t tableHdl,
+                                       TTdbTableChangeFunc callback) noexcept {
+    return WithCursor(tableHdl, kTdbEngineError, [&](TTdbCursor& cursor) -> std::int16_t {
+        if (callback == nullptr) {
+            cursor.OnChangeProc = nullptr;
+            return kTdbOk;
+        }
+        const std::int16_t sessHdl = cursor.Session().Handle();
+        cursor.OnChangeProc = [callback, sessHdl](std::int16_t hdl, std::int32_t deletedRecNo,
+                                                  std::int32_t movedRecNo) {
+            callback(sessHdl, hdl, deletedRecNo, movedRecNo);
+        };
         return kTdbOk;
     });
 }

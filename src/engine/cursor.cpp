@@ -880,6 +880,13 @@ bool TTdbCursor::GetFieldAsString(int fieldNo, std::u16string& text) {
     return FRelation.Access().GetAsStringW(FAccessor->RecordPtrExc(), fieldNo, text);
 }
 
+bool TTdbCursor::GetFieldFromRecord(std::span<const std::byte> record, int fieldNo,
+                                    std::u16string& text) const {
+    CheckFieldNo(FRelation, fieldNo);
+    text.clear();
+    return FRelation.Access().GetAsStringW(record, fieldNo, text);
+}
+
 void TTdbCursor::SetFieldAsString(int fieldNo, std::u16string_view text) {
     SetFieldInRecord(FAccessor->RecordPtrExc(), fieldNo, text);
 }

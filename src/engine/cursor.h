@@ -154,6 +154,9 @@ public:
     void SetFieldAsString(int fieldNo, std::u16string_view text);
     // The same into a record image of the relation (RecordSize bytes) the caller keeps.
     void SetFieldInRecord(std::span<std::byte> record, int fieldNo, std::u16string_view text) const;
+    // A column of a caller's record image; false for NULL.
+    bool GetFieldFromRecord(std::span<const std::byte> record, int fieldNo,
+                            std::u16string& text) const;
     std::int16_t Append();
     std::int16_t AppendDuplicate();
     std::int16_t AppendConfirm();
