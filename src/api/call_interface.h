@@ -185,6 +185,8 @@ std::int16_t TdbRltnCheckIndex(std::int16_t rltnHdl, const char16_t* indexName, 
                                std::int16_t maxLen) noexcept;
 // -51 when the relation cannot be closed now.
 std::int16_t TdbRltnClose(std::int16_t rltnHdl) noexcept;
+// The records of the relation's table, as its last writer left it.
+std::int32_t TdbRltnRecordCount(std::int16_t rltnHdl) noexcept;
 // Column FieldNo (from 1); -10 for a number the relation does not have.
 std::int16_t TdbRltnGetFieldSpec(std::int16_t rltnHdl, std::int16_t fieldNo,
                                  TTdbFieldSpec& spec) noexcept;

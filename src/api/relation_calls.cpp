@@ -205,4 +205,11 @@ std::int16_t TdbRltnGetFieldSpec(std::int16_t rltnHdl, std::int16_t fieldNo,
                         });
 }
 
+std::int32_t TdbRltnRecordCount(std::int16_t rltnHdl) noexcept {
+    return WithRelation(rltnHdl, kTdbEngineError, TTdbCatch::EngineErrors,
+                        [&](const TTdbRelationRef& ref) -> std::int32_t {
+                            return ref.Relation->GetRecordCount();
+                        });
+}
+
 }  // namespace tdb::api
