@@ -590,7 +590,9 @@ void TDataSet::CheckCanModify() {
 
 void TDataSet::CheckRequiredFields() {
     for (const auto& field : FFields) {
-        if (field->Required() && !field->ReadOnly() && !field->Calculated() && field->IsNull()) {
+        // An empty text is no value either: a text column holds no NULL of its own.
+        if (field->Required() && !field->ReadOnly() && !field->Calculated() &&
+            field->AsString().empty()) {
             DatabaseErrorFmt(u"Field '%s' must have a value", {field->DisplayName()});
         }
     }
