@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QPalette>
 #include <QPixmap>
+#include <QShowEvent>
 #include <QStatusBar>
 
 #include "app/about_window.h"
@@ -23,6 +24,9 @@
 #include "app/resources.h"
 #include "app/search_window.h"
 #include "app/window_setup.h"
+#include "dataset/data_link.h"
+#include "dataset/tdb_database.h"
+#include "dataset/tdb_table.h"
 
 namespace zenkalo {
 
@@ -70,6 +74,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     font.setPixelSize(11);
     setFont(font);
 
+    createComponents();
     buildClientArea();
     buildMenu();
 
@@ -82,7 +87,36 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    // Releasing the table closes it; the database then disconnects as it is released.
+    dataSource1_.reset();
+    table1_.reset();
+    tdbDatabase1_.reset();
+}
+
+void TForm1::createComponents() {
+    components_ = std::make_unique<dataset::TComponent>(nullptr);
+    components_->SetName(u"Form1");
+
+    tdbDatabase1_ = std::make_unique<dataset::TTdbDatabase>(components_.get());
+    tdbDatabase1_->SetName(u"TdbDatabase1");
+    tdbDatabase1_->SetDatabaseName(u"TdbDatabase1");
+    tdbDatabase1_->SetExclusive(false);
+    tdbDatabase1_->SetReadOnly(false);
+    tdbDatabase1_->SetDatabaseType(dataset::dbtDirectory);
+    tdbDatabase1_->SetFlushMode(dataset::tfmDefault);
+    tdbDatabase1_->SetIndexPageSize(4096);
+    tdbDatabase1_->SetBlobBlockSize(512);
+
+    table1_ = std::make_unique<dataset::TTdbTable>(components_.get());
+    table1_->SetName(u"Table1");
+    table1_->SetDatabaseName(u"TdbDatabase1");
+    table1_->SetTableName(u"Irsz");
+    table1_->SetIndexName(u"TELEP");
+
+    dataSource1_ = std::make_unique<dataset::TDataSource>();
+    dataSource1_->SetDataSet(table1_.get());
+}
 
 void TForm1::attachWindows(TForm2* form2, TForm5* form5, TForm6* form6, TForm7* form7) {
     form2_ = form2;
@@ -95,6 +129,21 @@ void TForm1::FormCreate() {
     // The table files are looked for where the program was started from, not
     // beside the executable, so a shortcut's working directory decides.
     databaseLocation_ = QDir::currentPath();
+    tdbDatabase1_->SetLocation(databaseLocation_.toStdU16String());
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void TForm1::FormShow() {
+    // A failure goes to the program's default error display; the window stays, with the table
+    // closed.
+    table1_->SetActive(true);
 }
 
 void TForm1::buildClientArea() {
@@ -217,7 +266,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
         return;
     }
     statusBar()->clearMessage();
-    // Table1 is closed here once the table component is part of the window.
+    table1_->SetActive(false);
     event->accept();
 }
 

@@ -6,8 +6,17 @@
 #include <QPointer>
 #include <QSize>
 #include <QString>
+#include <memory>
 
 class QCloseEvent;
+class QShowEvent;
+
+namespace dataset {
+class TComponent;
+class TDataSource;
+class TTdbDatabase;
+class TTdbTable;
+}  // namespace dataset
 
 namespace zenkalo {
 
@@ -31,12 +40,18 @@ public:
     // directory at the moment the window was created.
     const QString& databaseLocation() const { return databaseLocation_; }
 
+    // The program's only database, table and data source; every other window binds to them.
+    dataset::TTdbDatabase& TdbDatabase1() const { return *tdbDatabase1_; }
+    dataset::TTdbTable& Table1() const { return *table1_; }
+    dataset::TDataSource& DataSource1() const { return *dataSource1_; }
+
     // The windows the menu opens. They are created after this one and must
     // not outlive it; an unattached entry simply opens nothing.
     void attachWindows(TForm2* form2, TForm5* form5, TForm6* form6, TForm7* form7);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private slots:
     void Adatkarbantarts1Click();
@@ -49,11 +64,19 @@ private slots:
 
 private:
     void FormCreate();
+    void FormShow();
+    void createComponents();
     void buildClientArea();
     void buildMenu();
     bool confirmExit();
 
     QString databaseLocation_;
+    // The components' owner stands for this window among them; declared first, freed last.
+    std::unique_ptr<dataset::TComponent> components_;
+    std::unique_ptr<dataset::TTdbDatabase> tdbDatabase1_;
+    std::unique_ptr<dataset::TTdbTable> table1_;
+    std::unique_ptr<dataset::TDataSource> dataSource1_;
+    bool shown_ = false;
     QPointer<TForm2> form2_;
     QPointer<TForm5> form5_;
     QPointer<TForm6> form6_;

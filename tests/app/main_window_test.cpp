@@ -19,6 +19,9 @@
 #include "app/maintenance_window.h"
 #include "app/search_window.h"
 #include "box_answerer.h"
+#include "dataset/tdb_database.h"
+#include "dataset/tdb_table.h"
+#include "sample_database.h"
 #include "suites.h"
 
 namespace zenkalo::test {
@@ -253,6 +256,41 @@ private slots:
         checkExitBox(answerer.seen());
         QVERIFY(!form.isVisible());
         QCOMPARE(form.statusBar()->currentMessage(), QString());
+        QVERIFY(!form.Table1().Active());
+    }
+
+    void showingTheWindowOpensTable1OnTheSettlementIndex() {
+        TForm1 form;
+        QVERIFY(!form.TdbDatabase1().Connected());
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        dataset::TTdbTable& table = form.Table1();
+        QVERIFY(table.Active());
+        QVERIFY(form.TdbDatabase1().Connected());
+        QCOMPARE(table.IndexName(), std::u16string(u"TELEP"));
+        QCOMPARE(table.RecordCount(), kSampleRecords);
+        QCOMPARE(QString::fromStdU16String(table.FieldByName(u"TELEP").AsString()),
+                 QStringLiteral("Aba"));
+        QCOMPARE(form.DataSource1().DataSet(), &table);
+        QCOMPARE(table.Version(), std::u16string(u"6.1.8/8.1.2"));
+    }
+
+    void aFailedOpenShowsTheErrorAndKeepsTheWindow() {
+        const QString before = QDir::currentPath();
+        QTemporaryDir empty;
+        QVERIFY(empty.isValid());
+        QVERIFY(QDir::setCurrent(empty.path()));
+        TForm1 form;
+        QVERIFY(QDir::setCurrent(before));
+
+        BoxAnswerer answerer(QStringLiteral("OK"));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTRY_VERIFY(answerer.seen().shown);
+        QVERIFY2(answerer.seen().text.startsWith(QStringLiteral("Opening table \"Irsz\": ")),
+                 qPrintable(answerer.seen().text));
+        QVERIFY(form.isVisible());
+        QVERIFY(!form.Table1().Active());
     }
 
 private:
