@@ -66,7 +66,7 @@ const std::vector<TPostalRow> kSmall = {
 // kSmall in name order under the Hungarian collation, where "ny" is one letter after "n".
 const std::vector<std::u16string> kSmallByName = {
     u"Bonyhád",  u"Bonnya", u"Budajenő",  u"Budakalász", u"Budaörs", u"Budapest",
-    u"Debrecen", u"Győr",    u"Kecskemét", u"Pécs",       u"Szeged",  u"Székesfehérvár",
+    u"Debrecen", u"Győr",   u"Kecskemét", u"Pécs",       u"Szeged",  u"Székesfehérvár",
 };
 
 class TableTest : public ::testing::Test {
@@ -442,6 +442,52 @@ TEST_F(TableTest, ARecordDeletedThroughAnotherCursorCannotBeEdited) {
     table.Refresh();
     EXPECT_NE(Telep(), u"Győr");
     EXPECT_EQ(table.RecordCount(), 11);
+}
+
+TEST_F(TableTest, ABufferFollowsItsRecordWhenADeleteMovesIt) {
+    Make(kSmall);
+    TTdbTable& table = Open();
+    TDataSource source;
+    source.SetDataSet(&table);
+    TRowsLink grid;
+    grid.SetDataSource(&source);
+    grid.SetBufferCount(12);
+    ASSERT_EQ(grid.RecordCount(), 12);
+
+    // Bonyhád is the first record of the file: deleting it moves the last one, Székesfehérvár,
+    // into its place while the grid still holds both.
+    TTdbTable other(nullptr);
+    other.SetDatabaseName(u"TdbDatabase1");
+    other.SetTableName(u"Irsz");
+    other.Open();
+    ASSERT_EQ(other.FieldByName(u"TELEP").AsString(), u"Bonyhád");
+    other.Delete();
+
+    table.Last();
+    ASSERT_EQ(Telep(), u"Székesfehérvár");
+    table.Edit();
+    table.FieldByName(u"TELK").SetAsString(u"21");
+    table.Post();
+    other.SetIndexName(u"TELEP");
+    ASSERT_TRUE(other.FindKey({std::u16string(u"Székesfehérvár")}));
+    EXPECT_EQ(other.FieldByName(u"TELK").AsString(), u"21");
+    EXPECT_EQ(other.RecordCount(), 11);
+}
+
+TEST_F(TableTest, AConditionIsTestedOnTheCurrentRecord) {
+    Make(kSmall);
+    TTdbTable& table = Open();
+    table.FindNearest({std::u16string(u"Szeged")});
+    EXPECT_TRUE(table.IsConditionValid(u"TELK = '62'"));
+    EXPECT_FALSE(table.IsConditionValid(u"TELK = '63'"));
+    EXPECT_EQ(Telep(), u"Szeged");
+    try {
+        table.IsConditionValid(u"TELK = ");
+        FAIL();
+    } catch (const ETableDBError& e) {
+        EXPECT_TRUE(e.Message().starts_with(u"Evaluating condition 'TELK = ': "))
+            << U8(e.Message());
+    }
 }
 
 TEST_F(TableTest, AnotherUsersEditLockRefusesTheEdit) {
