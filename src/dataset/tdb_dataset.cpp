@@ -773,11 +773,6 @@ void TTdbDataSet::InstallFilter(const std::u16string& text, const std::u16string
         TdbTableActivateFilter(FTableHdl, true);
     Check(result, u"Setting filter");
     FFilterUpdated = true;
-    if (!words.empty()) {
-        Check(TdbTableSetWordFilter(FTableHdl, u"", words.c_str(), text.empty() ? 1 : 6),
-              u"Setting word filter");
-        FFilterUpdated = true;
-    }
 }
 
 void TTdbDataSet::MoveToFirstAfterFilterChange() {

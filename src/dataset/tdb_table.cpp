@@ -250,6 +250,21 @@ void TTdbTable::InternalClose() {
     FRltnHdl = 0;
 }
 
+void TTdbTable::InstallFilter(const std::u16string& text, const std::u16string& words,
+                              std::uint8_t options) {
+    TTdbDataSet::InstallFilter(text, words, options);
+    if (words.empty())
+        return;
+    // Older tables keep their words in a keyword table of their own, which this dataset does
+    // not open.
+    if (TableLevel() < 4)
+        DatabaseError(u"Keyword table must be defined and active for keyword filtering");
+    Check(TdbTableSetWordFilter(FTableHdl, FFulltextIndexName.c_str(), words.c_str(),
+                                text.empty() ? 1 : 6),
+          u"Setting word filter");
+    FFilterUpdated = true;
+}
+
 // ---- Index definitions ----
 
 void TTdbTable::UpdateIndexDefs() {

@@ -95,6 +95,8 @@ public:
 
 protected:
     void OpenTdbCursor() override;
+    void InstallFilter(const std::u16string& text, const std::u16string& words,
+                       std::uint8_t options) override;
     void InternalOpen() override;
     void InternalClose() override;
 
