@@ -271,7 +271,7 @@ void TTdbDatabase::DoConnect() {
     const std::int16_t sessHdl = TdbCreateSession(FLocation.c_str());
     if (sessHdl <= 0)
         RaiseTdbError(connecting, sessHdl, 0);
-    FSessionHdl = sessHdl;
+    SetSessionHdl(sessHdl);
     // A connect that fails half way leaves no session behind: the component stays disconnected.
     try {
         TTdbNetParams params{};
@@ -337,7 +337,7 @@ void TTdbDatabase::DoConnect() {
         }
     } catch (...) {
         TdbSessDelete(sessHdl);
-        FSessionHdl = 0;
+        SetSessionHdl(0);
         throw;
     }
 }
@@ -372,7 +372,7 @@ void TTdbDatabase::DoDisconnect() {
         }
     }
     TdbSessDelete(sessHdl);
-    FSessionHdl = 0;
+    SetSessionHdl(0);
     if (failure)
         std::rethrow_exception(failure);
 }
@@ -587,6 +587,18 @@ void TTdbDatabase::DeleteDatabase() {
 
 // ---- Properties ----
 
+void TTdbDatabase::SetSessionHdl(std::int16_t sessHdl) {
+    TDatabaseRegistry& registry = Registry();
+    std::lock_guard lock(registry.Lock);
+    FSessionHdl = sessHdl;
+}
+
+void TTdbDatabase::StoreDatabaseName(const std::u16string& name) {
+    TDatabaseRegistry& registry = Registry();
+    std::lock_guard lock(registry.Lock);
+    FDatabaseName = name;
+}
+
 void TTdbDatabase::CheckConnected() const {
     if (!Connected())
         DatabaseError(u"Cannot perform this action on a disconnected database");
@@ -618,7 +630,7 @@ void TTdbDatabase::SetDatabaseName(const std::u16string& value) {
         return;
     if (!Loading() && Connected())
         DatabaseError(u"Cannot change the database name when connected");
-    FDatabaseName = value;
+    StoreDatabaseName(value);
 }
 
 void TTdbDatabase::SetLocation(const std::u16string& value) {
@@ -747,17 +759,17 @@ void TTdbDatabase::SetAutoDatabaseName(bool value) {
             }
         }
     }
-    std::int32_t highest = 0;
     {
         TDatabaseRegistry& registry = Registry();
         std::lock_guard lock(registry.Lock);
+        std::int32_t highest = 0;
         for (const TTdbDatabase* other : registry.Databases) {
             if (other != this)
                 highest = std::max(highest, other->FSessionNumber);
         }
+        FSessionNumber = highest + 1;
+        FDatabaseName = FormatText(u"%s_%d", {FDatabaseName, FSessionNumber});
     }
-    FSessionNumber = highest + 1;
-    FDatabaseName = FormatText(u"%s_%d", {FDatabaseName, FSessionNumber});
     FAutoDatabaseName = true;
     if (!Loading())
         HandToOwnersDataSets();
@@ -778,7 +790,7 @@ void TTdbDatabase::HandToOwnersDataSets() {
 void TTdbDatabase::SetName(const std::u16string& name) {
     TComponent::SetName(name);
     if (FDatabaseName.empty())
-        FDatabaseName = name;
+        StoreDatabaseName(name);
 }
 
 void TTdbDatabase::Loaded() {

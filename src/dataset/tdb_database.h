@@ -254,6 +254,8 @@ private:
                                        char16_t* key, std::int16_t maxKeyLen) noexcept;
 
     void CheckConnected() const;
+    void SetSessionHdl(std::int16_t sessHdl);
+    void StoreDatabaseName(const std::u16string& name);
     void SendSettings();
     void SendSystemSettings();
     void ApplyEditLocks(const TTdbBaseTableDef& tableDef);
@@ -263,6 +265,8 @@ private:
     // Runs a temporary session on Location for creating or deleting the database.
     void WithTemporarySession(const std::function<void(std::int16_t sessHdl)>& action);
 
+    // FSessionHdl, FDatabaseName and FSessionNumber change under the registry lock: other
+    // threads read them while they walk it.
     std::int16_t FSessionHdl = 0;
     bool FAutomatic = false;
     std::u16string FConnectionName;

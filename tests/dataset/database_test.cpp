@@ -169,6 +169,17 @@ TEST_F(DatabaseTest, ConnectAndDisconnectRunTheirEventsAndCloseDataSetsLastToFir
     EXPECT_EQ(MessageOf([&] { db.GetDataSet(2); }), "List index out of bounds (2)");
 }
 
+TEST_F(DatabaseTest, TheSessionGetsThePrivateDirectoryAndTheLogLevel) {
+    TTdbDatabase db(nullptr);
+    db.SetPrivateDir(dir_.Name("Sajat"));
+    db.SetLogLevel(0x10001);  // only the low half is a log level
+    MakeDatabase(db);
+    // The session log lies in the private directory under the station number the session drew.
+    const std::filesystem::path log =
+        dir_.Path() / "Sajat" / ("TdbLog" + std::to_string(db.ConnectionId()) + "_01.txt");
+    EXPECT_TRUE(std::filesystem::exists(log)) << log;
+}
+
 TEST_F(DatabaseTest, AnEventRaisingAbortStopsConnectAndDisconnectSilently) {
     TTdbDatabase db(nullptr);
     MakeDatabase(db);
@@ -472,9 +483,26 @@ TEST_F(DatabaseTest, DatabasesAreMadeAndDeletedThroughATemporarySession) {
     db.DeleteDatabase();
     EXPECT_FALSE(std::filesystem::exists(dir_.Path() / "Posta" / "Irsz.tdbt"));
 
+    // A file where the directory should be.
+    tdb::testing::WriteBytes(dir_.Path() / "Fajl", "nem konyvtar");
+    db.SetLocation(dir_.Name("Fajl/Posta"));
+    const std::string head = "Creating database \"" + ToUtf8(db.Location()) + "\": ";
+    EXPECT_TRUE(MessageOf([&] { db.CreateDatabase(); }).starts_with(head));
     db.SetLocation(dir_.Name("Nincs/Sehol/Posta"));
     const std::string message = MessageOf([&] { db.DeleteDatabase(); });
     EXPECT_TRUE(message.starts_with("Deleting database \"")) << message;
+}
+
+TEST_F(DatabaseTest, DestroyingAConnectedDatabaseClosesItsDataSetsAndLeavesTheRegistry) {
+    RecordingClient client(log_, "client", 1);
+    {
+        TTdbDatabase db(nullptr);
+        db.SetDatabaseName(u"Posta");
+        MakeDatabase(db);
+        db.RegisterClient(&client);
+    }
+    EXPECT_EQ(log_, std::vector<std::string>{"close client"});
+    EXPECT_EQ(TTdbDatabase::FindDatabase(u"Posta"), nullptr);
 }
 
 // A handler that answers the table's key, and what it was asked.
