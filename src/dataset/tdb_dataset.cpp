@@ -214,15 +214,17 @@ void TTdbDataSet::ComputeOffsets() {
 void TTdbDataSet::InternalClose() {
     for (auto& key : FKeyBuffers)
         key.clear();
-    if (FDatabase != nullptr)
-        FDatabase->UnRegisterClient(this);
-    FDatabase = nullptr;
     DestroyDefaultFields();
+    // The cursor goes before the database is let go: an automatic database leaves with its last
+    // dataset and takes its session's cursors along.
     if (FTableHdl > 0) {
         TdbTableSetChangeCallback(FTableHdl, nullptr);
         TdbTableDelete(FTableHdl);
     }
     FTableHdl = 0;
+    if (FDatabase != nullptr)
+        FDatabase->UnRegisterClient(this);
+    FDatabase = nullptr;
     FOutOfTableState = TOutOfTableState::ootNone;
 }
 
