@@ -545,5 +545,21 @@ TEST_F(TableTest, AFailedOpenKeepsTheDataSetClosed) {
     }
 }
 
+// Without a database component of its name, a dataset takes the name as the database's directory
+// and makes one that goes when the dataset closes.
+TEST_F(TableTest, ADataSetWithoutADatabaseComponentMakesItsOwn) {
+    Make(kSmall);
+    TTdbTable table(nullptr);
+    table.SetDatabaseName(dir_.Name() + u"/");
+    table.SetTableName(u"Irsz");
+    table.Open();
+    ASSERT_NE(table.Database(), nullptr);
+    EXPECT_TRUE(table.Database()->Automatic());
+    EXPECT_EQ(table.DatabaseName(), dir_.Name());
+    EXPECT_EQ(table.RecordCount(), 12);
+    table.Close();
+    EXPECT_EQ(TTdbDatabase::FindDatabase(dir_.Name()), nullptr);
+}
+
 }  // namespace
 }  // namespace dataset
