@@ -2,7 +2,9 @@
 // and key search, the engine filter, editing, and what another cursor's changes do to it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -542,6 +544,106 @@ TEST_F(TableTest, AFailedOpenKeepsTheDataSetClosed) {
         FAIL();
     } catch (const EDatabaseError& e) {
         EXPECT_EQ(e.Message(), u"No table name defined for \"Table1\".");
+    }
+}
+
+// Random navigation and edits through grids of several heights against a model of the name
+// order: the current record, the rows a grid shows around it, and the ends. New names sort after
+// every settlement ("Zz" and digits), so the model needs no collation of its own.
+TEST_F(TableTest, NavigationAndEditsKeepTheWindowAroundTheCurrentRecord) {
+    Make(kSmall);
+    TTdbTable& table = Open();
+    TDataSource source;
+    source.SetDataSet(&table);
+    TRowsLink grid;
+    grid.SetDataSource(&source);
+    std::mt19937 random(
+        static_cast<unsigned>(tdb::testing::CountFromEnvironment("ZENKALO_DATASET_SEED", 1234)));
+    std::vector<std::u16string> model = kSmallByName;
+    int pos = 0;
+    int made = 0;
+    const int steps = tdb::testing::CountFromEnvironment("ZENKALO_DATASET_STEPS", 400);
+    for (int step = 0; step < steps; ++step) {
+        const int n = static_cast<int>(model.size());
+        const int op = static_cast<int>(random() % 10);
+        switch (op) {
+            case 0:
+                table.First();
+                pos = 0;
+                break;
+            case 1:
+                table.Last();
+                pos = n - 1;
+                break;
+            case 2: {
+                const int by = static_cast<int>(random() % 9) - 4;
+                const int target = std::clamp(pos + by, 0, n - 1);
+                EXPECT_EQ(table.MoveBy(by), target - pos);
+                if (by > 0) {
+                    EXPECT_EQ(table.Eof(), pos + by > n - 1);
+                }
+                if (by < 0) {
+                    EXPECT_EQ(table.Bof(), pos + by < 0);
+                }
+                pos = target;
+                break;
+            }
+            case 3:
+                pos = static_cast<int>(random() % n);
+                table.SetRecNo(pos + 1);
+                break;
+            case 4:
+                pos = static_cast<int>(random() % n);
+                table.FindNearest({model[static_cast<std::size_t>(pos)]});
+                break;
+            case 5:
+                grid.SetBufferCount(1 + static_cast<int>(random() % 7));
+                break;
+            case 6: {
+                const std::u16string name =
+                    u"Zz" + tdb::FromUtf8(std::to_string(100 + made++ % 900));
+                if (random() % 2 == 0)
+                    table.Append();
+                else
+                    table.Insert();
+                table.FieldByName(u"TELEP").SetAsString(name);
+                table.Post();
+                const auto at = std::find_if(model.begin(), model.end(), [&](const auto& m) {
+                    return m.starts_with(u"Zz") && m >= name;
+                });
+                pos = static_cast<int>(at - model.begin());
+                model.insert(at, name);
+                break;
+            }
+            case 7:
+                table.Insert();
+                table.FieldByName(u"TELEP").SetAsString(u"Abony");
+                table.Cancel();
+                break;
+            case 8:
+                if (n > 2) {
+                    table.Delete();
+                    model.erase(model.begin() + pos);
+                    pos = std::min(pos, n - 2);
+                }
+                break;
+            default:
+                table.Refresh();
+                break;
+        }
+        ASSERT_EQ(Telep(), model[static_cast<std::size_t>(pos)]) << "step " << step << " op " << op;
+        ASSERT_EQ(table.RecNo(), pos + 1) << "step " << step << " op " << op;
+        ASSERT_EQ(table.RecordCount(), static_cast<int>(model.size())) << "step " << step;
+        const std::vector<std::u16string> rows = grid.Rows();
+        const int active = grid.ActiveRecord();
+        ASSERT_EQ(static_cast<int>(rows.size()),
+                  std::min(grid.BufferCount(), static_cast<int>(model.size())))
+            << "step " << step << " op " << op;
+        ASSERT_TRUE(active >= 0 && active < static_cast<int>(rows.size())) << "step " << step;
+        for (int i = 0; i < static_cast<int>(rows.size()); ++i)
+            ASSERT_EQ(rows[static_cast<std::size_t>(i)],
+                      model[static_cast<std::size_t>(pos - active + i)])
+                << "step " << step << " op " << op << " row " << i;
     }
 }
 
