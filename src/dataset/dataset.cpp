@@ -739,12 +739,17 @@ void TDataSet::Post() {
             break;
         }
         case TDataSetState::dsSetKey:
-            SetState(TDataSetState::dsBrowse);
-            DataEvent(TDataEvent::deDataSetChange);
+            LeaveSetKey();
             break;
         default:
             break;
     }
+}
+
+void TDataSet::LeaveSetKey() {
+    // The key buffer keeps what was typed into it, whether the state is left by posting or not.
+    SetState(TDataSetState::dsBrowse);
+    DataEvent(TDataEvent::deDataSetChange);
 }
 
 void TDataSet::Cancel() {
@@ -761,8 +766,7 @@ void TDataSet::Cancel() {
             break;
         }
         case TDataSetState::dsSetKey:
-            SetState(TDataSetState::dsBrowse);
-            DataEvent(TDataEvent::deDataSetChange);
+            LeaveSetKey();
             break;
         default:
             break;

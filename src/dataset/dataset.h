@@ -236,6 +236,7 @@ private:
     bool GetPriorRecord();
     std::int32_t GetNextRecords();
     std::int32_t GetPriorRecords();
+    void LeaveSetKey();
     void BeginInsertAppend();
     void EndInsertAppend();
     // Makes room for a new buffer at row At of the window and answers its row.

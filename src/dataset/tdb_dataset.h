@@ -154,6 +154,10 @@ protected:
     void SetRecordNoOf(TRecordBuffer buffer, std::int32_t recNo) {
         WriteInt(buffer + FRecInfoOfs + 5, recNo);
     }
+    // The record number of the active record; 0 when there is none.
+    std::int32_t ActiveRecordNo() {
+        return ActiveRecordPresent() ? RecordNoOf(Buffer(ActiveRecord())) : 0;
+    }
     std::int32_t SequenceNoOf(TRecordBuffer buffer) const { return ReadInt(buffer + FRecInfoOfs); }
     bool DeletedOf(TRecordBuffer buffer) const { return buffer[FRecInfoOfs + 9] != std::byte{0}; }
     // An empty buffer: no record, after the last.

@@ -320,19 +320,32 @@ std::vector<std::u16string> TTdbTable::GetIndexNames() {
 // ---- Index selection ----
 
 void TTdbTable::SetIndexName(const std::u16string& name) {
-    if (name == FIndexName && FIndexFieldNames.empty())
+    ChangeOrder(name, false);
+}
+
+void TTdbTable::SetIndexFieldNames(const std::u16string& names) {
+    ChangeOrder(names, true);
+}
+
+void TTdbTable::ChangeOrder(const std::u16string& order, bool byFieldNames) {
+    std::u16string& chosen = byFieldNames ? FIndexFieldNames : FIndexName;
+    std::u16string& other = byFieldNames ? FIndexName : FIndexFieldNames;
+    if (order == chosen && other.empty())
         return;
-    if (!Active()) {
-        FIndexName = name;
-        FIndexFieldNames.clear();
+    if (Active()) {
+        CheckBrowseMode();
+        const std::int32_t recNo = ActiveRecordNo();
+        if (byFieldNames)
+            SelectFieldNames(order);
+        else
+            SelectIndex(order);
+        chosen = order;
+        other.clear();
+        KeepRecordAfterOrderChange(recNo);
         return;
     }
-    CheckBrowseMode();
-    const std::int32_t recNo = ActiveRecordPresent() ? RecordNoOf(Buffer(ActiveRecord())) : 0;
-    SelectIndex(name);
-    FIndexName = name;
-    FIndexFieldNames.clear();
-    KeepRecordAfterOrderChange(recNo);
+    chosen = order;
+    other.clear();
 }
 
 void TTdbTable::SelectIndex(const std::u16string& name) {
@@ -343,22 +356,6 @@ void TTdbTable::SelectIndex(const std::u16string& name) {
     if (result != 0)
         Check(result < 0 ? result : tdb::kTdbEngineError,
               FormatText(u"The index %s does not exist", {name}));
-}
-
-void TTdbTable::SetIndexFieldNames(const std::u16string& names) {
-    if (names == FIndexFieldNames && FIndexName.empty())
-        return;
-    if (!Active()) {
-        FIndexFieldNames = names;
-        FIndexName.clear();
-        return;
-    }
-    CheckBrowseMode();
-    const std::int32_t recNo = ActiveRecordPresent() ? RecordNoOf(Buffer(ActiveRecord())) : 0;
-    SelectFieldNames(names);
-    FIndexFieldNames = names;
-    FIndexName.clear();
-    KeepRecordAfterOrderChange(recNo);
 }
 
 void TTdbTable::SelectFieldNames(const std::u16string& names) {
@@ -537,7 +534,7 @@ bool TTdbTable::FindKey(const std::vector<TKeyValue>& values) {
     if (FIndexName.empty() && FIndexFieldNames.empty())
         DatabaseError(u"GotoKey needs an active index");
     FillKeyBuffer(TKeyIndex::kiLookup, values, true);
-    const std::int32_t recNo = ActiveRecordPresent() ? RecordNoOf(Buffer(ActiveRecord())) : 0;
+    const std::int32_t recNo = ActiveRecordNo();
     bool exact = true;
     if (LocateWithLookup(static_cast<std::int16_t>(values.size()), true, exact,
                          u"Searching record by key") == 0) {
@@ -597,7 +594,7 @@ void TTdbTable::ApplyRangeWith(std::int16_t startCount, std::int16_t endCount) {
 void TTdbTable::CancelRange() {
     CheckBrowseMode();
     UpdateCursorPos();
-    const std::int32_t recNo = ActiveRecordPresent() ? RecordNoOf(Buffer(ActiveRecord())) : 0;
+    const std::int32_t recNo = ActiveRecordNo();
     Check(TdbTableClearRange(FTableHdl), u"Clearing range");
     KeepRecordAfterOrderChange(recNo);
 }
@@ -606,7 +603,7 @@ void TTdbTable::CancelRange() {
 
 void TTdbTable::AppendCopy() {
     CheckActive();
-    FCopyBaseRecordNo = ActiveRecordPresent() ? RecordNoOf(Buffer(ActiveRecord())) : 0;
+    FCopyBaseRecordNo = ActiveRecordNo();
     try {
         Append();
     } catch (...) {

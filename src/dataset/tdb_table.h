@@ -101,6 +101,8 @@ protected:
     void InternalClose() override;
 
 private:
+    // Orders by an index name or by field names, keeping the current record.
+    void ChangeOrder(const std::u16string& order, bool byFieldNames);
     void SelectIndex(const std::u16string& name);
     void SelectFieldNames(const std::u16string& names);
     // The current record stays current after the order changed.
