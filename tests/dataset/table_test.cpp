@@ -92,6 +92,19 @@ protected:
 
     std::u16string Telep() { return table_->FieldByName(u"TELEP").AsString(); }
 
+    // Another dataset on Irsz through the database of that name, in index order when one is
+    // named.
+    static std::unique_ptr<TTdbTable> Another(const std::u16string& database,
+                                              const std::u16string& index = {}) {
+        auto other = std::make_unique<TTdbTable>(nullptr);
+        other->SetName(u"Table2");
+        other->SetDatabaseName(database);
+        other->SetTableName(u"Irsz");
+        other->SetIndexName(index);
+        other->Open();
+        return other;
+    }
+
     TempDir dir_;
     std::unique_ptr<TTdbDatabase> database_;
     std::unique_ptr<TTdbTable> table_;
@@ -423,12 +436,8 @@ TEST_F(TableTest, DeletingTheOnlyRecordLeavesTheDataSetEmptyAtItsEnd) {
 TEST_F(TableTest, ARecordDeletedThroughAnotherCursorCannotBeEdited) {
     Make(kSmall);
     TTdbTable& table = Open();
-    TTdbTable other(nullptr);
-    other.SetName(u"Table2");
-    other.SetDatabaseName(u"TdbDatabase1");
-    other.SetTableName(u"Irsz");
-    other.SetIndexName(u"TELEP");
-    other.Open();
+    const auto another = Another(u"TdbDatabase1", u"TELEP");
+    TTdbTable& other = *another;
     table.FindNearest({std::u16string(u"Győr")});
     other.FindNearest({std::u16string(u"Győr")});
     other.Delete();
@@ -458,10 +467,8 @@ TEST_F(TableTest, ABufferFollowsItsRecordWhenADeleteMovesIt) {
 
     // Bonyhád is the first record of the file: deleting it moves the last one, Székesfehérvár,
     // into its place while the grid still holds both.
-    TTdbTable other(nullptr);
-    other.SetDatabaseName(u"TdbDatabase1");
-    other.SetTableName(u"Irsz");
-    other.Open();
+    const auto another = Another(u"TdbDatabase1");
+    TTdbTable& other = *another;
     ASSERT_EQ(other.FieldByName(u"TELEP").AsString(), u"Bonyhád");
     other.Delete();
 
@@ -499,11 +506,8 @@ TEST_F(TableTest, AnotherUsersEditLockRefusesTheEdit) {
     second.SetName(u"TdbDatabase2");
     second.SetLocation(dir_.Name());
     second.SetLockingTimeout(200);
-    TTdbTable other(nullptr);
-    other.SetName(u"Table2");
-    other.SetDatabaseName(u"TdbDatabase2");
-    other.SetTableName(u"Irsz");
-    other.Open();
+    const auto another = Another(u"TdbDatabase2");
+    TTdbTable& other = *another;
     table.FindNearest({std::u16string(u"Pécs")});
     table.Edit();
     other.SetIndexName(u"TELEP");
