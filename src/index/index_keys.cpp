@@ -683,8 +683,9 @@ bool TTdbIndexKeys::PrefixBoundEntry(const TTdbSortDef& indexDef, int level,
         if (text.Room < 2) {
             return false;
         }
+        // Nothing left of the text: the empty string lies below every string already.
         kept = std::min(kept, text.Room - 2);
-        length = kept + 2;
+        length = kept == 0 ? 0 : kept + 2;
     } else if (length > text.Room) {
         return false;
     }
