@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "../index/allocation_counter.h"
 #include "../types/settlement_names.h"
 #include "engine/accessor.h"
 #include "faulty_database.h"
@@ -232,6 +233,33 @@ TEST_P(NearestSearchCases, RejectedRecordsAreSkippedAndExactSearchesStayAsTheyWe
     ASSERT_GT(Nearest(u"ByCodeName", 2, 1000, u"Bonn", exact), 0);
     EXPECT_EQ(ToUtf8(CurrentText(u"Name")), "Bonnya");
     EXPECT_EQ(CurrentCode(), 1000);
+}
+
+// A search per key stroke: once the accessor's buffers have grown, neither the plain landing
+// nor the walk of a prefix range allocates.
+TEST_P(NearestSearchCases, SearchesAllocateNothingOnceWarm) {
+    if (!testing::CanCountAllocations())
+        GTEST_SKIP() << "allocations are counted only under the address sanitizer";
+    const TTdbIndexNo byName = table_->FindIndexByName(u"ByName");
+    const TTdbIndexFile& file = *table_->GetIndexFile(byName);
+    std::vector<std::vector<std::byte>> keys;
+    for (const char16_t* text : {u"Bonn", u"Őcs", u"Boo", u"Zsz", u"Bonnya", u"B"}) {
+        std::vector<std::byte> record(static_cast<std::size_t>(table_->GetRecordSize()));
+        table_->InitRecord(record, false);
+        audit::SetRow(*table_, record, {0, text});
+        keys.emplace_back(static_cast<std::size_t>(file.IndSize()));
+        table_->Keys().CompleteIndexInfo(file.IndexDef(), 1, false, record, 1, keys.back());
+    }
+    std::int32_t landings = 0;
+    const auto searchAll = [&] {
+        for (const auto& key : keys) {
+            bool exact = false;
+            landings += accessor_->LocateRecord2(byName, key, 1, exact) > 0 ? 1 : 0;
+        }
+    };
+    searchAll();
+    EXPECT_EQ(testing::AllocationsIn(searchAll), 0);
+    EXPECT_EQ(landings, 10);
 }
 
 INSTANTIATE_TEST_SUITE_P(NearestSearch, NearestSearchCases, ::testing::Bool(),
