@@ -25,7 +25,38 @@ constexpr std::int32_t kUpperRecNoPart = std::numeric_limits<std::int32_t>::max(
 constexpr int kScratchSearch = 0;
 constexpr int kScratchSaved = 1;
 constexpr int kScratchRecord = 2;
-constexpr int kScratchCount = 3;
+constexpr int kScratchLower = 3;
+constexpr int kScratchUpper = 4;
+constexpr int kScratchCount = 5;
+
+// The jokers of the pattern a prefix search matches with.
+constexpr char16_t kMultiJoker = u'%';
+constexpr char16_t kSingleJoker = u'_';
+constexpr char16_t kEscape = u'\\';
+
+char16_t KeyChar(std::span<const std::byte> chars, std::size_t i) {
+    return static_cast<char16_t>(static_cast<std::uint8_t>(chars[2 * i]) |
+                                 static_cast<std::uint8_t>(chars[2 * i + 1]) << 8);
+}
+
+// The text followed by the multi joker, its own jokers and escapes escaped.
+template <typename Text, typename Char>
+void PrefixPattern(Text& pattern, std::span<const std::byte> chars, std::int32_t length,
+                   Char (*charAt)(std::span<const std::byte>, std::size_t)) {
+    pattern.clear();
+    for (std::size_t i = 0; i < static_cast<std::size_t>(length); ++i) {
+        const Char c = charAt(chars, i);
+        if (c == static_cast<Char>(kMultiJoker) || c == static_cast<Char>(kSingleJoker) ||
+            c == static_cast<Char>(kEscape))
+            pattern.push_back(static_cast<Char>(kEscape));
+        pattern.push_back(c);
+    }
+    pattern.push_back(static_cast<Char>(kMultiJoker));
+}
+
+char AnsiChar(std::span<const std::byte> chars, std::size_t i) {
+    return static_cast<char>(chars[i]);
+}
 
 TTdbCalculationPurposes Purposes(bool init, bool append, bool update) {
     TTdbCalculationPurposes purposes;
@@ -855,6 +886,10 @@ std::int32_t TTdbAccessor::LocateRecord2(TTdbIndexNo indexNo, std::span<const st
     try {
         std::copy(given.begin(), given.end(), entry.begin());
         int found = index.Suche_Index(entry);
+        std::span<std::byte> start = Scratch(kScratchSaved, size);
+        const bool startFound = found == 0;
+        if (startFound)
+            std::copy(entry.begin(), entry.end(), start.begin());
         while (found == 0) {
             const bool same = FRelation.Keys().FindSortKeyDiff(def, entry, given) >= indexItemCount;
             if (exactAsked && !same)
@@ -870,6 +905,9 @@ std::int32_t TTdbAccessor::LocateRecord2(TTdbIndexNo indexNo, std::span<const st
         }
         if (found < -1)
             result = found;
+        else if (!exactAsked && indexItemCount > 0)
+            result = LandOnPrefix(index, indexItemCount - 1, given, entry, start, startFound,
+                                  result, exact);
     } catch (const ETdbEngine& e) {
         result = Services().SetLastError(e);
     }
@@ -881,6 +919,88 @@ std::int32_t TTdbAccessor::LocateRecord2(TTdbIndexNo indexNo, std::span<const st
         FCurrentSequenceNo = savedSequenceNo;
     }
     return result;
+}
+
+// Whether the entry holds the given components before Level and, at Level, a text that begins
+// with the searched one as LIKE 'text%' has it, under the column's case and accent options.
+bool TTdbAccessor::BeginsWithSearched(const TTdbSortDef& def, int level,
+                                      std::span<const std::byte> entry,
+                                      std::span<const std::byte> given) {
+    const TTdbIndexKeys& keys = FRelation.Keys();
+    if (level > 0 && keys.FindSortKeyDiff(def, entry, given) < level)
+        return false;
+    TTdbKeyText text;
+    if (!keys.KeyText(def, level, entry, text) || text.IsNull)
+        return false;
+    if (text.CharSize == 1) {
+        const std::string_view value(reinterpret_cast<const char*>(text.Chars.data()),
+                                     static_cast<std::size_t>(text.Length));
+        return text.Collation->Matches(value, FAnsiPrefixPattern, static_cast<char>(kMultiJoker),
+                                       static_cast<char>(kSingleJoker), static_cast<char>(kEscape),
+                                       text.Options);
+    }
+    FEntryText.resize(static_cast<std::size_t>(text.Length));
+    for (std::size_t i = 0; i < FEntryText.size(); ++i)
+        FEntryText[i] = KeyChar(text.Chars, i);
+    return text.Collation->Matches(FEntryText, FPrefixPattern, kMultiJoker, kSingleJoker, kEscape,
+                                   text.Options);
+}
+
+// A collation need not keep the texts that begin with the searched one together right after
+// it: Hungarian ranks «Bonyhád» between «Bonn» and «Bonnya» ("nny" is "ny"+"ny"), and a text
+// that differs from the searched one only by its accents may rank below it although matching
+// ignores accents. The plain search lands on the first valid entry at or after the key; where
+// that entry does not begin with the text, or entries between the text's lower prefix bound
+// and the key might, the range of the prefix bounds (which holds every text beginning with it)
+// is walked for the first valid entry that does. Without one the plain landing stays.
+std::int32_t TTdbAccessor::LandOnPrefix(TTdbIndexFile& index, int level,
+                                        std::span<const std::byte> given,
+                                        std::span<std::byte> entry, std::span<std::byte> start,
+                                        bool startFound, std::int32_t landed, bool& exact) {
+    const TTdbSortDef& def = index.IndexDef();
+    const TTdbIndexKeys& keys = FRelation.Keys();
+    TTdbKeyText searched;
+    // An empty text begins every text, and the plain search is at its first already.
+    if (!keys.KeyText(def, level, given, searched) || searched.IsNull || searched.Length == 0 ||
+        searched.Descending)
+        return landed;
+    std::span<std::byte> lower = Scratch(kScratchLower, given.size());
+    std::span<std::byte> upper = Scratch(kScratchUpper, given.size());
+    if (!keys.PrefixBoundEntry(def, level, given, false, lower) ||
+        !keys.PrefixBoundEntry(def, level, given, true, upper))
+        return landed;
+    if (searched.CharSize == 1)
+        PrefixPattern(FAnsiPrefixPattern, searched.Chars, searched.Length, AnsiChar);
+    else
+        PrefixPattern(FPrefixPattern, searched.Chars, searched.Length, KeyChar);
+
+    bool unique = true;
+    if (landed > 0 && BeginsWithSearched(def, level, entry, given)) {
+        // Every entry that begins with the text lies at or above the lower bound: with none
+        // between it and the key, the landing is the first.
+        const int before = startFound ? index.Vorheriger_Index(start) : index.Letzter_Index(start);
+        if (before < -1)
+            return before;
+        if (before != 0 || keys.IndexLess(start, lower, unique, 0, def))
+            return landed;
+    }
+    std::copy(lower.begin(), lower.end(), entry.begin());
+    int found = index.Suche_Index(entry);
+    while (found == 0 && keys.IndexLess(entry, upper, unique, 0, def)) {
+        if (BeginsWithSearched(def, level, entry, given)) {
+            const std::int32_t recNo = GetDateiVerweis(entry);
+            if (GotoRecord(recNo) == 0 && IsValidRecord()) {
+                exact = keys.FindSortKeyDiff(def, entry, given) > level;
+                return recNo;
+            }
+        }
+        found = index.Naechster_Index(entry);
+    }
+    if (found < -1)
+        return found;
+    if (landed > 0)
+        GotoRecord(landed);
+    return landed;
 }
 
 bool TTdbAccessor::FindFirstCommonRecord(TTdbAccessor& accessor, bool move) {
@@ -1190,8 +1310,7 @@ void TTdbAccessor::RecordDeleted(std::int32_t deletedRecNo, std::int32_t movedRe
                 if (count <= 0)
                     ToBoT();
                 else
-                    Positioned(
-                        std::min(deletedRecNo + (moved ? 1 : 0), count));
+                    Positioned(std::min(deletedRecNo + (moved ? 1 : 0), count));
                 if (FCurrentRecordNo > 0)
                     ComputeCurrentKey();
                 break;

@@ -129,6 +129,9 @@ public:
     // number (then current), 0 when there is none, or a negative engine error. Asked for Exact,
     // only records equal in the first IndexItemCount key items qualify; otherwise Exact tells
     // whether the record found is equal in them.
+    // When the last of those items is a text, the search lands on the first valid record
+    // whose text begins with it, where there is one: a collation may rank other texts between
+    // the searched one and those that begin with it.
     std::int32_t LocateRecord2(TTdbIndexNo indexNo, std::span<const std::byte> indexInfo,
                                int indexItemCount, bool& exact);
     // Walks the other accessor until one of its records is valid here; stays there when Move.
@@ -257,6 +260,14 @@ private:
     bool IndexRankBounds(TTdbIndexFile& index, std::int32_t& first, std::int32_t& last);
     std::int16_t CheckIndexUsable(TTdbIndexNo indexNo, bool raise);
     std::span<std::byte> Scratch(int no, std::size_t size);
+    // The nearest search's move to the first valid record whose text at Level begins with the
+    // searched one. Landed is what the plain search found (0: nothing), Entry its entry and
+    // Start the first entry at or after the search key (StartFound: there was one).
+    std::int32_t LandOnPrefix(TTdbIndexFile& index, int level, std::span<const std::byte> given,
+                              std::span<std::byte> entry, std::span<std::byte> start,
+                              bool startFound, std::int32_t landed, bool& exact);
+    bool BeginsWithSearched(const TTdbSortDef& def, int level, std::span<const std::byte> entry,
+                            std::span<const std::byte> given);
     bool IsValidForCondition(TTdbCondition& condition);
 
     std::int16_t AppendFrom(std::span<std::byte> recBuffer);
@@ -293,6 +304,10 @@ private:
     // Scratch keys and records: sized once, reused by every step.
     std::vector<std::vector<std::byte>> FSortInfoWorkBuffers;
     std::vector<TSavedPosition> FSavedPositions;
+    // The searched text of LandOnPrefix as a LIKE pattern, and the text of an entry.
+    std::u16string FPrefixPattern;
+    std::string FAnsiPrefixPattern;
+    std::u16string FEntryText;
 };
 
 }  // namespace tdb

@@ -23,7 +23,6 @@ namespace tdb {
 
 namespace {
 
-
 // From this level on a nullable column's indicator byte leads its image and a string index may
 // keep only the characters in use; below level 4 keys carry no indicator at all.
 constexpr std::int16_t kLevelLeadingIndicator = 6;
@@ -597,6 +596,136 @@ int TTdbIndexKeys::FindSortKeyDiff(const TTdbSortDef& indexDef, std::span<const 
     int firstDiff = 0;
     CompareKeys(parts, KeyOf(x), KeyOf(y), 0, FTableLevel, &firstDiff);
     return firstDiff;
+}
+
+namespace {
+
+// Where component Level of a key area lies: its first byte and the bytes it takes there.
+struct TStringComponent {
+    TKeyPart Part;
+    std::size_t At = 0;
+    std::int32_t Length = 0;
+};
+
+bool FindStringComponent(const TKeyParts& parts, const TTdbSortDef& indexDef, int level,
+                         std::span<const std::byte> key, std::int16_t tableLevel,
+                         TStringComponent& found) {
+    if (indexDef.IsCalculated || level < 0 || level >= parts.Count()) {
+        return false;
+    }
+    std::size_t at = 0;
+    for (int i = 0;; ++i) {
+        const TKeyPart part = parts.Get(i, 0);
+        const auto avail = static_cast<std::int32_t>(
+            std::min<std::size_t>(key.size() - at, std::numeric_limits<std::int32_t>::max()));
+        const std::int32_t length = StoredLength(part, key.data() + at, avail, tableLevel);
+        if (length > avail) {
+            return false;
+        }
+        if (i == level) {
+            found = {part, at, length};
+            return IsKeyString(part.Code) && part.Collation != nullptr;
+        }
+        at += static_cast<std::size_t>(length);
+    }
+}
+
+}  // namespace
+
+bool TTdbIndexKeys::KeyText(const TTdbSortDef& indexDef, int level,
+                            std::span<const std::byte> entry, TTdbKeyText& text) const {
+    const TKeyParts parts(FColumnDefs, indexDef, FTableLevel);
+    const std::span<const std::byte> key = KeyOf(entry);
+    TStringComponent component;
+    if (!FindStringComponent(parts, indexDef, level, key, FTableLevel, component)) {
+        return false;
+    }
+    const TKeyPart& part = component.Part;
+    const std::byte* p = key.data() + component.At;
+    const bool leading = part.HasNullByte && FTableLevel >= kLevelLeadingIndicator;
+    const bool trailing = part.HasNullByte && !leading;
+    const std::int32_t prefixAt = leading ? 1 : 0;
+    const std::int32_t prefixSize = StringPrefixSize(part.Code, part.FieldSize, part.HasNullByte);
+    text = TTdbKeyText{};
+    text.CharSize = CharSize(part.Code);
+    text.Room = RoomInKey(part);
+    text.Descending = part.Descending;
+    text.Collation = part.Collation;
+    text.Options = part.Options;
+    // Below level 4 the key keeps no indicator: NULL and the empty string are alike there.
+    text.IsNull = (leading && ByteAt(p, component.Length, 0) == 0) ||
+                  (trailing && FTableLevel >= kLevelKeyIndicator &&
+                   ByteAt(p, component.Length, component.Length - 1) == 0);
+    if (text.IsNull) {
+        return true;
+    }
+    const std::int32_t charsAt = prefixAt + prefixSize;
+    const std::int32_t fits = std::max(component.Length - charsAt - (trailing ? 1 : 0), 0);
+    text.Length = std::clamp(LoadPrefix(p + prefixAt, component.Length - prefixAt, prefixSize), 0,
+                             std::min(text.Room, fits / text.CharSize));
+    text.Chars = key.subspan(component.At + static_cast<std::size_t>(charsAt),
+                             static_cast<std::size_t>(text.Length * text.CharSize));
+    return true;
+}
+
+bool TTdbIndexKeys::PrefixBoundEntry(const TTdbSortDef& indexDef, int level,
+                                     std::span<const std::byte> entry, bool upper,
+                                     std::span<std::byte> bound) const {
+    TTdbKeyText text;
+    if (!KeyText(indexDef, level, entry, text) || text.IsNull ||
+        bound.size() < static_cast<std::size_t>(indexDef.GetSize()) ||
+        entry.size() < kTdbIndexRecordRefSize) {
+        return false;
+    }
+    std::int32_t kept = text.Length;
+    std::int32_t length = kept + 1;
+    if (!upper) {
+        if (text.Room < 2) {
+            return false;
+        }
+        // Nothing left of the text: the empty string lies below every string already.
+        kept = std::min(kept, text.Room - 2);
+        length = kept == 0 ? 0 : kept + 2;
+    } else if (length > text.Room) {
+        return false;
+    }
+    const TKeyParts parts(FColumnDefs, indexDef, FTableLevel);
+    const std::span<const std::byte> key = KeyOf(entry);
+    TStringComponent component;
+    FindStringComponent(parts, indexDef, level, key, FTableLevel, component);
+    const TKeyPart& part = component.Part;
+    const bool leading = part.HasNullByte && FTableLevel >= kLevelLeadingIndicator;
+    const bool trailing = part.HasNullByte && !leading;
+    const std::int32_t prefixAt = leading ? 1 : 0;
+    const std::int32_t prefixSize = StringPrefixSize(part.Code, part.FieldSize, part.HasNullByte);
+    const std::int32_t charsAt = prefixAt + prefixSize;
+    const std::size_t start = kTdbIndexRecordRefSize + component.At;
+    const std::size_t oldEnd = start + static_cast<std::size_t>(component.Length);
+    // A fixed component keeps its size; a variable one takes what its characters use.
+    const std::size_t newSize =
+        part.Variable
+            ? static_cast<std::size_t>(charsAt + length * text.CharSize) + (trailing ? 1u : 0u)
+            : static_cast<std::size_t>(component.Length);
+    std::fill(bound.begin(), bound.end(), std::byte{0});
+    std::copy(entry.begin(), entry.begin() + static_cast<std::ptrdiff_t>(start), bound.begin());
+    std::byte* p = bound.data() + start;
+    if (part.Variable) {
+        std::copy_n(entry.begin() + static_cast<std::ptrdiff_t>(start), charsAt, p);
+        std::copy(text.Chars.begin(), text.Chars.begin() + kept * text.CharSize, p + charsAt);
+        if (trailing) {
+            p[newSize - 1] = entry[oldEnd - 1];
+        }
+    } else {
+        std::copy(entry.begin() + static_cast<std::ptrdiff_t>(start),
+                  entry.begin() + static_cast<std::ptrdiff_t>(oldEnd), p);
+    }
+    StorePrefix(p + prefixAt, prefixSize, length);
+    std::fill_n(p + charsAt + kept * text.CharSize, (length - kept) * text.CharSize, std::byte{0});
+    // What follows moves with the component's new size, as far as the bound holds it.
+    const std::size_t rest = std::min(entry.size() - oldEnd, bound.size() - (start + newSize));
+    std::copy_n(entry.begin() + static_cast<std::ptrdiff_t>(oldEnd), rest,
+                bound.begin() + static_cast<std::ptrdiff_t>(start + newSize));
+    return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -22,6 +22,18 @@ class TTdbColumnDefs;
 class TTdbKeyComparator;
 class TTdbSortDef;
 
+// A String or WideString component of an entry, as the entry holds it.
+struct TTdbKeyText {
+    std::span<const std::byte> Chars;  // Length characters of CharSize bytes, not aligned
+    std::int32_t Length = 0;
+    std::int32_t CharSize = 1;
+    std::int32_t Room = 0;  // the characters the component can hold
+    bool IsNull = false;
+    bool Descending = false;
+    const TTdbCollation* Collation = nullptr;
+    TStrCmpOptions Options = 0;  // the column's own
+};
+
 class TTdbIndexKeys {
 public:
     // The columns are borrowed and must outlive the keys; RltnIdx is what an expression key is
@@ -79,6 +91,19 @@ public:
     // they are equal.
     int FindSortKeyDiff(const TTdbSortDef& indexDef, std::span<const std::byte> x,
                         std::span<const std::byte> y) const;
+
+    // Component Level of Entry when it is a String or WideString column; false for any other
+    // component, for an expression index and for an entry too short to hold it.
+    bool KeyText(const TTdbSortDef& indexDef, int level, std::span<const std::byte> entry,
+                 TTdbKeyText& text) const;
+    // Entry copied into Bound with the string of component Level turned into its lower prefix
+    // bound (two NULs; characters that leave them no room are dropped from the end) or its
+    // upper one (one NUL): the ends of the range that holds every string beginning with it, as
+    // a LIKE range has them. False, and Bound undefined, for a component KeyText refuses, a
+    // NULL one, and an upper bound that finds no room for its NUL. Bound holds the index's
+    // entry size; allocates nothing.
+    bool PrefixBoundEntry(const TTdbSortDef& indexDef, int level, std::span<const std::byte> entry,
+                          bool upper, std::span<std::byte> bound) const;
 
 private:
     const TTdbColumnDefs& FColumnDefs;

@@ -639,6 +639,59 @@ TEST_P(IndexKeysSearch, PrefixBoundCoversTheStringsThatBeginWithIt) {
     }
 }
 
+// The bounds a nearest search builds from its own entry are the entries of the filled values
+// a LIKE range builds from a record, whatever the layout: a leading or trailing indicator or
+// none, ANSI or wide characters, components before and after the text.
+TEST_P(IndexKeysSearch, PrefixBoundsOfAnEntryAreThoseOfTheFilledValue) {
+    for (const std::int16_t level : {3, 4, 6}) {
+        for (const TTdbColumnType code : {ctWideString, ctString}) {
+            SCOPED_TRACE("level " + std::to_string(level) + (code == ctString ? " ANSI" : ""));
+            KeyTable k(level);
+            const std::int16_t number = k.Add(TTdbDataType::GetDataType(ctInteger, true, level));
+            const std::int16_t name =
+                k.Add(TTdbDataType::GetStringType(code, true, 8, u"Hungarian", level));
+            const TTdbSortDef def = k.Index({number, name, number}, GetParam());
+            const auto type = static_cast<const TTdbStringType*>(k.Column(name).DataType);
+            for (const char* text : {"Bonn", "Bonnyaxy", "B", ""}) {
+                SCOPED_TRACE(text);
+                const TBytes given =
+                    k.Completed(def, 2, false, k.Record({Int(7), Text(Wide(text))}), 1);
+                TTdbKeyText read;
+                ASSERT_TRUE(k.Keys().KeyText(def, 1, given, read));
+                EXPECT_FALSE(read.IsNull);
+                EXPECT_EQ(read.Length, static_cast<std::int32_t>(std::string_view(text).size()));
+                EXPECT_EQ(read.CharSize, code == ctString ? 1 : 2);
+                EXPECT_EQ(read.Collation, &type->GetCollation());
+                EXPECT_FALSE(k.Keys().KeyText(def, 0, given, read)) << "no text";
+                for (const bool upper : {false, true}) {
+                    TBytes record = k.Record({Int(7), Text(Wide(text))});
+                    k.Set(record, name, [&](const TTdbDataType*, TTdbDataValue& v) {
+                        upper ? type->GetMaximumFill(v) : type->GetMinimumFill(v);
+                    });
+                    TBytes expected = k.Completed(def, 2, false, record, 1);
+                    expected.resize(static_cast<std::size_t>(def.GetSize()));
+                    TBytes bound(static_cast<std::size_t>(def.GetSize()), std::byte{0x5A});
+                    const bool built = k.Keys().PrefixBoundEntry(def, 1, given, upper, bound);
+                    if (upper && std::string_view(text).size() == 8) {
+                        EXPECT_FALSE(built) << "no room for the NUL";
+                        continue;
+                    }
+                    ASSERT_TRUE(built) << upper;
+                    EXPECT_EQ(bound, expected) << upper;
+                }
+            }
+            if (level >= 4) {
+                const TBytes null = k.Entry(def, {Int(7), Null()}, 1);
+                TTdbKeyText read;
+                ASSERT_TRUE(k.Keys().KeyText(def, 1, null, read));
+                EXPECT_TRUE(read.IsNull);
+                TBytes bound(static_cast<std::size_t>(def.GetSize()));
+                EXPECT_FALSE(k.Keys().PrefixBoundEntry(def, 1, null, false, bound));
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(IndexKeys, IndexKeysSearch, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Variable" : "Fixed"; });
 
