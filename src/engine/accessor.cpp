@@ -986,12 +986,26 @@ std::int32_t TTdbAccessor::LandOnPrefix(TTdbIndexFile& index, int level,
     }
     std::copy(lower.begin(), lower.end(), entry.begin());
     int found = index.Suche_Index(entry);
-    while (found == 0 && keys.IndexLess(entry, upper, unique, 0, def)) {
-        if (BeginsWithSearched(def, level, entry, given)) {
-            const std::int32_t recNo = GetDateiVerweis(entry);
-            if (GotoRecord(recNo) == 0 && IsValidRecord()) {
-                exact = keys.FindSortKeyDiff(def, entry, given) > level;
-                return recNo;
+    // Duplicates of a text that does not begin with the searched one answer as it did: inside
+    // the range the components before Level are equal, so the text alone decides.
+    FRejectedText.clear();
+    bool rejected = false;
+    while (found == 0) {
+        TTdbKeyText text;
+        const bool hasText = keys.KeyText(def, level, entry, text) && !text.IsNull;
+        if (!(rejected && hasText && std::ranges::equal(text.Chars, FRejectedText))) {
+            if (!keys.IndexLess(entry, upper, unique, 0, def))
+                break;
+            if (BeginsWithSearched(def, level, entry, given)) {
+                const std::int32_t recNo = GetDateiVerweis(entry);
+                if (GotoRecord(recNo) == 0 && IsValidRecord()) {
+                    exact = keys.FindSortKeyDiff(def, entry, given) > level;
+                    return recNo;
+                }
+                rejected = false;
+            } else {
+                rejected = hasText;
+                FRejectedText.assign(text.Chars.begin(), text.Chars.end());
             }
         }
         found = index.Naechster_Index(entry);

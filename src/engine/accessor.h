@@ -308,6 +308,7 @@ private:
     std::u16string FPrefixPattern;
     std::string FAnsiPrefixPattern;
     std::u16string FEntryText;
+    std::vector<std::byte> FRejectedText;
 };
 
 }  // namespace tdb

@@ -147,7 +147,7 @@ protected:
 const std::vector<TPlace> kPlaces = {
     {1000, u"Bonyhád", u"Ewa"},     {1000, u"Bonnya", u"Éva"},          {2000, u"Bonnya", u"Eva"},
     {3000, u"Borsodnádasd", u"Fa"}, {4000, u"Bodrogkeresztúr", u"Abc"}, {5000, u"Őcsény", u"Ózd"},
-    {6000, u"Öcs", u"Zala"},        {7000, u"Zsámbék", u"Zsámbék"},
+    {6000, u"Öcs", u"Zala"},        {7000, u"Zsámbék", u"Zsámbék"},     {8000, u"Bonyhád", u"Kő"},
 };
 
 class NearestSearchCases : public NearestSearchTest, public ::testing::WithParamInterface<bool> {
