@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFont>
 #include <QLabel>
 #include <QLayout>
@@ -23,6 +24,8 @@
 #include "app/message_box.h"
 #include "app/resources.h"
 #include "app/search_window.h"
+#include "app/shell.h"
+#include "app/update_handoff.h"
 #include "app/window_setup.h"
 #include "dataset/data_link.h"
 #include "dataset/tdb_database.h"
@@ -35,6 +38,9 @@ namespace {
 const QString kCaption = QStringLiteral("Zenkalo V2.0.0.0");
 const QString kExitHint = QStringLiteral("Program használatának befejezése !");
 const QString kExitCaption = QStringLiteral("Program vége:");
+const QString kHelpDocument = QStringLiteral("Leírás.pdf");
+const QString kHelpMissing = QStringLiteral(
+    "Leírás.pdf állomány nem található vagy nincs telepítve Acrobat olvasó program !!!");
 const QString kExitQuestion = QStringLiteral("Biztosan be kívánja fejezni a program használatát ?");
 
 template <typename Owner>
@@ -238,11 +244,17 @@ void TForm1::Nvjegy1Click() {
 }
 
 void TForm1::Lers1Click() {
-    // Opening the help document comes with the help and update hand-off work.
+    const QString document = QDir::current().filePath(kHelpDocument);
+    if (!QFileInfo::exists(document) || !shell().openDocument(document))
+        showError(this, QStringLiteral("Hiba történt:"), kHelpMissing);
 }
 
 void TForm1::Keress3Click() {
-    // Handing over to the updater comes with the help and update hand-off work.
+    // A file that cannot be written stops the hand-off here, and the program goes on.
+    writeUpdateInfo(QDir::current().filePath(kUpdateInfoFile), UUE_);
+    shell().startProgram(QDir::current().filePath(kUpdaterProgram), {kUpdateInfoFile});
+    // The updater replaces the program's files: the program makes way without asking.
+    QCoreApplication::exit(0);
 }
 
 bool TForm1::confirmExit() {

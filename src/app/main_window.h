@@ -8,6 +8,8 @@
 #include <QString>
 #include <memory>
 
+#include "app/uu_encoder.h"
+
 class QCloseEvent;
 class QShowEvent;
 
@@ -77,6 +79,8 @@ private:
     std::unique_ptr<dataset::TTdbTable> table1_;
     std::unique_ptr<dataset::TDataSource> dataSource1_;
     bool shown_ = false;
+    // The encoder of the update hand-off: the grave accent fills.
+    TUUEncoder UUE_{'`'};
     QPointer<TForm2> form2_;
     QPointer<TForm5> form5_;
     QPointer<TForm6> form6_;

@@ -17,8 +17,11 @@ bool askYesNo(QWidget* parent, const QString& caption, const QString& text) {
 }
 
 void showError(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Zenkalo"), text, QMessageBox::Ok,
-                    parent);
+    showError(parent, QStringLiteral("Zenkalo"), text);
+}
+
+void showError(QWidget* parent, const QString& caption, const QString& text) {
+    QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, parent);
     box.exec();
 }
 

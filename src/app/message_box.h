@@ -14,5 +14,7 @@ bool askYesNo(QWidget* parent, const QString& caption, const QString& text);
 
 // Reports a failure in an error box with an OK button, captioned with the program's name.
 void showError(QWidget* parent, const QString& text);
+// The same with a caption of the window's own.
+void showError(QWidget* parent, const QString& caption, const QString& text);
 
 }  // namespace zenkalo

@@ -14,9 +14,11 @@ std::unique_ptr<QObject> makeHintTest();
 std::unique_ptr<QObject> makeApplicationTest();
 std::unique_ptr<QObject> makeMainWindowTest();
 std::unique_ptr<QObject> makeProgramTest();
+std::unique_ptr<QObject> makeHandOffTest();
 
 inline std::vector<SuiteFactory> suites() {
-    return {makeHintTest, makeApplicationTest, makeMainWindowTest, makeProgramTest};
+    return {makeHintTest, makeApplicationTest, makeMainWindowTest, makeProgramTest,
+            makeHandOffTest};
 }
 
 }  // namespace zenkalo::test
