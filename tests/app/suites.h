@@ -15,10 +15,11 @@ std::unique_ptr<QObject> makeApplicationTest();
 std::unique_ptr<QObject> makeMainWindowTest();
 std::unique_ptr<QObject> makeProgramTest();
 std::unique_ptr<QObject> makeHandOffTest();
+std::unique_ptr<QObject> makeGridTest();
 
 inline std::vector<SuiteFactory> suites() {
     return {makeHintTest, makeApplicationTest, makeMainWindowTest, makeProgramTest,
-            makeHandOffTest};
+            makeHandOffTest, makeGridTest};
 }
 
 }  // namespace zenkalo::test
