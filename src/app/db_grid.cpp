@@ -12,6 +12,12 @@
 
 namespace zenkalo {
 
+std::vector<TGridColumn> postalGridColumns() {
+    return {{u"IRSZ", QStringLiteral("Ir. szám."), Qt::AlignCenter},
+            {u"TELEP", QStringLiteral("Település"), Qt::AlignLeft | Qt::AlignVCenter},
+            {u"TELK", QStringLiteral("Tel. Körz."), Qt::AlignCenter}};
+}
+
 TDBGrid::TDBGrid(dataset::TDataSource& source, std::vector<TGridColumn> columns, QWidget* parent)
     : QWidget(parent),
       model_(new TDataSetModel(source, std::move(columns), this)),

@@ -18,6 +18,9 @@ class TDataSource;
 
 namespace zenkalo {
 
+// The columns of the postal table as every grid of the program shows them.
+std::vector<TGridColumn> postalGridColumns();
+
 class TDBGrid : public QWidget {
     Q_OBJECT
 

@@ -37,9 +37,9 @@ bool applyVisualStyle(QApplication& app, const QString& name) {
     return true;
 }
 
-template <typename Window>
-std::unique_ptr<Window> Program::create() {
-    auto window = std::make_unique<Window>();
+template <typename Window, typename... Args>
+std::unique_ptr<Window> Program::create(Args&... args) {
+    auto window = std::make_unique<Window>(args...);
     windows_.push_back(window.get());
     return window;
 }
@@ -53,11 +53,13 @@ Program::Program(QApplication& app, const QString& styleName) : app_(app) {
 
     form1_ = create<TForm1>();
     form2_ = create<TForm2>();
-    form5_ = create<TForm5>();
+    // The later windows work on the main window's table through its data source.
+    form5_ = create<TForm5>(*form1_);
     form6_ = create<TForm6>();
     form7_ = create<TForm7>();
     form8_ = create<TForm8>();
     form1_->attachWindows(form2_.get(), form5_.get(), form6_.get(), form7_.get());
+    form5_->attachFilterWindow(form6_.get());
 }
 
 Program::~Program() {

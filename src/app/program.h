@@ -52,8 +52,8 @@ public:
     const std::vector<QWidget*>& windows() const { return windows_; }
 
 private:
-    template <typename Window>
-    std::unique_ptr<Window> create();
+    template <typename Window, typename... Args>
+    std::unique_ptr<Window> create(Args&... args);
 
     QApplication& app_;
     std::vector<QWidget*> windows_;

@@ -17,12 +17,6 @@
 namespace zenkalo::test {
 namespace {
 
-std::vector<TGridColumn> postalColumns() {
-    return {{u"IRSZ", QStringLiteral("Ir. szám."), Qt::AlignCenter},
-            {u"TELEP", QStringLiteral("Település"), Qt::AlignLeft | Qt::AlignVCenter},
-            {u"TELK", QStringLiteral("Tel. Körz."), Qt::AlignCenter}};
-}
-
 // The sample table of the working directory, as the main window opens it.
 struct TSample {
     TSample() {
@@ -50,7 +44,7 @@ class GridTest : public QObject {
 private slots:
     void theModelFollowsTheDataSetWithinQtsModelRules() {
         TSample sample;
-        TDataSetModel model(sample.source, postalColumns());
+        TDataSetModel model(sample.source, postalGridColumns());
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         model.setVisibleRows(10);
@@ -86,7 +80,7 @@ private slots:
 
     void cellsAreEditedInPlaceThroughTheDataSet() {
         TSample sample;
-        TDataSetModel model(sample.source, postalColumns());
+        TDataSetModel model(sample.source, postalGridColumns());
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         model.setVisibleRows(8);
@@ -106,7 +100,7 @@ private slots:
 
     void theGridMovesTheDataSet() {
         TSample sample;
-        TDBGrid grid(sample.source, postalColumns());
+        TDBGrid grid(sample.source, postalGridColumns());
         grid.resize(378, 189);
         grid.show();
         QVERIFY(QTest::qWaitForWindowExposed(&grid));

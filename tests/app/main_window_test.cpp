@@ -215,7 +215,7 @@ private slots:
         QFETCH(QString, window);
         TForm1 form;
         TForm2 form2;
-        TForm5 form5;
+        TForm5 form5(form);
         TForm6 form6;
         TForm7 form7;
         form.attachWindows(&form2, &form5, &form6, &form7);

@@ -16,10 +16,11 @@ std::unique_ptr<QObject> makeMainWindowTest();
 std::unique_ptr<QObject> makeProgramTest();
 std::unique_ptr<QObject> makeHandOffTest();
 std::unique_ptr<QObject> makeGridTest();
+std::unique_ptr<QObject> makeSearchWindowTest();
 
 inline std::vector<SuiteFactory> suites() {
-    return {makeHintTest, makeApplicationTest, makeMainWindowTest, makeProgramTest,
-            makeHandOffTest, makeGridTest};
+    return {makeHintTest,    makeApplicationTest, makeMainWindowTest,  makeProgramTest,
+            makeHandOffTest, makeGridTest,        makeSearchWindowTest};
 }
 
 }  // namespace zenkalo::test
