@@ -120,6 +120,8 @@ void TForm1::createComponents() {
     table1_->SetTableName(u"Irsz");
     table1_->SetIndexName(u"TELEP");
 
+    table1_->BeforeDelete = [this](dataset::TDataSet&) { Table1BeforeDelete(); };
+
     dataSource1_ = std::make_unique<dataset::TDataSource>();
     dataSource1_->SetDataSet(table1_.get());
 }
@@ -255,6 +257,13 @@ void TForm1::Keress3Click() {
     shell().startProgram(QDir::current().filePath(kUpdaterProgram), {kUpdateInfoFile});
     // The updater replaces the program's files: the program makes way without asking.
     QCoreApplication::exit(0);
+}
+
+void TForm1::Table1BeforeDelete() {
+    // "Nem" stops the delete without a further word.
+    if (!askYesNo(this, QStringLiteral("Törlés jóváhagyás:"),
+                  QStringLiteral("Biztosan törölhető ?")))
+        dataset::Abort();
 }
 
 bool TForm1::confirmExit() {

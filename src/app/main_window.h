@@ -67,6 +67,7 @@ private slots:
 private:
     void FormCreate();
     void FormShow();
+    void Table1BeforeDelete();
     void createComponents();
     void buildClientArea();
     void buildMenu();

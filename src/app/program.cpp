@@ -52,8 +52,8 @@ Program::Program(QApplication& app, const QString& styleName) : app_(app) {
     QCoreApplication::setApplicationName(kApplicationTitle);
 
     form1_ = create<TForm1>();
-    form2_ = create<TForm2>();
     // The later windows work on the main window's table through its data source.
+    form2_ = create<TForm2>(*form1_);
     form5_ = create<TForm5>(*form1_);
     form6_ = create<TForm6>();
     form7_ = create<TForm7>();

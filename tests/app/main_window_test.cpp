@@ -214,7 +214,7 @@ private slots:
         QFETCH(QString, item);
         QFETCH(QString, window);
         TForm1 form;
-        TForm2 form2;
+        TForm2 form2(form);
         TForm5 form5(form);
         TForm6 form6;
         TForm7 form7;

@@ -17,10 +17,11 @@ std::unique_ptr<QObject> makeProgramTest();
 std::unique_ptr<QObject> makeHandOffTest();
 std::unique_ptr<QObject> makeGridTest();
 std::unique_ptr<QObject> makeSearchWindowTest();
+std::unique_ptr<QObject> makeMaintenanceWindowTest();
 
 inline std::vector<SuiteFactory> suites() {
-    return {makeHintTest,    makeApplicationTest, makeMainWindowTest,  makeProgramTest,
-            makeHandOffTest, makeGridTest,        makeSearchWindowTest};
+    return {makeHintTest,    makeApplicationTest, makeMainWindowTest,   makeProgramTest,
+            makeHandOffTest, makeGridTest,        makeSearchWindowTest, makeMaintenanceWindowTest};
 }
 
 }  // namespace zenkalo::test
