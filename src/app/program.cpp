@@ -55,7 +55,7 @@ Program::Program(QApplication& app, const QString& styleName) : app_(app) {
     // The later windows work on the main window's table through its data source.
     form2_ = create<TForm2>(*form1_);
     form5_ = create<TForm5>(*form1_);
-    form6_ = create<TForm6>();
+    form6_ = create<TForm6>(*form1_);
     form7_ = create<TForm7>();
     form8_ = create<TForm8>();
     form1_->attachWindows(form2_.get(), form5_.get(), form6_.get(), form7_.get());

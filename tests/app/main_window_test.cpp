@@ -216,7 +216,7 @@ private slots:
         TForm1 form;
         TForm2 form2(form);
         TForm5 form5(form);
-        TForm6 form6;
+        TForm6 form6(form);
         TForm7 form7;
         form.attachWindows(&form2, &form5, &form6, &form7);
 

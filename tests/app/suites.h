@@ -18,10 +18,12 @@ std::unique_ptr<QObject> makeHandOffTest();
 std::unique_ptr<QObject> makeGridTest();
 std::unique_ptr<QObject> makeSearchWindowTest();
 std::unique_ptr<QObject> makeMaintenanceWindowTest();
+std::unique_ptr<QObject> makeFilterWindowTest();
 
 inline std::vector<SuiteFactory> suites() {
-    return {makeHintTest,    makeApplicationTest, makeMainWindowTest,   makeProgramTest,
-            makeHandOffTest, makeGridTest,        makeSearchWindowTest, makeMaintenanceWindowTest};
+    return {makeHintTest,         makeApplicationTest,       makeMainWindowTest,
+            makeProgramTest,      makeHandOffTest,           makeGridTest,
+            makeSearchWindowTest, makeMaintenanceWindowTest, makeFilterWindowTest};
 }
 
 }  // namespace zenkalo::test
