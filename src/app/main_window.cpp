@@ -247,7 +247,7 @@ void TForm1::Nvjegy1Click() {
 
 void TForm1::Lers1Click() {
     const QString document = QDir::current().filePath(kHelpDocument);
-    if (!QFileInfo::exists(document) || !shell().openDocument(document))
+    if (!QFileInfo::exists(document) || !shell().openUrl(QUrl::fromLocalFile(document)))
         showError(this, QStringLiteral("Hiba történt:"), kHelpMissing);
 }
 

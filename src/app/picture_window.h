@@ -1,4 +1,4 @@
-// The borderless picture window opened from the about window.
+// The borderless picture window opened from the about window; a click closes it.
 #pragma once
 
 #include <QDialog>
@@ -10,6 +10,12 @@ class TForm8 : public QDialog {
 
 public:
     explicit TForm8(QWidget* parent = nullptr);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Image1Click();
 };
 
 }  // namespace zenkalo

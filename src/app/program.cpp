@@ -60,6 +60,7 @@ Program::Program(QApplication& app, const QString& styleName) : app_(app) {
     form8_ = create<TForm8>();
     form1_->attachWindows(form2_.get(), form5_.get(), form6_.get(), form7_.get());
     form5_->attachFilterWindow(form6_.get());
+    form7_->attachPictureWindow(form8_.get());
 }
 
 Program::~Program() {

@@ -3,13 +3,12 @@
 
 #include <QDesktopServices>
 #include <QProcess>
-#include <QUrl>
 
 namespace zenkalo {
 
 TShell& shell() {
     static TShell desktop{
-        [](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); },
+        [](const QUrl& address) { return QDesktopServices::openUrl(address); },
         [](const QString& program, const QStringList& arguments) {
             return QProcess::startDetached(program, arguments);
         },

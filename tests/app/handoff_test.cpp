@@ -42,8 +42,8 @@ class TScratch {
 public:
     TScratch() : before_(QDir::currentPath()), saved_(shell()) {
         QDir::setCurrent(dir_.path());
-        shell().openDocument = [this](const QString& path) {
-            opened = path;
+        shell().openUrl = [this](const QUrl& address) {
+            opened = address.toLocalFile();
             return openAnswer;
         };
         shell().startProgram = [this](const QString& program, const QStringList& arguments) {

@@ -19,11 +19,13 @@ std::unique_ptr<QObject> makeGridTest();
 std::unique_ptr<QObject> makeSearchWindowTest();
 std::unique_ptr<QObject> makeMaintenanceWindowTest();
 std::unique_ptr<QObject> makeFilterWindowTest();
+std::unique_ptr<QObject> makeAboutWindowTest();
 
 inline std::vector<SuiteFactory> suites() {
     return {makeHintTest,         makeApplicationTest,       makeMainWindowTest,
             makeProgramTest,      makeHandOffTest,           makeGridTest,
-            makeSearchWindowTest, makeMaintenanceWindowTest, makeFilterWindowTest};
+            makeSearchWindowTest, makeMaintenanceWindowTest, makeFilterWindowTest,
+            makeAboutWindowTest};
 }
 
 }  // namespace zenkalo::test
