@@ -1,6 +1,6 @@
 # The README's commands. Each one first installs what is missing, then
 # configures (once) and builds incrementally.
-.PHONY: all deps test run sample bench compare fuzz clean
+.PHONY: all deps test run sample screenshots help bench compare fuzz clean
 
 all: test
 
@@ -18,7 +18,7 @@ test: deps build/ci/build.ninja build/tsan/build.ninja
 
 run: deps build/release/build.ninja
 	cmake --build --preset release
-	$(MAKE) run/Irsz.tdbt
+	$(MAKE) run/Irsz.tdbt help
 	cd run && ../build/release/src/app/zenkalo
 
 # The sample database the program opens: the table Irsz built from the postal list by the tdb
@@ -36,6 +36,22 @@ run/Irsz.tdbt: data/irsz.csv
 		--index TELEP=TELEP --index IRSZ=IRSZ \
 	&& $(TDB) import run Irsz data/irsz.csv \
 	|| { rm -f run/Irsz.tdbt 'run/Irsz!'*; exit 1; }
+
+# Pictures of every window of the real program on the sample table, taken under Xvfb into
+# docs/screenshots for the help document.
+screenshots: deps build/release/build.ninja
+	cmake --build --preset release --target zenkalo_screenshots tdb
+	$(MAKE) run/Irsz.tdbt
+	xvfb-run -a -s "-screen 0 1024x768x24" build/release/src/app/zenkalo_screenshots run docs/screenshots
+
+# The help document the program opens from its working directory, built from its source in docs/.
+HELP_PDF = run/Leírás.pdf
+help: deps
+	$(MAKE) '$(HELP_PDF)'
+
+$(HELP_PDF): docs/leiras.html docs/leiras.css $(wildcard docs/screenshots/*.png)
+	mkdir -p run
+	weasyprint docs/leiras.html '$@.part' && mv '$@.part' '$@'
 
 bench: deps build/release/build.ninja
 	cmake --build --preset release

@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QStyle>
+#include <QUrl>
 
 #include "app/hint.h"
 #include "app/shell.h"
@@ -24,7 +25,7 @@ const QString kAddress = QStringLiteral("Magyarország");
 const QString kTelephone = QStringLiteral("Tel.: -");
 const QString kMobile = QStringLiteral("Mobil: -");
 const QString kMail = QStringLiteral("zenkalo@example.org");
-const QString kWeb = QStringLiteral("https://example.org/zenkalo");
+const QString kWeb = QStringLiteral("https://www.example.org");
 
 QLabel* label(QWidget* parent, const char* name, const QString& text, const QRect& geometry,
               const QColor& colour, Qt::Alignment alignment = Qt::AlignCenter) {
@@ -130,7 +131,7 @@ TForm7::TForm7(QWidget* parent) : QDialog(parent) {
     Label7 = label(upper, "Label7", kMail, QRect(72, 136, 137, 13), navy);
     link(*Label7, QStringLiteral("E-mail küldése|E-mail küldése a szerzőnek !"));
     Label7->installEventFilter(this);
-    Label18 = label(upper, "Label18", kWeb, QRect(88, 152, 105, 13), navy);
+    Label18 = label(upper, "Label18", QUrl(kWeb).host(), QRect(88, 152, 105, 13), navy);
     link(*Label18, QStringLiteral("Cím behívása|Cím behívása böngésző programba !"));
     Label18->installEventFilter(this);
 

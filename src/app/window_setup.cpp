@@ -1,6 +1,7 @@
 // The frame every window of the program shares.
 #include "app/window_setup.h"
 
+#include <QFont>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -11,6 +12,10 @@ void setUpFixedWindow(QWidget& window, const QString& objectName, const QString&
                       QSize clientSize, TitleBarButtons buttons) {
     window.setObjectName(objectName);
     window.setWindowTitle(caption);
+    // Every window keeps the program's small dialog font; the layouts are measured in it.
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    window.setFont(font);
 
     const Qt::WindowFlags kind = window.windowFlags() & Qt::WindowType_Mask;
     Qt::WindowFlags flags = kind;
