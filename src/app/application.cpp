@@ -10,19 +10,24 @@ namespace zenkalo {
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
 
-bool Application::notify(QObject* receiver, QEvent* event) {
+void showingFailures(const std::function<void()>& work) {
     try {
-        return QApplication::notify(receiver, event);
+        work();
     } catch (const dataset::EAbort&) {
         // An action a handler stopped on purpose: nothing to tell.
     } catch (const dataset::EDatabaseError& failure) {
-        showError(activeWindow(), QString::fromStdU16String(failure.Message()));
+        showError(QApplication::activeWindow(), QString::fromStdU16String(failure.Message()));
     } catch (const std::exception& failure) {
-        showError(activeWindow(), QString::fromUtf8(failure.what()));
+        showError(QApplication::activeWindow(), QString::fromUtf8(failure.what()));
     } catch (...) {
-        showError(activeWindow(), QStringLiteral("Unknown error"));
+        showError(QApplication::activeWindow(), QStringLiteral("Unknown error"));
     }
-    return false;
+}
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+    bool handled = false;
+    showingFailures([&] { handled = QApplication::notify(receiver, event); });
+    return handled;
 }
 
 }  // namespace zenkalo

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <functional>
 
 namespace zenkalo {
 
@@ -16,5 +17,10 @@ public:
     // and the program goes on, instead of unwinding through the event loop.
     bool notify(QObject* receiver, QEvent* event) override;
 };
+
+// Runs a handler's work and shows its failure as the default error display does: a dataset
+// error or any other exception in an error box, an abort silently. Handlers that Qt calls from
+// deep inside its own event handling use it, so that no exception unwinds through Qt.
+void showingFailures(const std::function<void()>& work);
 
 }  // namespace zenkalo

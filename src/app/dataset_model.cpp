@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QFont>
 
+#include "app/application.h"
 #include "dataset/data_link.h"
 #include "dataset/dataset.h"
 
@@ -175,11 +176,15 @@ bool TDataSetModel::setData(const QModelIndex& index, const QVariant& value, int
     dataset::TDataSet& set = *dataSet();
     dataset::TField& cell = *field(index.column());
     const int distance = index.row() - activeRow();
-    if (distance != 0)
-        set.MoveBy(distance);
-    set.Edit();
-    cell.SetAsString(value.toString().toStdU16String());
-    return true;
+    bool written = false;
+    showingFailures([&] {
+        if (distance != 0)
+            set.MoveBy(distance);
+        set.Edit();
+        cell.SetAsString(value.toString().toStdU16String());
+        written = true;
+    });
+    return written;
 }
 
 }  // namespace zenkalo

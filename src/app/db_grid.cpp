@@ -8,6 +8,7 @@
 #include <QTableView>
 #include <QWheelEvent>
 
+#include "app/application.h"
 #include "dataset/dataset.h"
 
 namespace zenkalo {
@@ -98,41 +99,45 @@ void TDBGrid::followDataSet() {
 void TDBGrid::moveBy(int rows) {
     dataset::TDataSet* set = model_->dataSet();
     if (set != nullptr && set->Active() && rows != 0)
-        set->MoveBy(rows);
+        showingFailures([&] { set->MoveBy(rows); });
 }
 
 void TDBGrid::scrollTo(int action) {
     dataset::TDataSet* set = model_->dataSet();
     if (following_ || set == nullptr || !set->Active())
         return;
+    showingFailures([&] { scrollDataSet(*set, action); });
+    // The bar shows where the dataset went, not where the slider was pushed.
+    QMetaObject::invokeMethod(this, &TDBGrid::followDataSet, Qt::QueuedConnection);
+}
+
+void TDBGrid::scrollDataSet(dataset::TDataSet& set, int action) {
     switch (action) {
         case QAbstractSlider::SliderSingleStepAdd:
-            moveBy(1);
+            set.MoveBy(1);
             break;
         case QAbstractSlider::SliderSingleStepSub:
-            moveBy(-1);
+            set.MoveBy(-1);
             break;
         case QAbstractSlider::SliderPageStepAdd:
-            moveBy(model_->visibleRows());
+            set.MoveBy(model_->visibleRows());
             break;
         case QAbstractSlider::SliderPageStepSub:
-            moveBy(-model_->visibleRows());
+            set.MoveBy(-model_->visibleRows());
             break;
         case QAbstractSlider::SliderToMinimum:
-            set->First();
+            set.First();
             break;
         case QAbstractSlider::SliderToMaximum:
-            set->Last();
+            set.Last();
             break;
         case QAbstractSlider::SliderMove:
             // The slider's position is the record's place in the order.
-            set->SetRecNo(scrollBar_->sliderPosition() + 1);
+            set.SetRecNo(scrollBar_->sliderPosition() + 1);
             break;
         default:
             break;
     }
-    // The bar shows where the dataset went, not where the slider was pushed.
-    QMetaObject::invokeMethod(this, &TDBGrid::followDataSet, Qt::QueuedConnection);
 }
 
 bool TDBGrid::eventFilter(QObject* watched, QEvent* event) {
@@ -157,13 +162,13 @@ bool TDBGrid::eventFilter(QObject* watched, QEvent* event) {
                 return true;
             case Qt::Key_Home:
                 if (control) {
-                    set->First();
+                    showingFailures([&] { set->First(); });
                     return true;
                 }
                 return false;
             case Qt::Key_End:
                 if (control) {
-                    set->Last();
+                    showingFailures([&] { set->Last(); });
                     return true;
                 }
                 return false;

@@ -13,8 +13,9 @@ class QScrollBar;
 class QTableView;
 
 namespace dataset {
+class TDataSet;
 class TDataSource;
-}
+}  // namespace dataset
 
 namespace zenkalo {
 
@@ -43,6 +44,7 @@ private:
     void fitRows();
     void followDataSet();
     void scrollTo(int action);
+    void scrollDataSet(dataset::TDataSet& set, int action);
     void moveBy(int rows);
 
     TDataSetModel* model_;

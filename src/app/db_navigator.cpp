@@ -5,6 +5,7 @@
 #include <QStyle>
 #include <QToolButton>
 
+#include "app/application.h"
 #include "app/hint.h"
 #include "dataset/data_link.h"
 #include "dataset/dataset.h"
@@ -77,37 +78,41 @@ void TDBNavigator::BtnClick(TNavigateBtn which) {
     dataset::TDataSet* set = link_->DataSet();
     if (set == nullptr || !set->Active())
         return;
+    showingFailures([&] { act(*set, which); });
+}
+
+void TDBNavigator::act(dataset::TDataSet& set, TNavigateBtn which) {
     switch (which) {
         case TNavigateBtn::nbFirst:
-            set->First();
+            set.First();
             break;
         case TNavigateBtn::nbPrior:
-            set->Prior();
+            set.Prior();
             break;
         case TNavigateBtn::nbNext:
-            set->Next();
+            set.Next();
             break;
         case TNavigateBtn::nbLast:
-            set->Last();
+            set.Last();
             break;
         case TNavigateBtn::nbInsert:
-            set->Insert();
+            set.Insert();
             break;
         case TNavigateBtn::nbDelete:
             // No question of its own: the table's before-delete handler asks.
-            set->Delete();
+            set.Delete();
             break;
         case TNavigateBtn::nbEdit:
-            set->Edit();
+            set.Edit();
             break;
         case TNavigateBtn::nbPost:
-            set->Post();
+            set.Post();
             break;
         case TNavigateBtn::nbCancel:
-            set->Cancel();
+            set.Cancel();
             break;
         case TNavigateBtn::nbRefresh:
-            set->Refresh();
+            set.Refresh();
             break;
     }
 }

@@ -9,8 +9,9 @@
 class QToolButton;
 
 namespace dataset {
+class TDataSet;
 class TDataSource;
-}
+}  // namespace dataset
 
 namespace zenkalo {
 
@@ -42,6 +43,7 @@ public:
 
 private:
     class TLink;
+    void act(dataset::TDataSet& set, TNavigateBtn which);
     void updateButtons();
 
     std::array<QToolButton*, 10> buttons_{};

@@ -12,6 +12,7 @@
 #include <QRadioButton>
 #include <QStyle>
 
+#include "app/application.h"
 #include "app/hint.h"
 #include "app/main_window.h"
 #include "app/message_box.h"
@@ -234,6 +235,10 @@ void TForm6::ComboBox1Enter() {
 }
 
 void TForm6::BitBtn2Click() {
+    showingFailures([this] { apply(); });
+}
+
+void TForm6::apply() {
     dataset::TTdbTable& table = form1_.Table1();
     table.SetFiltered(false);
     const QString text = conditionText(Memo1->toPlainText());

@@ -54,6 +54,7 @@ private slots:
 
 private:
     void FormShow();
+    void apply();
 
     TForm1& form1_;
     std::array<QComboBox*, 3> fields_{};

@@ -18,6 +18,7 @@
 #include <QStatusBar>
 
 #include "app/about_window.h"
+#include "app/application.h"
 #include "app/filter_window.h"
 #include "app/hint.h"
 #include "app/maintenance_window.h"
@@ -151,7 +152,7 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::FormShow() {
     // A failure goes to the program's default error display; the window stays, with the table
     // closed.
-    table1_->SetActive(true);
+    showingFailures([this] { table1_->SetActive(true); });
 }
 
 void TForm1::buildClientArea() {
@@ -252,11 +253,13 @@ void TForm1::Lers1Click() {
 }
 
 void TForm1::Keress3Click() {
-    // A file that cannot be written stops the hand-off here, and the program goes on.
-    writeUpdateInfo(QDir::current().filePath(kUpdateInfoFile), UUE_);
-    shell().startProgram(QDir::current().filePath(kUpdaterProgram), {kUpdateInfoFile});
-    // The updater replaces the program's files: the program makes way without asking.
-    QCoreApplication::exit(0);
+    // A file that cannot be written stops the hand-off there, and the program goes on.
+    showingFailures([this] {
+        writeUpdateInfo(QDir::current().filePath(kUpdateInfoFile), UUE_);
+        shell().startProgram(QDir::current().filePath(kUpdaterProgram), {kUpdateInfoFile});
+        // The updater replaces the program's files: the program makes way without asking.
+        QCoreApplication::exit(0);
+    });
 }
 
 void TForm1::Table1BeforeDelete() {

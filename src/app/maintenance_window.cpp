@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QStyle>
 
+#include "app/application.h"
 #include "app/db_grid.h"
 #include "app/db_navigator.h"
 #include "app/hint.h"
@@ -52,7 +53,7 @@ void TForm2::showEvent(QShowEvent* event) {
 }
 
 void TForm2::FormShow() {
-    form1_.Table1().SetIndexName(u"TELEP");
+    showingFailures([this] { form1_.Table1().SetIndexName(u"TELEP"); });
 }
 
 void TForm2::BitBtn1Click() {

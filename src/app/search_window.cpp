@@ -9,6 +9,7 @@
 #include <QStyle>
 #include <QToolButton>
 
+#include "app/application.h"
 #include "app/db_grid.h"
 #include "app/hint.h"
 #include "app/main_window.h"
@@ -116,14 +117,14 @@ void TForm5::FormShow() {
     // Checking the option selects its mode, as a click on it does.
     RadioButton2->setChecked(true);
     RadioButton2Click();
-    form1_.Table1().SetIndexName(u"TELEP");
+    showingFailures([this] { form1_.Table1().SetIndexName(u"TELEP"); });
 }
 
 void TForm5::selectMode(int maxLength, const QString& hint, const std::u16string& index) {
     Edit1->clear();
     Edit1->setMaxLength(maxLength);
     applyHint(*Edit1, hint);
-    form1_.Table1().SetIndexName(index);
+    showingFailures([&] { form1_.Table1().SetIndexName(index); });
 }
 
 void TForm5::RadioButton1Click() {
@@ -137,11 +138,14 @@ void TForm5::RadioButton2Click() {
 }
 
 void TForm5::Edit1Change(const QString& text) {
-    try {
-        form1_.Table1().FindNearest({text.toStdU16String()});
-    } catch (const dataset::EDatabaseError&) {
-        showError(this, QStringLiteral("Adatok keresése:"), QStringLiteral("Hiba történt !!!"));
-    }
+    // Only the search's dataset errors get the window's own message.
+    showingFailures([&] {
+        try {
+            form1_.Table1().FindNearest({text.toStdU16String()});
+        } catch (const dataset::EDatabaseError&) {
+            showError(this, QStringLiteral("Adatok keresése:"), QStringLiteral("Hiba történt !!!"));
+        }
+    });
 }
 
 void TForm5::SpeedButton1Click() {
@@ -150,7 +154,7 @@ void TForm5::SpeedButton1Click() {
 }
 
 void TForm5::BitBtn1Click() {
-    form1_.Table1().SetIndexName(u"TELEP");
+    showingFailures([this] { form1_.Table1().SetIndexName(u"TELEP"); });
     close();
 }
 
