@@ -42,19 +42,6 @@ QString quoted(const QString& text) {
     return QLatin1Char('\'') + inner + QLatin1Char('\'');
 }
 
-void colour(QWidget& widget, const QColor& text, bool bold) {
-    QPalette palette = widget.palette();
-    palette.setColor(QPalette::WindowText, text);
-    palette.setColor(QPalette::Text, text);
-    palette.setColor(QPalette::ButtonText, text);
-    widget.setPalette(palette);
-    if (bold) {
-        QFont font = widget.font();
-        font.setBold(true);
-        widget.setFont(font);
-    }
-}
-
 QComboBox* comboBox(QWidget* parent, const char* name, const QRect& geometry,
                     const QStringList& items) {
     auto* box = new QComboBox(parent);
@@ -64,7 +51,7 @@ QComboBox* comboBox(QWidget* parent, const char* name, const QRect& geometry,
     box->addItems(items);
     box->setCurrentIndex(-1);
     box->setGeometry(geometry);
-    colour(*box, Qt::blue, false);
+    setTextColour(*box, Qt::blue, false);
     return box;
 }
 
@@ -130,12 +117,12 @@ TForm6::TForm6(TForm1& form1, QWidget* parent) : QDialog(parent), form1_(form1) 
     title->setObjectName(QStringLiteral("Label2"));
     title->setGeometry(224, 7, 201, 13);
     title->setAlignment(Qt::AlignCenter);
-    colour(*title, QColor(0, 0, 0x80), false);
+    setTextColour(*title, QColor(0, 0, 0x80), false);
     Label3 = new QLabel(kOff, top);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->setGeometry(224, 22, 201, 13);
     Label3->setAlignment(Qt::AlignCenter);
-    colour(*Label3, Qt::blue, false);
+    setTextColour(*Label3, Qt::blue, false);
 
     auto* lower = new QFrame(this);
     lower->setGeometry(0, 41, 541, 224);
@@ -153,13 +140,13 @@ TForm6::TForm6(TForm1& form1, QWidget* parent) : QDialog(parent), form1_(form1) 
         const int y = 16 + 32 * static_cast<int>(row);
         auto* number = new QLabel(QLatin1String(kNames[row][4]), lower);
         number->setGeometry(16, y + 3, 14, 16);
-        colour(*number, QColor(0x80, 0, 0x80), true);
+        setTextColour(*number, QColor(0x80, 0, 0x80), true);
         fields_[row] = comboBox(lower, kNames[row][0], QRect(32, y, 169, 21), kFields);
         operators_[row] = comboBox(lower, kNames[row][1], QRect(208, y, 65, 21), kOperators);
         values_[row] = new QLineEdit(lower);
         values_[row]->setObjectName(QLatin1String(kNames[row][2]));
         values_[row]->setGeometry(280, y, 173, 21);
-        colour(*values_[row], Qt::blue, false);
+        setTextColour(*values_[row], Qt::blue, false);
         connectives_[row] = comboBox(lower, kNames[row][3], QRect(460, y, 65, 21), kConnectives);
         for (QWidget* control : std::initializer_list<QWidget*>{fields_[row], operators_[row],
                                                                 values_[row], connectives_[row]}) {
@@ -173,7 +160,7 @@ TForm6::TForm6(TForm1& form1, QWidget* parent) : QDialog(parent), form1_(form1) 
 
     auto* group = new QGroupBox(QStringLiteral(" Szűrési feltétel "), lower);
     group->setGeometry(16, 112, 510, 93);
-    colour(*group, QColor(0, 0, 0x80), true);
+    setTextColour(*group, QColor(0, 0, 0x80), true);
     Memo1 = new QPlainTextEdit(group);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setGeometry(11, 21, 371, 60);
@@ -195,7 +182,7 @@ TForm6::TForm6(TForm1& form1, QWidget* parent) : QDialog(parent), form1_(form1) 
     RadioButton2->setObjectName(QStringLiteral("RadioButton2"));
     RadioButton2->move(8, 34);
     for (QRadioButton* option : {RadioButton1, RadioButton2})
-        colour(*option, QColor(0x80, 0, 0x80), true);
+        setTextColour(*option, QColor(0x80, 0, 0x80), true);
     RadioButton2->setChecked(true);
 
     connect(BitBtn1, &QPushButton::clicked, this, &TForm6::BitBtn1Click);

@@ -35,18 +35,6 @@ QFrame* panel(QWidget* parent, const QRect& geometry) {
     return frame;
 }
 
-void colour(QWidget& widget, const QColor& text, bool bold) {
-    QPalette palette = widget.palette();
-    palette.setColor(QPalette::WindowText, text);
-    palette.setColor(QPalette::Text, text);
-    widget.setPalette(palette);
-    if (bold) {
-        QFont font = widget.font();
-        font.setBold(true);
-        widget.setFont(font);
-    }
-}
-
 }  // namespace
 
 TForm5::TForm5(TForm1& form1, QWidget* parent) : QDialog(parent), form1_(form1) {
@@ -62,7 +50,7 @@ TForm5::TForm5(TForm1& form1, QWidget* parent) : QDialog(parent), form1_(form1) 
     Edit1 = new QLineEdit(top);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setGeometry(8, 10, 241, 21);
-    colour(*Edit1, Qt::blue, false);
+    setTextColour(*Edit1, Qt::blue, false);
     SpeedButton1 = new QToolButton(top);
     SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
     SpeedButton1->setGeometry(256, 8, 25, 25);
@@ -73,11 +61,11 @@ TForm5::TForm5(TForm1& form1, QWidget* parent) : QDialog(parent), form1_(form1) 
     setTabOrder(BitBtn1, Edit1);
 
     QFrame* modes = panel(this, QRect(0, 41, 395, 32));
-    colour(*modes, Qt::blue, false);
+    setTextColour(*modes, Qt::blue, false);
     auto* label = new QLabel(QStringLiteral("Keresés tárgya:"), modes);
     label->setObjectName(QStringLiteral("Label1"));
     label->setGeometry(24, 8, 89, 19);
-    colour(*label, QColor(0, 0, 0x80), true);
+    setTextColour(*label, QColor(0, 0, 0x80), true);
     RadioButton1 = new QRadioButton(QStringLiteral("Irányító szám"), modes);
     RadioButton1->setObjectName(QStringLiteral("RadioButton1"));
     RadioButton1->setGeometry(144, 8, 105, 17);
@@ -85,7 +73,7 @@ TForm5::TForm5(TForm1& form1, QWidget* parent) : QDialog(parent), form1_(form1) 
     RadioButton2->setObjectName(QStringLiteral("RadioButton2"));
     RadioButton2->setGeometry(272, 8, 81, 17);
     for (QRadioButton* option : {RadioButton1, RadioButton2}) {
-        colour(*option, Qt::blue, true);
+        setTextColour(*option, Qt::blue, true);
         applyHint(*option, kModeHint);
     }
     RadioButton2->setChecked(true);

@@ -3,6 +3,7 @@
 
 #include <QFont>
 #include <QGuiApplication>
+#include <QPalette>
 #include <QScreen>
 #include <QWidget>
 
@@ -34,6 +35,19 @@ void setUpFixedWindow(QWidget& window, const QString& objectName, const QString&
     }
     window.setWindowFlags(flags);
     window.setFixedSize(clientSize);
+}
+
+void setTextColour(QWidget& widget, const QColor& colour, bool bold) {
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::Text, colour);
+    palette.setColor(QPalette::ButtonText, colour);
+    widget.setPalette(palette);
+    if (bold) {
+        QFont font = widget.font();
+        font.setBold(true);
+        widget.setFont(font);
+    }
 }
 
 void centreOnScreen(QWidget& window) {

@@ -5,6 +5,7 @@
 #include <QSize>
 #include <QString>
 
+class QColor;
 class QWidget;
 
 namespace zenkalo {
@@ -17,6 +18,9 @@ enum class TitleBarButtons {
 
 void setUpFixedWindow(QWidget& window, const QString& objectName, const QString& caption,
                       QSize clientSize, TitleBarButtons buttons);
+
+// The colour of a control's text, and bold where asked.
+void setTextColour(QWidget& widget, const QColor& colour, bool bold = false);
 
 // Centres the window's client area on the screen it will appear on.
 void centreOnScreen(QWidget& window);

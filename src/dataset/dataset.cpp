@@ -5,18 +5,11 @@
 #include <algorithm>
 #include <utility>
 
+#include "dataset/text_case.h"
+
 namespace dataset {
 
 namespace {
-
-bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
-    auto lower = [](char16_t c) -> char16_t {
-        return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-    };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [&](char16_t x, char16_t y) { return lower(x) == lower(y); });
-}
 
 bool IsEditState(TDataSetState state) {
     return state == TDataSetState::dsEdit || state == TDataSetState::dsInsert;
@@ -36,7 +29,7 @@ TDataSet::~TDataSet() {
 
 TField* TDataSet::FindField(std::u16string_view name) const {
     for (const auto& field : FFields) {
-        if (EqualsIgnoreCase(field->FieldName(), name))
+        if (SameText(field->FieldName(), name))
             return field.get();
     }
     return nullptr;

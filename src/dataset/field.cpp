@@ -6,24 +6,12 @@
 #include <string>
 
 #include "dataset/dataset.h"
+#include "dataset/text_case.h"
 #include "platform/text.h"
 
 namespace dataset {
 
 namespace {
-
-bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
-    auto lower = [](char16_t c) -> char16_t {
-        return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-    };
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
 
 std::string Narrow(std::u16string_view text) {
     std::string out;
@@ -60,7 +48,7 @@ TFieldDef& TFieldDefs::Add(TFieldDef def) {
 
 const TFieldDef* TFieldDefs::Find(std::u16string_view name) const {
     for (const TFieldDef& def : FItems) {
-        if (EqualsIgnoreCase(def.Name, name))
+        if (SameText(def.Name, name))
             return &def;
     }
     return nullptr;
@@ -146,7 +134,7 @@ void TField::SetAsFloat(double value) {
 
 bool TField::AsBoolean() const {
     const std::optional<std::u16string> text = Value();
-    return text && (EqualsIgnoreCase(*text, u"True") || *text == u"1");
+    return text && (SameText(*text, u"True") || *text == u"1");
 }
 
 void TField::SetAsBoolean(bool value) {

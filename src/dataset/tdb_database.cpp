@@ -8,6 +8,7 @@
 #include "api/call_interface.h"
 #include "api/text_buffers.h"
 #include "dataset/dataset_error.h"
+#include "dataset/text_case.h"
 
 namespace dataset {
 
@@ -34,25 +35,6 @@ struct TDatabaseRegistry {
 TDatabaseRegistry& Registry() {
     static TDatabaseRegistry registry;
     return registry;
-}
-
-// Upper case for comparing names without case: Latin letters of the first 384 code points,
-// which covers the Hungarian accented letters; other characters compare as they are.
-char16_t FoldCase(char16_t c) noexcept {
-    if (c >= u'a' && c <= u'z')
-        return static_cast<char16_t>(c - 32);
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
-        return static_cast<char16_t>(c - 32);
-    if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177))
-        return static_cast<char16_t>(c & ~1);
-    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
-        return (c & 1) != 0 ? c : static_cast<char16_t>(c - 1);
-    return c;
-}
-
-bool SameText(std::u16string_view a, std::u16string_view b) noexcept {
-    return std::ranges::equal(a, b,
-                              [](char16_t x, char16_t y) { return FoldCase(x) == FoldCase(y); });
 }
 
 // The directory part of a table name, with its separator.

@@ -8,6 +8,7 @@
 #include "api/call_interface.h"
 #include "api/text_buffers.h"
 #include "dataset/tdb_database.h"
+#include "dataset/text_case.h"
 
 namespace dataset {
 
@@ -18,25 +19,9 @@ using namespace tdb::api;
 constexpr std::int16_t kMaxIndexText = 1023;
 constexpr std::int16_t kAllItems = 256;
 
-char16_t Upper(char16_t c) {
-    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
-}
-
-bool EndsWithIgnoreCase(std::u16string_view text, std::u16string_view tail) {
-    if (text.size() < tail.size())
-        return false;
-    const std::u16string_view end = text.substr(text.size() - tail.size());
-    return std::equal(end.begin(), end.end(), tail.begin(),
-                      [](char16_t a, char16_t b) { return Upper(a) == Upper(b); });
-}
-
-bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
-    return a.size() == b.size() && EndsWithIgnoreCase(a, b);
-}
-
 std::u16string WithoutIndexExtension(std::u16string name) {
     for (std::u16string_view ext : {std::u16string_view(u".ind"), std::u16string_view(u".tdbi")}) {
-        if (EndsWithIgnoreCase(name, ext)) {
+        if (EndsWithText(name, ext)) {
             name.resize(name.size() - ext.size());
             break;
         }
@@ -180,12 +165,12 @@ std::u16string TTdbTable::GetShortName() const {
     if (slash != std::u16string::npos)
         name.erase(0, slash + 1);
     for (std::u16string_view ext : {std::u16string_view(u".dat"), std::u16string_view(u".tdbt")}) {
-        if (EndsWithIgnoreCase(name, ext)) {
+        if (EndsWithText(name, ext)) {
             name.resize(name.size() - ext.size());
             break;
         }
     }
-    std::transform(name.begin(), name.end(), name.begin(), Upper);
+    std::transform(name.begin(), name.end(), name.begin(), FoldCase);
     return name;
 }
 
@@ -388,7 +373,7 @@ std::vector<TField*> TTdbTable::KeyFields() {
         const std::u16string bare = WithoutIndexExtension(FIndexName);
         auto find = [&](std::u16string_view wanted) -> const TIndexDef* {
             for (const TIndexDef& def : FIndexDefs) {
-                if (EqualsIgnoreCase(def.Name, wanted))
+                if (SameText(def.Name, wanted))
                     return &def;
             }
             return nullptr;

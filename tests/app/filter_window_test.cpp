@@ -17,14 +17,10 @@
 #include "dataset/tdb_table.h"
 #include "sample_database.h"
 #include "suites.h"
+#include "widgets.h"
 
 namespace zenkalo::test {
 namespace {
-
-template <typename Widget>
-Widget& child(const QWidget& window, const char* name) {
-    return *window.findChild<Widget*>(QLatin1String(name));
-}
 
 void leave(QWidget& control) {
     QFocusEvent out(QEvent::FocusOut);

@@ -13,17 +13,13 @@
 #include "box_answerer.h"
 #include "dataset/tdb_table.h"
 #include "suites.h"
+#include "widgets.h"
 
 namespace zenkalo::test {
 namespace {
 
 QString field(const TForm1& form1, const char16_t* name) {
     return QString::fromStdU16String(form1.Table1().FieldByName(name).AsString());
-}
-
-template <typename Widget>
-Widget& child(const QWidget& window, const char* name) {
-    return *window.findChild<Widget*>(QLatin1String(name));
 }
 
 class SearchWindowTest : public QObject {
