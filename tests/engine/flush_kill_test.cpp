@@ -239,8 +239,14 @@ TEST_F(FlushKillTest, AKillAtAnyStepOfAFlushLeavesTheStateBeforeOrAfterIt) {
     const long steps = RunAndCheck(kSeed, 0, kBatches, false, false);
     ASSERT_GT(steps, kBatches);
     for (long killAt = 1; killAt <= steps && !HasFailure(); ++killAt) {
-        EXPECT_EQ(RunAndCheck(kSeed, killAt, kBatches, killAt % 2 == 0, killAt / 2 % 2 == 0), -1)
-            << "the probe was not killed at step " << killAt;
+        // The unlock thread gives the lazily kept lock back on its own time, so a run may write
+        // the lock file once more or less than the first one did: a run may end before the last
+        // step counted then, but only with fewer steps. Its state is checked either way.
+        const long ended =
+            RunAndCheck(kSeed, killAt, kBatches, killAt % 2 == 0, killAt / 2 % 2 == 0);
+        if (ended != -1) {
+            EXPECT_LT(ended, killAt) << "the probe was not killed at step " << killAt;
+        }
     }
 }
 
