@@ -519,14 +519,10 @@ bool TTdbTable::FindKey(const std::vector<TKeyValue>& values) {
     if (FIndexName.empty() && FIndexFieldNames.empty())
         DatabaseError(u"GotoKey needs an active index");
     FillKeyBuffer(TKeyIndex::kiLookup, values, true);
-    const std::int32_t recNo = ActiveRecordNo();
     bool exact = true;
     if (LocateWithLookup(static_cast<std::int16_t>(values.size()), true, exact,
                          u"Searching record by key") == 0) {
-        // The engine kept its position; the window stays as it was.
-        if (recNo > 0)
-            TdbTableSetRecNo(FTableHdl, recNo);
-        CursorPosChanged();
+        // The engine kept its position, and the window stays as it was.
         return false;
     }
     FOutOfTableState = TOutOfTableState::ootNone;

@@ -5,22 +5,13 @@
 #include <gtest/gtest.h>
 
 #include "api/call_interface.h"
+#include "messages.h"
 #include "platform/text.h"
 
 namespace dataset {
 namespace {
 
 using namespace tdb::api;
-
-template <typename Raise>
-std::u16string MessageOf(Raise&& raise) {
-    try {
-        raise();
-    } catch (const EDatabaseError& e) {
-        return e.Message();
-    }
-    return u"(nothing raised)";
-}
 
 class DataSetErrorTest : public ::testing::Test {
 protected:
