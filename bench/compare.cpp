@@ -4,6 +4,7 @@
 // it as bench/results/compare-<date>.csv.
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -227,6 +228,13 @@ struct TResult {
     double Sqlite;
 };
 
+// The workloads to time; empty for all. Loading always happens: every workload needs the rows.
+std::vector<std::string> gOnly;
+
+bool Wanted(const std::string& workload) {
+    return gOnly.empty() || std::find(gOnly.begin(), gOnly.end(), workload) != gOnly.end();
+}
+
 void Compare(std::int32_t count, std::vector<TResult>& results) {
     const std::filesystem::path directory =
         MakeProcessDirectory("compare_" + std::to_string(count));
@@ -237,7 +245,7 @@ void Compare(std::int32_t count, std::vector<TResult>& results) {
     TOurs ours(directory / "ours", true, rows, &oursLoad);
     TSqlite sqlite(directory / "sqlite.db", true, rows, &sqliteLoad);
     results.push_back({"bulk_load", count, oursLoad / count, sqliteLoad / count});
-    {
+    if (Wanted("index_build")) {
         // Loaded without indexes, then the two indexes built over the rows.
         TOurs bare(directory / "bare", false, rows, nullptr);
         Clock::time_point start = Clock::now();
@@ -259,98 +267,112 @@ void Compare(std::int32_t count, std::vector<TResult>& results) {
             typed.push_back(name.substr(0, length));
     }
     TdbTableSetIndex(ours.Table(), u"TELEP", false);
-    Clock::time_point start = Clock::now();
-    for (const std::u16string& text : typed)
-        ours.Nearest(text);
-    const double oursNearest = NsSince(start) / static_cast<double>(typed.size());
-    sqlite3_stmt* nearest =
-        sqlite.Prepare("SELECT * FROM irsz WHERE telep >= ? ORDER BY telep LIMIT 1");
-    start = Clock::now();
-    for (const std::u16string& text : typed) {
-        TSqlite::BindText(nearest, 1, text);
-        TSqlite::Rows(nearest);
-    }
-    const double sqliteStmt = NsSince(start) / static_cast<double>(typed.size());
-    start = Clock::now();
-    for (std::size_t i = 0; i < typed.size(); i += 4) {
-        sqlite.Exec("BEGIN");
-        for (std::size_t j = i; j < typed.size() && j < i + 4; ++j) {
-            TSqlite::BindText(nearest, 1, typed[j]);
+    Clock::time_point start;
+    if (Wanted("nearest_txn") || Wanted("nearest_stmt")) {
+        start = Clock::now();
+        for (const std::u16string& text : typed)
+            ours.Nearest(text);
+        const double oursNearest = NsSince(start) / static_cast<double>(typed.size());
+        sqlite3_stmt* nearest =
+            sqlite.Prepare("SELECT * FROM irsz WHERE telep >= ? ORDER BY telep LIMIT 1");
+        start = Clock::now();
+        for (const std::u16string& text : typed) {
+            TSqlite::BindText(nearest, 1, text);
             TSqlite::Rows(nearest);
         }
-        sqlite.Exec("COMMIT");
+        const double sqliteStmt = NsSince(start) / static_cast<double>(typed.size());
+        start = Clock::now();
+        for (std::size_t i = 0; i < typed.size(); i += 4) {
+            sqlite.Exec("BEGIN");
+            for (std::size_t j = i; j < typed.size() && j < i + 4; ++j) {
+                TSqlite::BindText(nearest, 1, typed[j]);
+                TSqlite::Rows(nearest);
+            }
+            sqlite.Exec("COMMIT");
+        }
+        const double sqliteTxn = NsSince(start) / static_cast<double>(typed.size());
+        results.push_back({"nearest_txn", count, oursNearest, sqliteTxn});
+        results.push_back({"nearest_stmt", count, oursNearest, sqliteStmt});
     }
-    const double sqliteTxn = NsSince(start) / static_cast<double>(typed.size());
-    results.push_back({"nearest_txn", count, oursNearest, sqliteTxn});
-    results.push_back({"nearest_stmt", count, oursNearest, sqliteStmt});
 
     // A 20-row window from a typed name on, whole records.
-    sqlite3_stmt* window =
-        sqlite.Prepare("SELECT * FROM irsz WHERE telep >= ? ORDER BY telep LIMIT 20");
-    start = Clock::now();
-    for (int burst = 0; burst < kBursts; ++burst) {
-        ours.Nearest(typed[static_cast<std::size_t>(burst) * 2]);
-        for (int row = 1; row < 20 && TdbTableMoveBy(ours.Table(), 1) == 0; ++row)
-            TdbTableGetRecord(ours.Table(), ours.Record().data(), ours.RecordSize());
+    if (Wanted("window20")) {
+        sqlite3_stmt* window =
+            sqlite.Prepare("SELECT * FROM irsz WHERE telep >= ? ORDER BY telep LIMIT 20");
+        start = Clock::now();
+        for (int burst = 0; burst < kBursts; ++burst) {
+            ours.Nearest(typed[static_cast<std::size_t>(burst) * 2]);
+            for (int row = 1; row < 20 && TdbTableMoveBy(ours.Table(), 1) == 0; ++row)
+                TdbTableGetRecord(ours.Table(), ours.Record().data(), ours.RecordSize());
+        }
+        const double oursWindow = NsSince(start) / kBursts;
+        start = Clock::now();
+        for (int burst = 0; burst < kBursts; ++burst) {
+            TSqlite::BindText(window, 1, typed[static_cast<std::size_t>(burst) * 2]);
+            TSqlite::Rows(window);
+        }
+        results.push_back({"window20", count, oursWindow, NsSince(start) / kBursts});
     }
-    const double oursWindow = NsSince(start) / kBursts;
-    start = Clock::now();
-    for (int burst = 0; burst < kBursts; ++burst) {
-        TSqlite::BindText(window, 1, typed[static_cast<std::size_t>(burst) * 2]);
-        TSqlite::Rows(window);
-    }
-    results.push_back({"window20", count, oursWindow, NsSince(start) / kBursts});
 
     // Every record in name order, read whole.
-    start = Clock::now();
-    std::int32_t scanned = 0;
-    for (std::int16_t r = TdbTableFirst(ours.Table()); r >= 0;
-         r = TdbTableMoveBy(ours.Table(), 1)) {
-        TdbTableGetRecord(ours.Table(), ours.Record().data(), ours.RecordSize());
-        ++scanned;
+    if (Wanted("scan")) {
+        start = Clock::now();
+        std::int32_t scanned = 0;
+        for (std::int16_t r = TdbTableFirst(ours.Table()); r >= 0;
+             r = TdbTableMoveBy(ours.Table(), 1)) {
+            TdbTableGetRecord(ours.Table(), ours.Record().data(), ours.RecordSize());
+            ++scanned;
+        }
+        const double oursScan = NsSince(start) / scanned;
+        sqlite3_stmt* scan = sqlite.Prepare("SELECT * FROM irsz ORDER BY telep");
+        start = Clock::now();
+        const int sqliteScanned = TSqlite::Rows(scan);
+        results.push_back({"scan", count, oursScan, NsSince(start) / sqliteScanned});
     }
-    const double oursScan = NsSince(start) / scanned;
-    sqlite3_stmt* scan = sqlite.Prepare("SELECT * FROM irsz ORDER BY telep");
-    start = Clock::now();
-    const int sqliteScanned = TSqlite::Rows(scan);
-    results.push_back({"scan", count, oursScan, NsSince(start) / sqliteScanned});
 
     // Counts: names with a two-letter prefix (our prefix comparison against SQLite's range),
     // and a column no index serves.
-    constexpr std::uint32_t kStaticPrefix = 1 | 0x20;
-    constexpr int kPrefixes = 50;
-    sqlite3_stmt* prefixed = sqlite.Prepare(
-        "SELECT count(*) FROM irsz WHERE telep >= ?1 AND telep < ?1 || char(1114111)");
-    double oursPrefix = 0;
-    double sqlitePrefix = 0;
-    for (int i = 0; i < kPrefixes; ++i) {
-        const std::u16string prefix = typed[static_cast<std::size_t>(i) * 8 + 1];
-        const std::u16string condition = u"TELEP = '" + prefix + u"*'";
-        start = Clock::now();
-        TdbTableSetSQLFilter(ours.Table(), condition.c_str(), kStaticPrefix, false);
-        TdbTableGetRowCount(ours.Table());
-        oursPrefix += NsSince(start);
-        start = Clock::now();
-        TSqlite::BindText(prefixed, 1, prefix);
-        TSqlite::Rows(prefixed);
-        sqlitePrefix += NsSince(start);
+    if (Wanted("prefix_count")) {
+        constexpr std::uint32_t kStaticPrefix = 1 | 0x20;
+        constexpr int kPrefixes = 50;
+        sqlite3_stmt* prefixed = sqlite.Prepare(
+            "SELECT count(*) FROM irsz WHERE telep >= ?1 AND telep < ?1 || char(1114111)");
+        double oursPrefix = 0;
+        double sqlitePrefix = 0;
+        for (int i = 0; i < kPrefixes; ++i) {
+            const std::u16string prefix = typed[static_cast<std::size_t>(i) * 8 + 1];
+            const std::u16string condition = u"TELEP = '" + prefix + u"*'";
+            start = Clock::now();
+            TdbTableSetSQLFilter(ours.Table(), condition.c_str(), kStaticPrefix, false);
+            TdbTableGetRowCount(ours.Table());
+            oursPrefix += NsSince(start);
+            start = Clock::now();
+            TSqlite::BindText(prefixed, 1, prefix);
+            TSqlite::Rows(prefixed);
+            sqlitePrefix += NsSince(start);
+        }
+        results.push_back(
+            {"prefix_count", count, oursPrefix / kPrefixes, sqlitePrefix / kPrefixes});
     }
-    results.push_back({"prefix_count", count, oursPrefix / kPrefixes, sqlitePrefix / kPrefixes});
-    constexpr int kFullScans = 3;
-    sqlite3_stmt* telk = sqlite.Prepare("SELECT count(*) FROM irsz WHERE telk = '1'");
-    start = Clock::now();
-    for (int i = 0; i < kFullScans; ++i) {
-        TdbTableSetSQLFilter(ours.Table(), u"TELK = '1'", 1, false);
-        TdbTableGetRowCount(ours.Table());
+    if (Wanted("fullscan_count")) {
+        constexpr int kFullScans = 3;
+        sqlite3_stmt* telk = sqlite.Prepare("SELECT count(*) FROM irsz WHERE telk = '1'");
+        start = Clock::now();
+        for (int i = 0; i < kFullScans; ++i) {
+            TdbTableSetSQLFilter(ours.Table(), u"TELK = '1'", 1, false);
+            TdbTableGetRowCount(ours.Table());
+        }
+        const double oursFull = NsSince(start) / kFullScans;
+        start = Clock::now();
+        for (int i = 0; i < kFullScans; ++i)
+            TSqlite::Rows(telk);
+        results.push_back({"fullscan_count", count, oursFull, NsSince(start) / kFullScans});
     }
-    const double oursFull = NsSince(start) / kFullScans;
-    start = Clock::now();
-    for (int i = 0; i < kFullScans; ++i)
-        TSqlite::Rows(telk);
-    results.push_back({"fullscan_count", count, oursFull, NsSince(start) / kFullScans});
     TdbTableSetSQLFilter(ours.Table(), u"", 15, false);
 
     // Single-record edits, each its own write: a record's name changes.
+    if (!Wanted("edit"))
+        return;
     constexpr int kEdits = 10000;
     TdbTableSetIndex(ours.Table(), u"", false);
     std::mt19937 editRandom(11);
@@ -391,6 +413,9 @@ int main(int argc, char** argv) {
     std::vector<std::int32_t> sizes = {100000, 1000000};
     if (argc > 1)
         sizes = {static_cast<std::int32_t>(std::atoi(argv[1]))};
+    // Further arguments name the workloads to time, for profiling one of them.
+    for (int i = 2; i < argc; ++i)
+        gOnly.emplace_back(argv[i]);
     std::vector<TResult> results;
     for (const std::int32_t size : sizes)
         Compare(size, results);
