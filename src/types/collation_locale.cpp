@@ -106,15 +106,15 @@ std::string_view AsChars(std::span<const std::uint8_t> bytes) noexcept {
 }
 
 // Calls Visit with the stem of every sort key whose upper point a string beginning
-// with BoundChars can reach: the bound's own key, and for every tail of the bound that
-// begins a contraction, the key of the bound completed by that contraction. Stops
-// when Visit returns true and returns whether it did.
+// with BoundChars can reach, and the text that key is of: the bound's own key, and for
+// every tail of the bound that begins a contraction, the key of the bound completed by
+// that contraction. Stops when Visit returns true and returns whether it did.
 template <typename Visit>
 bool VisitBoundStems(const TTdbCollation::TLocale& locale, const UCollator& collator,
                      std::u16string_view boundChars, Visit&& visit) {
     {
         const TSortKey key(collator, boundChars);
-        if (visit(key.Stem())) {
+        if (visit(key.Stem(), boundChars)) {
             return true;
         }
     }
@@ -131,8 +131,10 @@ bool VisitBoundStems(const TTdbCollation::TLocale& locale, const UCollator& coll
         }
         for (const std::u16string& contraction : found->second) {
             TTextBuffer buffer;
-            const TSortKey key(collator, buffer.Join(boundChars.substr(0, start), contraction));
-            if (visit(key.Stem())) {
+            const std::u16string_view completed =
+                buffer.Join(boundChars.substr(0, start), contraction);
+            const TSortKey key(collator, completed);
+            if (visit(key.Stem(), completed)) {
                 return true;
             }
         }
@@ -146,9 +148,10 @@ template <int (*Compare)(std::span<const std::uint8_t>, std::span<const std::uin
           int Sign>
 class TBestStem {
 public:
-    void Offer(std::span<const std::uint8_t> stem) {
+    // Whether the stem is kept.
+    bool Offer(std::span<const std::uint8_t> stem) {
         if (best_.data() != nullptr && Sign * Compare(stem, best_) <= 0) {
-            return;
+            return false;
         }
         std::uint8_t* out = stack_.data();
         if (stem.size() > stack_.size()) {
@@ -158,6 +161,7 @@ public:
             std::copy(stem.begin(), stem.end(), out);
         }
         best_ = {out, stem.size()};
+        return true;
     }
     std::span<const std::uint8_t> Best() const noexcept { return best_; }
 
@@ -172,30 +176,52 @@ using THighestUpper = TBestStem<CompareUppers, 1>;
 // The point a bound stands for: the highest upper point among its stems.
 void FindHighestUpper(const TTdbCollation::TLocale& locale, const UCollator& collator,
                       std::u16string_view boundChars, THighestUpper& highest) {
-    VisitBoundStems(locale, collator, boundChars, [&](std::span<const std::uint8_t> stem) {
-        highest.Offer(stem);
-        return false;
-    });
+    VisitBoundStems(locale, collator, boundChars,
+                    [&](std::span<const std::uint8_t> stem, std::u16string_view /*text*/) {
+                        highest.Offer(stem);
+                        return false;
+                    });
 }
 
-// The upper points of the bounds this thread met last. A range search compares one
-// bound with many keys, and working a bound out costs a sort key for the bound, one for
-// each tail that begins a contraction and one for each completion; kept here, the bound
-// costs a lookup. The storage is fixed, so the comparison path never allocates and the
-// cache has nothing to destroy when the thread ends (collations stay in use while other
-// objects are destroyed at exit). Bounds too long for an entry are worked out each time.
+// Orders the points just below all keys beginning with A and with B.
+int CompareLowerStems(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) noexcept {
+    const int common = CompareBytes(a, b);
+    if (common != 0 || a.size() == b.size()) {
+        return common;
+    }
+    return a.size() < b.size() ? -1 : 1;
+}
+
+// Keeps the lowest of the stems it is offered.
+using TLowestStem = TBestStem<CompareLowerStems, -1>;
+
+// The upper points of the bounds this thread met last, and the texts of their lowest
+// stems. A range search compares one bound with many keys, and working a bound out costs
+// a sort key for the bound, one for each tail that begins a contraction and one for each
+// completion; kept here, the bound costs a lookup. The lowest stem is kept as its text:
+// a plain string lies below the lower point exactly when it sorts below that text at
+// primary strength (both keys end in the zero byte that sorts below every weight), so
+// one plain comparison decides without a sort key. The storage is fixed, so the
+// comparison path never allocates and the cache has nothing to destroy when the thread
+// ends (collations stay in use while other objects are destroyed at exit). Bounds too
+// long for an entry are worked out each time.
 class TBoundCache {
 public:
     static constexpr std::size_t kEntries = 8;
     static constexpr std::size_t kMaxChars = 64;
+    // A completion replaces a tail of the bound by a contraction, a few characters.
+    static constexpr std::size_t kMaxLowestChars = kMaxChars + 16;
     // Room for the primary key of the longest bound kept: at most a few bytes a character.
     static constexpr std::size_t kMaxUpper = 320;
 
-    // The upper point of the bound of BoundChars, worked out on a miss; empty when the
-    // bound is too long to keep.
-    std::optional<std::span<const std::uint8_t>> Upper(const TTdbCollation::TLocale& locale,
-                                                       const UCollator& collator,
-                                                       std::u16string_view boundChars) {
+    struct TBound {
+        std::span<const std::uint8_t> upper;  // the highest upper point's stem
+        std::u16string_view lowest;           // the text of the lowest stem
+    };
+
+    // The bound of BoundChars, worked out on a miss; empty when it is too long to keep.
+    std::optional<TBound> Find(const TTdbCollation::TLocale& locale, const UCollator& collator,
+                               std::u16string_view boundChars) {
         if (boundChars.size() > kMaxChars) {
             return std::nullopt;
         }
@@ -204,13 +230,26 @@ public:
             if (entry.locale == &locale && entry.charCount == boundChars.size() &&
                 std::equal(boundChars.begin(), boundChars.end(), entry.chars.begin())) {
                 entry.lastUse = clock_;
-                return entry.Upper();
+                return entry.Bound();
             }
         }
         THighestUpper highest;
-        FindHighestUpper(locale, collator, boundChars, highest);
+        TLowestStem lowest;
+        std::array<char16_t, kMaxLowestChars> lowestChars;
+        std::size_t lowestSize = 0;
+        bool lowestFits = true;
+        VisitBoundStems(locale, collator, boundChars,
+                        [&](std::span<const std::uint8_t> stem, std::u16string_view text) {
+                            highest.Offer(stem);
+                            if (lowest.Offer(stem)) {
+                                lowestFits = text.size() <= lowestChars.size();
+                                lowestSize = lowestFits ? text.size() : 0;
+                                std::copy_n(text.begin(), lowestSize, lowestChars.begin());
+                            }
+                            return false;
+                        });
         const std::span<const std::uint8_t> upper = highest.Best();
-        if (upper.size() > kMaxUpper) {
+        if (upper.size() > kMaxUpper || !lowestFits) {
             return std::nullopt;
         }
         TEntry& entry = *std::min_element(
@@ -222,7 +261,9 @@ public:
         std::copy(boundChars.begin(), boundChars.end(), entry.chars.begin());
         entry.upperSize = static_cast<std::uint16_t>(upper.size());
         std::copy(upper.begin(), upper.end(), entry.upper.begin());
-        return entry.Upper();
+        entry.lowestSize = static_cast<std::uint16_t>(lowestSize);
+        std::copy_n(lowestChars.begin(), lowestSize, entry.lowest.begin());
+        return entry.Bound();
     }
 
 private:
@@ -231,10 +272,14 @@ private:
         std::uint64_t lastUse;
         std::uint16_t charCount;
         std::uint16_t upperSize;
+        std::uint16_t lowestSize;
         std::array<char16_t, kMaxChars> chars;
         std::array<std::uint8_t, kMaxUpper> upper;
+        std::array<char16_t, kMaxLowestChars> lowest;
 
-        std::span<const std::uint8_t> Upper() const noexcept { return {upper.data(), upperSize}; }
+        TBound Bound() const noexcept {
+            return {{upper.data(), upperSize}, {lowest.data(), lowestSize}};
+        }
     };
 
     std::array<TEntry, kEntries> entries_;
@@ -244,13 +289,22 @@ private:
 // Zero-initialised and trivially destructible: no guard on the way in, nothing at exit.
 constinit thread_local TBoundCache tBoundCache{};
 
-std::optional<std::span<const std::uint8_t>> CachedUpper(const TTdbCollation::TLocale& locale,
-                                                         const UCollator& collator,
-                                                         std::u16string_view boundChars) {
+std::optional<TBoundCache::TBound> CachedBound(const TTdbCollation::TLocale& locale,
+                                               const UCollator& collator,
+                                               std::u16string_view boundChars) {
     if (tBoundCacheBypasses != 0) {
         return std::nullopt;
     }
-    return tBoundCache.Upper(locale, collator, boundChars);
+    return tBoundCache.Find(locale, collator, boundChars);
+}
+
+std::optional<std::span<const std::uint8_t>> CachedUpper(const TTdbCollation::TLocale& locale,
+                                                         const UCollator& collator,
+                                                         std::u16string_view boundChars) {
+    if (const auto bound = CachedBound(locale, collator, boundChars)) {
+        return bound->upper;
+    }
+    return std::nullopt;
 }
 
 // Ligatures a comparison may read as their letters, with how many letters they stand
@@ -467,7 +521,7 @@ int LocaleCompareToBound(const TTdbCollation::TLocale& locale, std::u16string_vi
         return BelowUpperOf(plainKey.Whole(), *upper) ? -1 : 1;
     }
     // Visiting the stems one by one can stop at the first one the string lies below.
-    const bool below = VisitBoundStems(locale, collator, boundChars, [&](auto stem) {
+    const bool below = VisitBoundStems(locale, collator, boundChars, [&](auto stem, auto) {
         return BelowUpperOf(plainKey.Whole(), stem);
     });
     return below ? -1 : 1;
@@ -499,22 +553,10 @@ int LocaleCompareBounds(const TTdbCollation::TLocale& locale, std::u16string_vie
 // with one of P's stems, so the point just below the lowest stem serves.
 namespace {
 
-// Orders the points just below all keys beginning with A and with B.
-int CompareLowerStems(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) noexcept {
-    const int common = CompareBytes(a, b);
-    if (common != 0 || a.size() == b.size()) {
-        return common;
-    }
-    return a.size() < b.size() ? -1 : 1;
-}
-
-// Keeps the lowest of the stems it is offered.
-using TLowestStem = TBestStem<CompareLowerStems, -1>;
-
 void FindLowestStem(const TTdbCollation::TLocale& locale, std::u16string_view boundChars,
                     TLowestStem& lowest) {
     VisitBoundStems(locale, locale.Collator(0), boundChars,
-                    [&](std::span<const std::uint8_t> stem) {
+                    [&](std::span<const std::uint8_t> stem, std::u16string_view /*text*/) {
                         lowest.Offer(stem);
                         return false;
                     });
@@ -524,6 +566,10 @@ void FindLowestStem(const TTdbCollation::TLocale& locale, std::u16string_view bo
 
 int LocaleCompareToLower(const TTdbCollation::TLocale& locale, std::u16string_view plain,
                          std::u16string_view boundChars) {
+    const UCollator& collator = locale.Collator(0);
+    if (const auto bound = CachedBound(locale, collator, boundChars)) {
+        return LocaleCompare(locale, plain, bound->lowest, 0) < 0 ? -1 : 1;
+    }
     TLowestStem lowest;
     FindLowestStem(locale, boundChars, lowest);
     const TSortKey plainKey(locale.Collator(0), plain);

@@ -29,6 +29,9 @@ std::u16string W(std::string_view utf8) {
 std::u16string Bound(std::u16string_view chars) {
     return std::u16string(chars) + u'\0';
 }
+std::u16string LowerBound(std::u16string_view chars) {
+    return std::u16string(chars) + u'\0' + u'\0';
+}
 int Sign(int v) {
     return (v > 0) - (v < 0);
 }
@@ -625,7 +628,7 @@ TEST(CollationSettlements, PrefixRangesHoldEveryNameWithThePrefix) {
 
 // ---------------------------------------------------------------- bounds met again
 
-TEST(CollationBoundCache, ABoundMetAgainCostsOneSortKeyPerComparison) {
+TEST(CollationBoundCache, ABoundMetAgainCostsAtMostOneSortKeyPerComparison) {
     const TTdbCollation& hu = Hungarian();
     const TStrCmpOptions o = hu.Options();
     const std::u16string names[] = {u"Szeged",       u"Bonnya",  u"Bonyhád",
@@ -649,6 +652,15 @@ TEST(CollationBoundCache, ABoundMetAgainCostsOneSortKeyPerComparison) {
         (void)hu.Compare(bound, known, o);
         (void)TTdbCollation::Get(u"Hungarian_CS_AI").Compare(known, bound, scoCaseSensitive);
         EXPECT_EQ(collation_detail::SortKeysComputed() - beforeBounds, 0u);
+        // A lower bound met again needs none: one plain comparison with its lowest stem.
+        const std::u16string lower = LowerBound(prefix);
+        (void)hu.Compare(names[0], lower, o);
+        const std::uint64_t beforeLower = collation_detail::SortKeysComputed();
+        for (const std::u16string& name : names) {
+            (void)hu.Compare(name, lower, o);
+            (void)hu.Compare(lower, name, o);
+        }
+        EXPECT_EQ(collation_detail::SortKeysComputed() - beforeLower, 0u);
     }
 }
 
@@ -696,17 +708,22 @@ TEST(CollationBoundCache, AgreesWithWorkingEveryBoundOutAfresh) {
         ASSERT_EQ(c.Compare(a, b, c.Options()), fresh(c, a, b))
             << ToUtf8(c.Name()) << ": " << ToUtf8(a) << " / " << ToUtf8(b);
     };
-    // Bound after bound, each against every name, as range searches meet them.
+    // Bound after bound, upper and lower, each against every name, as range searches meet
+    // them.
     for (std::size_t p = 0; p < prefixes.size(); ++p) {
-        const std::u16string bound = Bound(prefixes[p]);
-        const std::u16string other = Bound(prefixes[(p * 7 + 3) % prefixes.size()]);
+        const std::u16string& prefix = prefixes[p];
+        const std::u16string& another = prefixes[(p * 7 + 3) % prefixes.size()];
         for (const TTdbCollation* c : collations) {
-            for (const std::u16string& name : names) {
-                check(*c, name, bound);
+            for (const std::u16string& bound : {Bound(prefix), LowerBound(prefix)}) {
+                for (const std::u16string& name : names) {
+                    check(*c, name, bound);
+                }
+                for (const std::u16string& other : {Bound(another), LowerBound(another)}) {
+                    check(*c, bound, other);
+                    check(*c, other, bound);
+                }
+                check(*c, bound, prefix);
             }
-            check(*c, bound, other);
-            check(*c, other, bound);
-            check(*c, bound, prefixes[p]);
         }
     }
     // Name after name against every bound: more bounds than the cache keeps.
@@ -714,6 +731,7 @@ TEST(CollationBoundCache, AgreesWithWorkingEveryBoundOutAfresh) {
         for (const std::u16string& prefix : prefixes) {
             for (const TTdbCollation* c : collations) {
                 check(*c, Bound(prefix), names[n]);
+                check(*c, names[n], LowerBound(prefix));
             }
         }
     }
