@@ -1189,8 +1189,9 @@ bool TTdbAccessor::IsValidForCondition(TTdbCondition& condition) {
     return condition.Evaluate(static_cast<TTdbRltnIdx>(RltnIdx()), record) == tvTrue;
 }
 
-void TTdbAccessor::AppendBookmarks(TTdbCondition& condition, TTdbAccessor* reference,
-                                   TTdbBookmarkList& bookmarks) {
+TTdbAccessor::TScanOrder TTdbAccessor::AppendBookmarks(TTdbCondition& condition,
+                                                       TTdbAccessor* reference,
+                                                       TTdbBookmarkList& bookmarks) {
     TReadLock lock(FRelation);
     if (!lock.Held())
         RaiseNonCritical();
@@ -1203,7 +1204,9 @@ void TTdbAccessor::AppendBookmarks(TTdbCondition& condition, TTdbAccessor* refer
             continue;
         bookmarks.Append(FCurrentRecordNo);
     }
+    const TScanOrder walked{AccessId(), FReverse};
     SetAccess(kTdbAccessRecordNo, false);
+    return walked;
 }
 
 void TTdbAccessor::IntersectBookmarks(TTdbCondition& condition, TTdbBookmarkList& bookmarks) {

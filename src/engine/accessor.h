@@ -160,10 +160,16 @@ public:
     std::unique_ptr<TTdbBookmarkList> ExchangeBookmarks(std::unique_ptr<TTdbBookmarkList> list);
     // The list changed under the accessor: its position in it is found again on demand.
     void BookmarksChanged() noexcept;
-    // Appends every record the condition accepts (and that is valid for Reference, if given);
-    // ends in record-number order.
-    void AppendBookmarks(TTdbCondition& condition, TTdbAccessor* reference,
-                         TTdbBookmarkList& bookmarks);
+    // The order a scan walked in: an access id (an index, or kTdbAccessRecordNo) and its
+    // direction.
+    struct TScanOrder {
+        TTdbSortNo AccessId = kTdbAccessRecordNo;
+        bool Reverse = false;
+    };
+    // Appends every record the condition accepts (and that is valid for Reference, if given),
+    // in the order it answers; ends in record-number order.
+    TScanOrder AppendBookmarks(TTdbCondition& condition, TTdbAccessor* reference,
+                               TTdbBookmarkList& bookmarks);
     // Deletes the entries whose records the condition does not accept.
     void IntersectBookmarks(TTdbCondition& condition, TTdbBookmarkList& bookmarks);
     // Deletes the entries whose records the condition accepts.

@@ -480,13 +480,15 @@ TTdbAccessor& TTdbCursor::Scanner() {
     return *FScan;
 }
 
-void TTdbCursor::CollectInto(TTdbCondition& condition, TTdbAccessor* reference,
-                             TTdbBookmarkList& list) {
+TTdbAccessor::TScanOrder TTdbCursor::CollectInto(TTdbCondition& condition,
+                                                 TTdbAccessor* reference,
+                                                 TTdbBookmarkList& list) {
     TTdbAccessor& scan = Scanner();
     if (reference != nullptr)
         reference->Push();
+    TTdbAccessor::TScanOrder walked;
     try {
-        scan.AppendBookmarks(condition, reference, list);
+        walked = scan.AppendBookmarks(condition, reference, list);
     } catch (...) {
         if (reference != nullptr)
             reference->Pop();
@@ -495,26 +497,33 @@ void TTdbCursor::CollectInto(TTdbCondition& condition, TTdbAccessor* reference,
     if (reference != nullptr)
         reference->Pop();
     scan.Reset();
+    return walked;
 }
 
 void TTdbCursor::RecomputeStatic(TTdbCondition* condition, TTdbBookmarkList& list) {
     // Into a list of its own first: a scan or sort that fails leaves List as it was.
     TTdbBookmarkList found;
     if (condition != nullptr)
-        CollectInto(*condition, nullptr, found);
-    SortList(found);
+        SortList(found, CollectInto(*condition, nullptr, found));
+    else
+        SortList(found);
     list.CopyFrom(found);
 }
 
 // By the sort order's keys, or by record number without one. The keys are made once per record.
-void TTdbCursor::SortList(TTdbBookmarkList& list) {
+// A list the scan walked in the sort order's own index and direction already stands in that
+// order: the index orders its entries by key and then by record number, as the sort does.
+void TTdbCursor::SortList(TTdbBookmarkList& list, std::optional<TTdbAccessor::TScanOrder> madeIn) {
     list.Compress();
     if (FSorting.empty()) {
-        list.Sort();
+        if (!(madeIn && madeIn->AccessId == kTdbAccessRecordNo && !madeIn->Reverse))
+            list.Sort();
         return;
     }
     bool reverse = false;
     const TTdbIndexNo indexNo = SortIndex(reverse);
+    if (madeIn && madeIn->AccessId == indexNo && madeIn->Reverse == reverse)
+        return;
     TSortKeys sortKeys(FRelation, indexNo, reverse);
     const std::size_t entrySize = sortKeys.EntrySize();
     std::vector<std::byte> keys(entrySize * static_cast<std::size_t>(list.Count()));

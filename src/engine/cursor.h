@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -204,9 +205,12 @@ private:
     std::unique_ptr<TTdbCondition> Compile(std::u16string_view source, TTdbExpressionSyntax syntax,
                                            std::uint32_t options);
     TTdbAccessor& Scanner();
-    // Every record the condition accepts (and, given Reference, that is valid there).
-    void CollectInto(TTdbCondition& condition, TTdbAccessor* reference, TTdbBookmarkList& list);
-    void SortList(TTdbBookmarkList& list);
+    // Every record the condition accepts (and, given Reference, that is valid there); answers
+    // the order the scan found them in.
+    TTdbAccessor::TScanOrder CollectInto(TTdbCondition& condition, TTdbAccessor* reference,
+                                         TTdbBookmarkList& list);
+    // Into the sort order; a list that a scan made in that very order is left as it is.
+    void SortList(TTdbBookmarkList& list, std::optional<TTdbAccessor::TScanOrder> madeIn = {});
     // The list as a static filter of Condition would have it now.
     void RecomputeStatic(TTdbCondition* condition, TTdbBookmarkList& list);
     void RecomputeFilters();

@@ -160,6 +160,26 @@ TEST_F(CursorTest, AStaticFilterFollowsTheSortOrderAndTheRecordsWritten) {
         << "mode 3 only prepares";
 }
 
+// A static filter that the sort order's own index serves is listed as that index walks it, in
+// either direction: equal names in record-number order (reversed when descending), as a sort of
+// the list would put them.
+TEST_F(CursorTest, AStaticFilterServedByTheSortIndexKeepsItsOrder) {
+    AddAll(*mine_, kRows);
+    Add(*mine_, {5000, u"Baja"});
+    Add(*mine_, {5500, u"Baja"});
+    const std::vector<std::int32_t> ascending{5000, 5500, 1000, 2000, 3000, 9000, 6000};
+    for (const bool descending : {false, true}) {
+        SCOPED_TRACE(descending);
+        ASSERT_EQ(mine_->SetIndex(u"ByName", descending), 0);
+        ASSERT_EQ(mine_->SetUserSqlFilter(u"Name >= 'B' AND Name < 'P'", tesTableSQL, 1, false), 0)
+            << LastError();
+        std::vector<std::int32_t> expected = ascending;
+        if (descending)
+            std::reverse(expected.begin(), expected.end());
+        EXPECT_EQ(Codes(*mine_), expected);
+    }
+}
+
 // A list that cannot be read for want of the table lock stays as it was.
 TEST_F(CursorTest, AFilterThatCannotLockTheTableChangesNoList) {
     AddAll(*mine_, kRows);
