@@ -282,6 +282,8 @@ private:
     // Writes every file's changes as one flush.
     void WriteFilesAsOne();
     void ArmUnlock() noexcept;
+    // After the end of a lock nesting: the time of the last use, when the table is idle now.
+    void NoteUse() noexcept;
     std::int16_t LockFailure(const std::exception& e);
 
     // ---- Records below the checks ----

@@ -21,12 +21,29 @@ namespace {
 // The pause after an early release that lets waiting sessions in.
 constexpr std::uint32_t kEarlyReleasePauseMs = 5;
 
-bool EarlyReleaseDrawn() { return platform::Random(TTdbBaseTable::kEarlyReleaseOdds) == 0; }
+// The draw happens at the end of every lock, also of the nested ones a scan takes for each
+// record: a generator of the calling thread (xorshift64*, seeded once from the process-wide one)
+// keeps it cheaper than the lock itself.
+bool EarlyReleaseDrawn() {
+    thread_local std::uint64_t state =
+        (std::uint64_t{platform::Random(0xFFFFFFFFu)} << 32 | platform::Random(0xFFFFFFFFu)) | 1;
+    state ^= state >> 12;
+    state ^= state << 25;
+    state ^= state >> 27;
+    return (state * 0x2545F4914F6CDD1DULL >> 32) % TTdbBaseTable::kEarlyReleaseOdds == 0;
+}
 
 }  // namespace
 
 std::int16_t TTdbBaseTable::LockFailure(const std::exception& e) {
     return FServices.SetLastError(e);
+}
+
+// The unlock thread gives back only the locks of an idle table, so the time of the last use
+// counts from the end of the last nesting; the ends of inner ones need no clock.
+void TTdbBaseTable::NoteUse() noexcept {
+    if (FLocks.Read == 0 && FLocks.Upgrade == 0 && FLocks.Write == 0 && FLocks.Exclusive == 0)
+        FUnlockTime.store(platform::GetTickCount());
 }
 
 void TTdbBaseTable::ArmUnlock() noexcept {
@@ -201,7 +218,7 @@ void TTdbBaseTable::EndRead() {
         FKeptReads = 1;
     else
         --FLocks.Read;
-    FUnlockTime.store(platform::GetTickCount());
+    NoteUse();
     if (FLockFile && EarlyReleaseDrawn())
         ReleaseEarly();
 }
@@ -215,7 +232,7 @@ void TTdbBaseTable::EndUpgrade() {
         ++FLocks.Read;
         ++FKeptReads;
     }
-    FUnlockTime.store(platform::GetTickCount());
+    NoteUse();
     if (FLockFile && EarlyReleaseDrawn()) {
         if (FLocks.Upgrade > 0) {
             Flush(false);
@@ -242,7 +259,7 @@ void TTdbBaseTable::EndWrite() {
     } else {
         --FLocks.Write;
     }
-    FUnlockTime.store(platform::GetTickCount());
+    NoteUse();
     if (FLockFile && EarlyReleaseDrawn()) {
         if (FLocks.Write > 0) {
             Flush(false);
