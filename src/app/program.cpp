@@ -2,8 +2,10 @@
 #include "app/program.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFile>
 #include <QFont>
+#include <QTextStream>
 
 #include "app/about_window.h"
 #include "app/filter_window.h"
@@ -13,6 +15,7 @@
 #include "app/picture_window.h"
 #include "app/resources.h"
 #include "app/search_window.h"
+#include "platform/clock.h"
 
 namespace zenkalo {
 
@@ -75,6 +78,45 @@ Program::~Program() {
 int Program::run() {
     form1_->show();
     return app_.exec();
+}
+
+namespace {
+
+// Ends the loop after the first paint of the window it watches: the window and its children
+// are painted in one pass, and the call queued behind it runs once that pass is on screen.
+class FirstPaintWatcher : public QObject {
+public:
+    explicit FirstPaintWatcher(QTextStream& report) : report_(report) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !seen_) {
+            seen_ = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    report_ << "startup-time: " << tdb::platform::ProcessAgeMs() << " ms\n";
+                    report_.flush();
+                    QCoreApplication::exit(0);
+                },
+                Qt::QueuedConnection);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QTextStream& report_;
+    bool seen_ = false;
+};
+
+}  // namespace
+
+int Program::runToFirstScreen(QTextStream& report) {
+    FirstPaintWatcher watcher(report);
+    form1_->installEventFilter(&watcher);
+    const int result = run();
+    form1_->removeEventFilter(&watcher);
+    return result;
 }
 
 }  // namespace zenkalo

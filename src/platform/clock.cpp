@@ -3,8 +3,12 @@
 
 #include <sched.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 namespace tdb::platform {
 
@@ -14,6 +18,35 @@ uint32_t GetTickCount() noexcept {
     const uint64_t ms =
         static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);
+}
+
+int64_t ProcessAgeMs() noexcept {
+    try {
+        // The start time is field 22 of the process's status line, in clock ticks since boot;
+        // the command name (field 2) is in parentheses and may hold spaces.
+        std::ifstream stat("/proc/self/stat");
+        std::string line;
+        if (!std::getline(stat, line))
+            return -1;
+        const std::size_t nameEnd = line.rfind(')');
+        if (nameEnd == std::string::npos)
+            return -1;
+        std::istringstream fields(line.substr(nameEnd + 1));
+        std::string field;
+        for (int i = 3; i < 22; ++i)
+            fields >> field;
+        unsigned long long startTicks = 0;
+        const long ticksPerSecond = sysconf(_SC_CLK_TCK);
+        timespec now{};
+        if (!(fields >> startTicks) || ticksPerSecond <= 0 ||
+            clock_gettime(CLOCK_BOOTTIME, &now) != 0)
+            return -1;
+        const int64_t nowMs = static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+        return nowMs - static_cast<int64_t>(startTicks * 1000 /
+                                            static_cast<unsigned long long>(ticksPerSecond));
+    } catch (...) {
+        return -1;
+    }
 }
 
 TLocalTime GetLocalTime() noexcept {

@@ -21,6 +21,10 @@ struct TLocalTime {
 };
 TLocalTime GetLocalTime() noexcept;
 
+// Milliseconds since the kernel started this process, before any library was loaded; to the
+// kernel's clock tick (10 ms on most systems). -1 when the system does not tell.
+int64_t ProcessAgeMs() noexcept;
+
 // Sleeps at least the given milliseconds, signals notwithstanding; 0 only yields the processor.
 void Sleep(uint32_t milliseconds) noexcept;
 

@@ -5,8 +5,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTest>
+#include <QTextStream>
 #include <QWindow>
 
 #include "app/about_window.h"
@@ -16,6 +18,7 @@
 #include "app/picture_window.h"
 #include "app/search_window.h"
 #include "box_answerer.h"
+#include "dataset/tdb_table.h"
 #include "suites.h"
 
 namespace zenkalo::test {
@@ -162,6 +165,21 @@ private slots:
         QCOMPARE(program.run(), 7);
         QVERIFY(answerer.seen().shown);
         QCOMPARE(statusAfter, QString());
+        QVERIFY(program.form1().isVisible());
+    }
+
+    void aStartupRunEndsAtTheFirstScreenWithTheTableOpen() {
+        Program program(*qApp);
+        LoopGuard guard;
+        QString report;
+        QTextStream stream(&report);
+
+        QCOMPARE(program.runToFirstScreen(stream), 0);
+        const QRegularExpressionMatch match =
+            QRegularExpression(QStringLiteral("^startup-time: (\\d+) ms\n$")).match(report);
+        QVERIFY2(match.hasMatch(), qPrintable(report));
+        QVERIFY(match.captured(1).toLongLong() > 0);
+        QVERIFY(program.form1().Table1().Active());
         QVERIFY(program.form1().isVisible());
     }
 
