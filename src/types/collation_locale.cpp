@@ -118,15 +118,16 @@ bool VisitBoundStems(const TTdbCollation::TLocale& locale, const UCollator& coll
             return true;
         }
     }
-    const std::size_t longest = std::min(locale.longestContractionPrefix, boundChars.size());
+    const TTdbCollation::TLocale::TContractions& contractions = locale.Contractions();
+    const std::size_t longest = std::min(contractions.longestPrefix, boundChars.size());
     for (std::size_t tail = 1; tail <= longest; ++tail) {
         const std::size_t start = boundChars.size() - tail;
         if (U16_IS_TRAIL(boundChars[start])) {
             continue;
         }
         const TSortKey tailKey(collator, boundChars.substr(start));
-        const auto found = locale.contractionsByPrefix.find(AsChars(tailKey.Stem()));
-        if (found == locale.contractionsByPrefix.end()) {
+        const auto found = contractions.byPrefix.find(AsChars(tailKey.Stem()));
+        if (found == contractions.byPrefix.end()) {
             continue;
         }
         for (const std::u16string& contraction : found->second) {
@@ -409,8 +410,18 @@ TTdbCollation::TLocale::TLocale(std::string icuLocaleName, std::uint32_t id,
             return;
         }
     }
+}
 
-    // Index every proper prefix of every contraction by its primary key.
+const TTdbCollation::TLocale::TContractions& TTdbCollation::TLocale::Contractions() const {
+    std::call_once(contractionsMade_, [this] { IndexContractions(); });
+    return contractions_;
+}
+
+// Indexes every proper prefix of every contraction by its primary key.
+void TTdbCollation::TLocale::IndexContractions() const {
+    if (!supported || !collators[0]) {
+        return;
+    }
     const UCollator& primary = *collators[0];
     UErrorCode status = U_ZERO_ERROR;
     USet* contractions = uset_openEmpty();
@@ -452,8 +463,8 @@ TTdbCollation::TLocale::TLocale(std::string icuLocaleName, std::uint32_t id,
                 continue;
             }
             seen.push_back(whole);
-            contractionsByPrefix[std::move(key)].push_back(contraction);
-            longestContractionPrefix = std::max(longestContractionPrefix, prefix);
+            contractions_.byPrefix[std::move(key)].push_back(contraction);
+            contractions_.longestPrefix = std::max(contractions_.longestPrefix, prefix);
         }
     }
     uset_close(contractions);

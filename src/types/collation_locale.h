@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -56,9 +57,19 @@ struct TTdbCollation::TLocale {
     // Contractions by the primary sort key of each of their proper prefixes: when a
     // bound's characters end with such a prefix, a string that begins with them can
     // sort as far up as the whole contraction.
-    std::unordered_map<std::string, std::vector<std::u16string>, TSortKeyHash, std::equal_to<>>
-        contractionsByPrefix;
-    std::size_t longestContractionPrefix = 0;
+    struct TContractions {
+        std::unordered_map<std::string, std::vector<std::u16string>, TSortKeyHash, std::equal_to<>>
+            byPrefix;
+        std::size_t longestPrefix = 0;
+    };
+    // Made on first use: only prefix bounds need it, and it takes every contraction of the
+    // locale's rules (some milliseconds at the start of a program that may never search).
+    const TContractions& Contractions() const;
+
+private:
+    void IndexContractions() const;
+    mutable std::once_flag contractionsMade_;
+    mutable TContractions contractions_;
 };
 
 namespace collation_detail {
