@@ -197,7 +197,9 @@ std::int16_t TTdbAccessor::UpdateRecBuf() {
         FCurrentRecBufUpdated = result >= 0;
         return result;
     }
-    const std::int16_t result = FRelation.ReadRecord(FCurrentRecordNo, FCurrentRecBuf);
+    const std::int16_t result = FHeldReads > 0
+                                    ? FRelation.ReadRecordLocked(FCurrentRecordNo, FCurrentRecBuf)
+                                    : FRelation.ReadRecord(FCurrentRecordNo, FCurrentRecBuf);
     if (result < 0)
         return result;
     // The current key stays where the index put the accessor: a record edited meanwhile keeps
@@ -491,7 +493,7 @@ std::int32_t TTdbAccessor::UnfilteredCount() {
 std::int16_t TTdbAccessor::First() {
     // A step sees one state of the table: the index it walks, the record it lands on and the
     // filter's verdict; a writer of another session keeps its changes until it lets go.
-    const TReadLock lock(FRelation);
+    const TReadLock lock(*this);
     if (!lock.Held())
         return lock.Result();
     std::int16_t result = FReverse ? RawLast() : RawFirst();
@@ -509,7 +511,7 @@ std::int16_t TTdbAccessor::First() {
 }
 
 std::int16_t TTdbAccessor::Last() {
-    const TReadLock lock(FRelation);
+    const TReadLock lock(*this);
     if (!lock.Held())
         return lock.Result();
     std::int16_t result = FReverse ? RawFirst() : RawLast();
@@ -528,7 +530,7 @@ std::int16_t TTdbAccessor::Last() {
 }
 
 std::int16_t TTdbAccessor::Next() {
-    const TReadLock lock(FRelation);
+    const TReadLock lock(*this);
     if (!lock.Held())
         return lock.Result();
     // Before the first record the count starts from 0.
@@ -555,7 +557,7 @@ std::int16_t TTdbAccessor::Next() {
 }
 
 std::int16_t TTdbAccessor::Prior() {
-    const TReadLock lock(FRelation);
+    const TReadLock lock(*this);
     if (!lock.Held())
         return lock.Result();
     const bool fromOutside = FCurrentRecordNo <= 0;
@@ -609,7 +611,7 @@ std::int16_t TTdbAccessor::ToBoT() {
 
 std::int16_t TTdbAccessor::GotoRecord(std::int32_t recNo) {
     // The count as other sessions left it, and their moves applied before the number is taken.
-    TReadLock lock(FRelation);
+    TReadLock lock(*this);
     if (!lock.Held())
         return lock.Result();
     if (recNo < -1 || recNo > FRelation.GetRecordCount())
@@ -719,7 +721,7 @@ std::int32_t TTdbAccessor::GetSequenceNo() {
             break;
         }
         case tatIndex: {
-            TReadLock lock(FRelation);
+            TReadLock lock(*this);
             TTdbIndexFile& index = *CurrentIndex();
             std::int32_t first = 0;
             std::int32_t last = 0;
@@ -765,7 +767,7 @@ std::int32_t TTdbAccessor::GotoSequenceNo(std::int32_t sequenceNo) {
             if (sequenceNo <= 1) {
                 result = First();
             } else {
-                TReadLock lock(FRelation);
+                TReadLock lock(*this);
                 const std::int32_t count = RecordCount();
                 if (count >= 0 && sequenceNo >= count) {
                     result = Last();
@@ -810,7 +812,7 @@ std::int32_t TTdbAccessor::RecordCount() {
     }
     if (FRelation.GetRecordCount() >= kCountLimit)
         return -1;
-    TReadLock lock(FRelation);
+    TReadLock lock(*this);
     Push();
     std::int32_t count = 0;
     for (std::int16_t result = First(); result == 0; result = Next())
@@ -847,7 +849,7 @@ std::int16_t TTdbAccessor::LocateRecord(TTdbIndexNo indexNo, std::u16string_view
         std::fill(built.begin(), built.end(), std::byte{0});
         FRelation.Keys().StringToIndex(index.IndexDef(), indexString, 0, separator, built);
         std::copy(built.begin(), built.end(), found.begin());
-        TReadLock lock(FRelation);
+        TReadLock lock(*this);
         const int searched = index.Suche_Index(found);
         if (searched < -1)
             return static_cast<std::int16_t>(searched);
@@ -878,7 +880,7 @@ std::int32_t TTdbAccessor::LocateRecord2(TTdbIndexNo indexNo, std::span<const st
         entryBuffer.resize(size);
     std::span<std::byte> entry = std::span<std::byte>(entryBuffer).first(size);
 
-    TReadLock lock(FRelation);
+    TReadLock lock(*this);
     const std::int32_t savedRecNo = FCurrentRecordNo;
     const std::int32_t savedSequenceNo = FCurrentSequenceNo;
     const bool exactAsked = exact;
@@ -1018,7 +1020,7 @@ std::int32_t TTdbAccessor::LandOnPrefix(TTdbIndexFile& index, int level,
 }
 
 bool TTdbAccessor::FindFirstCommonRecord(TTdbAccessor& accessor, bool move) {
-    TReadLock lock(FRelation);
+    TReadLock lock(*this);
     if (!lock.Held())
         RaiseNonCritical();
     Push();
@@ -1192,7 +1194,7 @@ bool TTdbAccessor::IsValidForCondition(TTdbCondition& condition) {
 TTdbAccessor::TScanOrder TTdbAccessor::AppendBookmarks(TTdbCondition& condition,
                                                        TTdbAccessor* reference,
                                                        TTdbBookmarkList& bookmarks) {
-    TReadLock lock(FRelation);
+    TReadLock lock(*this);
     if (!lock.Held())
         RaiseNonCritical();
     SetBestAccess(condition);
@@ -1211,7 +1213,7 @@ TTdbAccessor::TScanOrder TTdbAccessor::AppendBookmarks(TTdbCondition& condition,
 
 void TTdbAccessor::IntersectBookmarks(TTdbCondition& condition, TTdbBookmarkList& bookmarks) {
     // Without the lock every record would look gone and the whole list would be dropped.
-    TReadLock lock(FRelation);
+    TReadLock lock(*this);
     if (!lock.Held())
         RaiseNonCritical();
     for (std::int32_t slot = bookmarks.FindLast(); slot >= 0; slot = bookmarks.FindPrev(slot))
@@ -1220,7 +1222,7 @@ void TTdbAccessor::IntersectBookmarks(TTdbCondition& condition, TTdbBookmarkList
 }
 
 void TTdbAccessor::RemoveBookmarks(TTdbCondition& condition, TTdbBookmarkList& bookmarks) {
-    TReadLock lock(FRelation);
+    TReadLock lock(*this);
     if (!lock.Held())
         RaiseNonCritical();
     for (std::int32_t slot = bookmarks.FindLast(); slot >= 0; slot = bookmarks.FindPrev(slot))
@@ -1496,7 +1498,7 @@ std::int16_t TTdbAccessor::Edit() {
         {
             // The record is read under the lock that found it free: once the lock is gone,
             // another session's delete may move the locked record to another slot.
-            TReadLock lock(FRelation);
+            TReadLock lock(*this);
             locked = lock.Held()
                          ? FRelation.CheckEdit(FCurrentRecordNo, this)
                          : static_cast<std::int16_t>(-Services().LastError().LastErrorCode());

@@ -204,9 +204,22 @@ public:
     public:
         explicit TReadLock(TTdbRelation& relation)
             : FRelation(relation), FResult(relation.BeginRead(true)) {}
-        ~TReadLock() {
+        // The accessor's own: inside another of them the table's read nesting is held already,
+        // and a scan that locks for every step and record need not ask the table again.
+        explicit TReadLock(TTdbAccessor& accessor)
+            : FRelation(accessor.FRelation),
+              FAccessor(&accessor),
+              FResult(accessor.FHeldReads > 0 ? std::int16_t{0}
+                                              : accessor.FRelation.BeginRead(true)) {
             if (Held())
-                FRelation.EndRead();
+                ++accessor.FHeldReads;
+        }
+        ~TReadLock() {
+            if (!Held())
+                return;
+            if (FAccessor != nullptr && --FAccessor->FHeldReads > 0)
+                return;
+            FRelation.EndRead();
         }
         TReadLock(const TReadLock&) = delete;
         TReadLock& operator=(const TReadLock&) = delete;
@@ -216,6 +229,7 @@ public:
 
     private:
         TTdbRelation& FRelation;
+        TTdbAccessor* FAccessor = nullptr;
         std::int16_t FResult;
     };
 
@@ -283,6 +297,8 @@ private:
     std::int32_t ReservedIdOf(std::span<const std::byte> recBuffer) const;
 
     TTdbRelation& FRelation;
+    // The read locks this accessor holds through its own TReadLock, nested.
+    std::int32_t FHeldReads = 0;
     std::u16string FName;
     std::u16string FTag;
     bool FIsUnidirectional = false;

@@ -668,17 +668,21 @@ std::int16_t TTdbBaseTable::ReadRecord(std::int32_t recNo, std::span<std::byte> 
     const std::int16_t locked = BeginRead(true);
     if (locked < 0)
         return locked;
-    std::int16_t result;
-    try {
-        if (recNo < 1 || recNo > FDataFile->GetRecordCount())
-            result = -kTdbErrRecordNotFound;
-        else
-            result = FDataFile->ReadRecord(recNo, recBuffer);
-    } catch (const ETdbEngine& e) {
-        result = FServices.SetLastError(e);
-    }
+    const std::int16_t result = ReadRecordLocked(recNo, recBuffer);
     EndRead();
     return result;
+}
+
+std::int16_t TTdbBaseTable::ReadRecordLocked(std::int32_t recNo, std::span<std::byte> recBuffer) {
+    if (recBuffer.size() < static_cast<std::size_t>(GetRecordSize()))
+        return Fail(kTdbErrInvalidParameter, {u"RecBuffer"});
+    try {
+        if (recNo < 1 || recNo > FDataFile->GetRecordCount())
+            return -kTdbErrRecordNotFound;
+        return FDataFile->ReadRecord(recNo, recBuffer);
+    } catch (const ETdbEngine& e) {
+        return FServices.SetLastError(e);
+    }
 }
 
 std::int16_t TTdbBaseTable::InitRecord(std::span<std::byte> recBuffer, bool preset) {

@@ -112,6 +112,7 @@ public:
     std::int32_t GetPrevRecordNo(std::int32_t recNo) override;
     std::int32_t GetLastRecordNo() override;
     std::int16_t ReadRecord(std::int32_t recNo, std::span<std::byte> recBuffer) override;
+    std::int16_t ReadRecordLocked(std::int32_t recNo, std::span<std::byte> recBuffer) override;
     std::int16_t InitRecord(std::span<std::byte> recBuffer, bool preset) override;
 
     // Writing records below checks and constraints: the data file and the entries of every
@@ -400,6 +401,9 @@ public:
     std::int32_t GetLastRecordNo() override { return FBase.GetLastRecordNo(); }
     std::int16_t ReadRecord(std::int32_t recNo, std::span<std::byte> recBuffer) override {
         return FBase.ReadRecord(recNo, recBuffer);
+    }
+    std::int16_t ReadRecordLocked(std::int32_t recNo, std::span<std::byte> recBuffer) override {
+        return FBase.ReadRecordLocked(recNo, recBuffer);
     }
     std::int32_t AppendRecord(std::span<std::byte> recBuffer, TTdbBlobDataList& blobs) override {
         return FBase.AppendRecord(recBuffer, blobs);

@@ -121,6 +121,11 @@ public:
     virtual std::int32_t GetPrevRecordNo(std::int32_t recNo) = 0;
     virtual std::int32_t GetLastRecordNo() = 0;
     virtual std::int16_t ReadRecord(std::int32_t recNo, std::span<std::byte> recBuffer) = 0;
+    // ReadRecord for a caller that holds a read lock on the table already, as a scan does for
+    // every record it reads.
+    virtual std::int16_t ReadRecordLocked(std::int32_t recNo, std::span<std::byte> recBuffer) {
+        return ReadRecord(recNo, recBuffer);
+    }
     virtual std::int16_t InitRecord(std::span<std::byte> recBuffer, bool preset);
 
     // ---- Writing records: checks, every index, the redo log, notifications ----

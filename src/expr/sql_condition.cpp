@@ -749,7 +749,7 @@ const TTdbDataValue& TEvaluator::Term(TTdbTerm& term) {
 }
 
 const TTdbDataValue& TEvaluator::FactorValue(TTdbFactor& factor) {
-    auto* operation = dynamic_cast<TTdbSqlCaseOperation*>(&factor);
+    TTdbSqlCaseOperation* operation = factor.AsCaseOperation();
     if (operation != nullptr) {
         const TTdbDataValue* value = &EvaluateSqlCase(*this, *operation);
         if (operation->FSign == sfsMinus) {

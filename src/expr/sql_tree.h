@@ -232,9 +232,13 @@ public:
 // ---- Arithmetic ----
 
 // A factor with its sign: a simple factor or a CASE.
+class TTdbSqlCaseOperation;
+
 class TTdbFactor : public TTdbSqlValueNode {
 public:
     void AppendSqlText(std::u16string& out) const override;
+    // The CASE operation this factor is, or null; evaluation asks for every record.
+    virtual TTdbSqlCaseOperation* AsCaseOperation() noexcept { return nullptr; }
 
     TSqlFactorSign FSign = sfsNone;
     // The type before the sign is applied; FDataType is the one after it.
@@ -277,6 +281,7 @@ struct TTdbSqlCaseWhen {
 
 class TTdbSqlCaseOperation : public TTdbFactor {
 public:
+    TTdbSqlCaseOperation* AsCaseOperation() noexcept override { return this; }
     std::unique_ptr<TTdbExpression> FCaseOperand;  // simple form only
     std::vector<TTdbSqlCaseWhen> FWhens;           // at least one
     std::unique_ptr<TTdbExpression> FElse;         // optional

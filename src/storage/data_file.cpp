@@ -294,31 +294,31 @@ void ForEachPagePiece(std::int64_t pos, std::size_t size, std::int64_t pageSize,
 
 void TTdbDataFile::ReadBytes(std::int64_t pos, std::span<std::byte> buffer) {
     try {
-        ForEachPagePiece(pos, buffer.size(), FPage->ClientStorage()->GetPageSize(),
-                         [&](std::int32_t pageNo, std::int32_t offset, std::size_t done,
-                             std::size_t count) {
-                             if (FPage->PageNo() != pageNo)
-                                 FPage->LoadPage(pageNo);
-                             FPage->CopyTo(offset, buffer.subspan(done, count));
-                         });
+        ForEachPagePiece(
+            pos, buffer.size(), FPageSize,
+            [&](std::int32_t pageNo, std::int32_t offset, std::size_t done, std::size_t count) {
+                if (FPage->PageNo() != pageNo)
+                    FPage->LoadPage(pageNo);
+                FPage->CopyTo(offset, buffer.subspan(done, count));
+            });
     } catch (const ETdbPageManager&) {
         RaiseReadError();
     }
 }
 
 void TTdbDataFile::WriteBytes(std::int64_t pos, std::span<const std::byte> buffer) {
-    ForEachPagePiece(pos, buffer.size(), FPage->ClientStorage()->GetPageSize(),
-                     [&](std::int32_t pageNo, std::int32_t offset, std::size_t done,
-                         std::size_t count) {
-                         if (FPage->PageNo() != pageNo) {
-                             // A page past the end is made, not read.
-                             if (pageNo >= FStorage->GetPageCount())
-                                 FPage->InitPage(pageNo);
-                             else
-                                 FPage->LoadPage(pageNo);
-                         }
-                         FPage->CopyFrom(buffer.subspan(done, count), offset);
-                     });
+    ForEachPagePiece(
+        pos, buffer.size(), FPageSize,
+        [&](std::int32_t pageNo, std::int32_t offset, std::size_t done, std::size_t count) {
+            if (FPage->PageNo() != pageNo) {
+                // A page past the end is made, not read.
+                if (pageNo >= FStorage->GetPageCount())
+                    FPage->InitPage(pageNo);
+                else
+                    FPage->LoadPage(pageNo);
+            }
+            FPage->CopyFrom(buffer.subspan(done, count), offset);
+        });
 }
 
 std::int32_t TTdbDataFile::ReadInt32At(std::int64_t pos) {
@@ -441,6 +441,7 @@ TTdbDataFile::THeaderInfo TTdbDataFile::OpenHeader(bool readOnly, bool exclusive
         FStorage->SetName(FFileName);
         FStorage->Open(readOnly, exclusive);
         FPage = FStorage->CreatePageSite();
+        FPageSize = FStorage->GetPageSize();
         info.FileSize = ExactFileSize();
 
         std::array<std::byte, 6> start{};
@@ -743,6 +744,7 @@ std::int64_t TTdbDataFile::CreateHeader(std::int16_t level, TdwCryptor& cryptor,
         }
         created = true;
         FPage = FStorage->CreatePageSite();
+        FPageSize = FStorage->GetPageSize();
         try {
             WriteBytes(0, header);
             FStorage->SetPageCount(static_cast<std::int32_t>(

@@ -173,6 +173,9 @@ protected:
     std::int16_t FLevel = -1;
     std::unique_ptr<TTdbClientStorage> FStorage;
     std::unique_ptr<TTdbStoragePageSite> FPage;
+    // The storage's page size, fixed while it is open: asking the storage takes the cache's lock,
+    // and every record read needs it.
+    std::int32_t FPageSize = 0;
     TdwCryptor* FCryptor = nullptr;
     std::vector<std::u16string> FIndexNames;
     std::int32_t FNextRecordId = 0;

@@ -202,10 +202,11 @@ using TLowestStem = TBestStem<CompareLowerStems, -1>;
 // completion; kept here, the bound costs a lookup. The lowest stem is kept as its text:
 // a plain string lies below the lower point exactly when it sorts below that text at
 // primary strength (both keys end in the zero byte that sorts below every weight), so
-// one plain comparison decides without a sort key. The storage is fixed, so the
-// comparison path never allocates and the cache has nothing to destroy when the thread
-// ends (collations stay in use while other objects are destroyed at exit). Bounds too
-// long for an entry are worked out each time.
+// one plain comparison decides without a sort key. Each end is worked out when it is
+// first asked for: a nearest search meets its lower bound once and never the upper one.
+// The storage is fixed, so the comparison path never allocates and the cache has nothing
+// to destroy when the thread ends (collations stay in use while other objects are
+// destroyed at exit). Bounds too long for an entry are worked out each time.
 class TBoundCache {
 public:
     static constexpr std::size_t kEntries = 8;
@@ -215,56 +216,57 @@ public:
     // Room for the primary key of the longest bound kept: at most a few bytes a character.
     static constexpr std::size_t kMaxUpper = 320;
 
-    struct TBound {
-        std::span<const std::uint8_t> upper;  // the highest upper point's stem
-        std::u16string_view lowest;           // the text of the lowest stem
-    };
-
-    // The bound of BoundChars, worked out on a miss; empty when it is too long to keep.
-    std::optional<TBound> Find(const TTdbCollation::TLocale& locale, const UCollator& collator,
-                               std::u16string_view boundChars) {
-        if (boundChars.size() > kMaxChars) {
+    // The stem of the highest upper point of BoundChars' bound; empty when the bound is too
+    // long to keep.
+    std::optional<std::span<const std::uint8_t>> Upper(const TTdbCollation::TLocale& locale,
+                                                       const UCollator& collator,
+                                                       std::u16string_view boundChars) {
+        TEntry* entry = Lookup(locale, boundChars);
+        if (entry == nullptr) {
             return std::nullopt;
         }
-        ++clock_;
-        for (TEntry& entry : entries_) {
-            if (entry.locale == &locale && entry.charCount == boundChars.size() &&
-                std::equal(boundChars.begin(), boundChars.end(), entry.chars.begin())) {
-                entry.lastUse = clock_;
-                return entry.Bound();
+        if (!entry->hasUpper) {
+            THighestUpper highest;
+            FindHighestUpper(locale, collator, boundChars, highest);
+            const std::span<const std::uint8_t> upper = highest.Best();
+            if (upper.size() > kMaxUpper) {
+                return std::nullopt;
             }
+            entry->upperSize = static_cast<std::uint16_t>(upper.size());
+            std::copy(upper.begin(), upper.end(), entry->upper.begin());
+            entry->hasUpper = true;
         }
-        THighestUpper highest;
-        TLowestStem lowest;
-        std::array<char16_t, kMaxLowestChars> lowestChars;
-        std::size_t lowestSize = 0;
-        bool lowestFits = true;
-        VisitBoundStems(locale, collator, boundChars,
-                        [&](std::span<const std::uint8_t> stem, std::u16string_view text) {
-                            highest.Offer(stem);
-                            if (lowest.Offer(stem)) {
-                                lowestFits = text.size() <= lowestChars.size();
-                                lowestSize = lowestFits ? text.size() : 0;
-                                std::copy_n(text.begin(), lowestSize, lowestChars.begin());
-                            }
-                            return false;
-                        });
-        const std::span<const std::uint8_t> upper = highest.Best();
-        if (upper.size() > kMaxUpper || !lowestFits) {
+        return std::span<const std::uint8_t>(entry->upper.data(), entry->upperSize);
+    }
+
+    // The text of the lowest stem of BoundChars' bound; empty when it is too long to keep.
+    std::optional<std::u16string_view> Lowest(const TTdbCollation::TLocale& locale,
+                                              const UCollator& collator,
+                                              std::u16string_view boundChars) {
+        TEntry* entry = Lookup(locale, boundChars);
+        if (entry == nullptr) {
             return std::nullopt;
         }
-        TEntry& entry = *std::min_element(
-            entries_.begin(), entries_.end(),
-            [](const TEntry& a, const TEntry& b) { return a.lastUse < b.lastUse; });
-        entry.locale = &locale;
-        entry.lastUse = clock_;
-        entry.charCount = static_cast<std::uint16_t>(boundChars.size());
-        std::copy(boundChars.begin(), boundChars.end(), entry.chars.begin());
-        entry.upperSize = static_cast<std::uint16_t>(upper.size());
-        std::copy(upper.begin(), upper.end(), entry.upper.begin());
-        entry.lowestSize = static_cast<std::uint16_t>(lowestSize);
-        std::copy_n(lowestChars.begin(), lowestSize, entry.lowest.begin());
-        return entry.Bound();
+        if (!entry->hasLowest) {
+            TLowestStem lowest;
+            bool fits = true;
+            std::size_t size = 0;
+            VisitBoundStems(locale, collator, boundChars,
+                            [&](std::span<const std::uint8_t> stem, std::u16string_view text) {
+                                if (lowest.Offer(stem)) {
+                                    fits = text.size() <= entry->lowest.size();
+                                    size = fits ? text.size() : 0;
+                                    std::copy_n(text.begin(), size, entry->lowest.begin());
+                                }
+                                return false;
+                            });
+            if (!fits) {
+                return std::nullopt;
+            }
+            entry->lowestSize = static_cast<std::uint16_t>(size);
+            entry->hasLowest = true;
+        }
+        return std::u16string_view(entry->lowest.data(), entry->lowestSize);
     }
 
 private:
@@ -274,14 +276,38 @@ private:
         std::uint16_t charCount;
         std::uint16_t upperSize;
         std::uint16_t lowestSize;
+        bool hasUpper;
+        bool hasLowest;
         std::array<char16_t, kMaxChars> chars;
         std::array<std::uint8_t, kMaxUpper> upper;
         std::array<char16_t, kMaxLowestChars> lowest;
-
-        TBound Bound() const noexcept {
-            return {{upper.data(), upperSize}, {lowest.data(), lowestSize}};
-        }
     };
+
+    // The entry of the bound, found or taken over from the one used longest ago with nothing
+    // worked out yet; null when the bound is too long to keep.
+    TEntry* Lookup(const TTdbCollation::TLocale& locale, std::u16string_view boundChars) {
+        if (boundChars.size() > kMaxChars) {
+            return nullptr;
+        }
+        ++clock_;
+        for (TEntry& entry : entries_) {
+            if (entry.locale == &locale && entry.charCount == boundChars.size() &&
+                std::equal(boundChars.begin(), boundChars.end(), entry.chars.begin())) {
+                entry.lastUse = clock_;
+                return &entry;
+            }
+        }
+        TEntry& entry = *std::min_element(
+            entries_.begin(), entries_.end(),
+            [](const TEntry& a, const TEntry& b) { return a.lastUse < b.lastUse; });
+        entry.locale = &locale;
+        entry.lastUse = clock_;
+        entry.charCount = static_cast<std::uint16_t>(boundChars.size());
+        std::copy(boundChars.begin(), boundChars.end(), entry.chars.begin());
+        entry.hasUpper = false;
+        entry.hasLowest = false;
+        return &entry;
+    }
 
     std::array<TEntry, kEntries> entries_;
     std::uint64_t clock_;
@@ -290,22 +316,22 @@ private:
 // Zero-initialised and trivially destructible: no guard on the way in, nothing at exit.
 constinit thread_local TBoundCache tBoundCache{};
 
-std::optional<TBoundCache::TBound> CachedBound(const TTdbCollation::TLocale& locale,
-                                               const UCollator& collator,
-                                               std::u16string_view boundChars) {
-    if (tBoundCacheBypasses != 0) {
-        return std::nullopt;
-    }
-    return tBoundCache.Find(locale, collator, boundChars);
-}
-
 std::optional<std::span<const std::uint8_t>> CachedUpper(const TTdbCollation::TLocale& locale,
                                                          const UCollator& collator,
                                                          std::u16string_view boundChars) {
-    if (const auto bound = CachedBound(locale, collator, boundChars)) {
-        return bound->upper;
+    if (tBoundCacheBypasses != 0) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return tBoundCache.Upper(locale, collator, boundChars);
+}
+
+std::optional<std::u16string_view> CachedLowest(const TTdbCollation::TLocale& locale,
+                                                const UCollator& collator,
+                                                std::u16string_view boundChars) {
+    if (tBoundCacheBypasses != 0) {
+        return std::nullopt;
+    }
+    return tBoundCache.Lowest(locale, collator, boundChars);
 }
 
 // Ligatures a comparison may read as their letters, with how many letters they stand
@@ -578,8 +604,8 @@ void FindLowestStem(const TTdbCollation::TLocale& locale, std::u16string_view bo
 int LocaleCompareToLower(const TTdbCollation::TLocale& locale, std::u16string_view plain,
                          std::u16string_view boundChars) {
     const UCollator& collator = locale.Collator(0);
-    if (const auto bound = CachedBound(locale, collator, boundChars)) {
-        return LocaleCompare(locale, plain, bound->lowest, 0) < 0 ? -1 : 1;
+    if (const auto lowest = CachedLowest(locale, collator, boundChars)) {
+        return LocaleCompare(locale, plain, *lowest, 0) < 0 ? -1 : 1;
     }
     TLowestStem lowest;
     FindLowestStem(locale, boundChars, lowest);
