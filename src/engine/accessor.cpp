@@ -27,7 +27,11 @@ constexpr int kScratchSaved = 1;
 constexpr int kScratchRecord = 2;
 constexpr int kScratchLower = 3;
 constexpr int kScratchUpper = 4;
-constexpr int kScratchCount = 5;
+constexpr int kScratchStemLower = 5;
+constexpr int kScratchStemUpper = 6;
+constexpr int kScratchLanding = 7;
+constexpr int kScratchBest = 8;
+constexpr int kScratchCount = 9;
 
 // The jokers of the pattern a prefix search matches with.
 constexpr char16_t kMultiJoker = u'%';
@@ -985,6 +989,9 @@ std::int32_t TTdbAccessor::LandOnPrefix(TTdbIndexFile& index, int level,
             return before;
         if (before != 0 || keys.IndexLess(start, lower, unique, 0, def))
             return landed;
+        if (const std::optional<std::int32_t> earlier =
+                LandBelowText(index, level, given, entry, start, searched, exact))
+            return *earlier != 0 ? *earlier : landed;
     }
     std::copy(lower.begin(), lower.end(), entry.begin());
     int found = index.Suche_Index(entry);
@@ -1017,6 +1024,110 @@ std::int32_t TTdbAccessor::LandOnPrefix(TTdbIndexFile& index, int level,
     if (landed > 0)
         GotoRecord(landed);
     return landed;
+}
+
+// The lower bound lies as low as the lowest text that a string beginning with the searched one
+// may sort as: «ÁcSSZ» (c, sz, sz) for «Ácss» (cs, s), below every «Ács…». Walking from there
+// would visit every entry in between. An entry before the landing that begins with the text
+// either has a primary key that begins with the key of one of the texts below it, or the very
+// primary key of the text and a lower accent or case (the search stands at the text's own key,
+// record number 1). So only the ranges of those texts are walked, each up to the landing, and
+// then the entries of the text's own primary key just below the search key, backwards. Before
+// is the entry just below the search key. Answers the first such entry's record (the accessor
+// on it), 0 when there is none (the landing stays; the accessor is back on it), a negative code
+// on failure, and nothing where this does not apply.
+std::optional<std::int32_t> TTdbAccessor::LandBelowText(TTdbIndexFile& index, int level,
+                                                        std::span<const std::byte> given,
+                                                        std::span<std::byte> entry,
+                                                        std::span<std::byte> before,
+                                                        const TTdbKeyText& searched, bool& exact) {
+    const TTdbSortDef& def = index.IndexDef();
+    const TTdbIndexKeys& keys = FRelation.Keys();
+    if (searched.CharSize != 2 || GetDateiVerweis(given) > 1)
+        return std::nullopt;
+    FSearchedText.resize(static_cast<std::size_t>(searched.Length));
+    for (std::size_t i = 0; i < FSearchedText.size(); ++i)
+        FSearchedText[i] = KeyChar(searched.Chars, i);
+    std::size_t stems = 0;
+    if (!searched.Collation->StemsBelow(FSearchedText, FStemTexts, stems))
+        return std::nullopt;
+    const std::span<const std::u16string> below(FStemTexts.data(), stems);
+    std::span<std::byte> lower = Scratch(kScratchStemLower, given.size());
+    std::span<std::byte> upper = Scratch(kScratchStemUpper, given.size());
+    for (const std::u16string& text : below)
+        if (!keys.TextBoundEntry(def, level, given, text, false, lower) ||
+            !keys.TextBoundEntry(def, level, given, text, true, upper))
+            return std::nullopt;
+    const std::int32_t landed = GetDateiVerweis(entry);
+    std::span<std::byte> landing = Scratch(kScratchLanding, given.size());
+    std::copy(entry.begin(), entry.end(), landing.begin());
+    std::span<std::byte> best = Scratch(kScratchBest, given.size());
+    std::int32_t bestRecNo = 0;
+    const auto accept = [&] {
+        const std::int32_t recNo = GetDateiVerweis(entry);
+        if (GotoRecord(recNo) != 0 || !IsValidRecord())
+            return false;
+        bestRecNo = recNo;
+        std::copy(entry.begin(), entry.end(), best.begin());
+        return true;
+    };
+    bool unique = true;
+    for (const std::u16string& text : below) {
+        keys.TextBoundEntry(def, level, given, text, false, lower);
+        keys.TextBoundEntry(def, level, given, text, true, upper);
+        std::copy(lower.begin(), lower.end(), entry.begin());
+        int found = index.Suche_Index(entry);
+        FRejectedText.clear();
+        bool rejected = false;
+        while (found == 0) {
+            if (!keys.IndexLess(entry, upper, unique, 0, def) ||
+                !keys.IndexLess(entry, landing, unique, 0, def) ||
+                (bestRecNo != 0 && !keys.IndexLess(entry, best, unique, 0, def)))
+                break;
+            TTdbKeyText key;
+            const bool hasText = keys.KeyText(def, level, entry, key) && !key.IsNull;
+            if (!(rejected && hasText && std::ranges::equal(key.Chars, FRejectedText))) {
+                if (BeginsWithSearched(def, level, entry, given)) {
+                    if (accept())
+                        break;
+                    rejected = false;
+                } else {
+                    rejected = hasText;
+                    FRejectedText.assign(key.Chars.begin(), key.Chars.end());
+                }
+            }
+            found = index.Naechster_Index(entry);
+        }
+        if (found < -1)
+            return found;
+    }
+    // Texts below the searched one sort below its own primary key: their entries come first.
+    if (bestRecNo == 0) {
+        std::copy(before.begin(), before.end(), entry.begin());
+        int found = 0;
+        while (found == 0 && (level == 0 || keys.FindSortKeyDiff(def, entry, given) >= level)) {
+            TTdbKeyText key;
+            if (!keys.KeyText(def, level, entry, key) || key.IsNull)
+                break;
+            FEntryText.resize(static_cast<std::size_t>(key.Length));
+            for (std::size_t i = 0; i < FEntryText.size(); ++i)
+                FEntryText[i] = KeyChar(key.Chars, i);
+            if (searched.Collation->Compare(FEntryText, FSearchedText, 0) != 0)
+                break;
+            if (BeginsWithSearched(def, level, entry, given))
+                accept();
+            found = index.Vorheriger_Index(entry);
+        }
+        if (found < -1)
+            return found;
+    }
+    if (bestRecNo == 0) {
+        GotoRecord(landed);
+        return 0;
+    }
+    GotoRecord(bestRecNo);
+    exact = keys.FindSortKeyDiff(def, best, given) > level;
+    return bestRecNo;
 }
 
 bool TTdbAccessor::FindFirstCommonRecord(TTdbAccessor& accessor, bool move) {

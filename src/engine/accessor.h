@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,6 +21,7 @@
 namespace tdb {
 
 class TTdbIndexFile;
+struct TTdbKeyText;
 
 enum TTdbAccessType : std::uint8_t { tatRecordNo = 0, tatBookmarks = 1, tatIndex = 2, tatNone = 3 };
 enum TTdbEditState : std::uint8_t { esBrowse = 0, esAppend = 1, esEdit = 2 };
@@ -286,6 +288,11 @@ private:
     std::int32_t LandOnPrefix(TTdbIndexFile& index, int level, std::span<const std::byte> given,
                               std::span<std::byte> entry, std::span<std::byte> start,
                               bool startFound, std::int32_t landed, bool& exact);
+    std::optional<std::int32_t> LandBelowText(TTdbIndexFile& index, int level,
+                                              std::span<const std::byte> given,
+                                              std::span<std::byte> entry,
+                                              std::span<std::byte> before,
+                                              const TTdbKeyText& searched, bool& exact);
     bool BeginsWithSearched(const TTdbSortDef& def, int level, std::span<const std::byte> entry,
                             std::span<const std::byte> given);
     bool IsValidForCondition(TTdbCondition& condition);
@@ -331,6 +338,9 @@ private:
     std::string FAnsiPrefixPattern;
     std::u16string FEntryText;
     std::vector<std::byte> FRejectedText;
+    // The searched text of LandBelowText, and the texts below it its walk visits.
+    std::u16string FSearchedText;
+    std::vector<std::u16string> FStemTexts;
 };
 
 }  // namespace tdb

@@ -4,6 +4,7 @@
 #include "index/index_keys.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -671,11 +672,43 @@ bool TTdbIndexKeys::KeyText(const TTdbSortDef& indexDef, int level,
 bool TTdbIndexKeys::PrefixBoundEntry(const TTdbSortDef& indexDef, int level,
                                      std::span<const std::byte> entry, bool upper,
                                      std::span<std::byte> bound) const {
+    return BoundEntry(indexDef, level, entry, nullptr, upper, bound);
+}
+
+bool TTdbIndexKeys::TextBoundEntry(const TTdbSortDef& indexDef, int level,
+                                   std::span<const std::byte> entry, std::u16string_view chars,
+                                   bool upper, std::span<std::byte> bound) const {
+    return BoundEntry(indexDef, level, entry, &chars, upper, bound);
+}
+
+bool TTdbIndexKeys::BoundEntry(const TTdbSortDef& indexDef, int level,
+                               std::span<const std::byte> entry,
+                               const std::u16string_view* replacement, bool upper,
+                               std::span<std::byte> bound) const {
     TTdbKeyText text;
     if (!KeyText(indexDef, level, entry, text) || text.IsNull ||
         bound.size() < static_cast<std::size_t>(indexDef.GetSize()) ||
         entry.size() < kTdbIndexRecordRefSize) {
         return false;
+    }
+    // The replacing characters as the entry holds them; on the stack for keys of common sizes.
+    std::array<std::byte, 512> stack;
+    std::vector<std::byte> heap;
+    if (replacement != nullptr) {
+        if (text.CharSize != 2 || replacement->size() > static_cast<std::size_t>(text.Room)) {
+            return false;
+        }
+        std::span<std::byte> replaced = stack;
+        if (replacement->size() * 2 > stack.size()) {
+            heap.resize(replacement->size() * 2);
+            replaced = heap;
+        }
+        for (std::size_t i = 0; i < replacement->size(); ++i) {
+            StoreLE<std::uint16_t>(replaced.data() + 2 * i,
+                                   static_cast<std::uint16_t>((*replacement)[i]));
+        }
+        text.Chars = replaced.first(replacement->size() * 2);
+        text.Length = static_cast<std::int32_t>(replacement->size());
     }
     std::int32_t kept = text.Length;
     std::int32_t length = kept + 1;

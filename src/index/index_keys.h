@@ -104,8 +104,17 @@ public:
     // entry size; allocates nothing.
     bool PrefixBoundEntry(const TTdbSortDef& indexDef, int level, std::span<const std::byte> entry,
                           bool upper, std::span<std::byte> bound) const;
+    // PrefixBoundEntry with the characters Chars in place of the entry's string at Level, for a
+    // WideString component that has room for them; allocates only for texts of hundreds of
+    // characters.
+    bool TextBoundEntry(const TTdbSortDef& indexDef, int level, std::span<const std::byte> entry,
+                        std::u16string_view chars, bool upper, std::span<std::byte> bound) const;
 
 private:
+    bool BoundEntry(const TTdbSortDef& indexDef, int level, std::span<const std::byte> entry,
+                    const std::u16string_view* replacement, bool upper,
+                    std::span<std::byte> bound) const;
+
     const TTdbColumnDefs& FColumnDefs;
     std::int16_t FTableLevel;
     TTdbRltnIdx FRltnIdx;

@@ -536,6 +536,16 @@ int TTdbCollation::Compare(std::u16string_view a, std::u16string_view b,
     return CompareWithBounds(a, b, TLocaleOps{*locale_, options});
 }
 
+bool TTdbCollation::StemsBelow(std::u16string_view prefix, std::vector<std::u16string>& texts,
+                               std::size_t& count) const {
+    if (locale_->IsBuiltIn()) {
+        return false;
+    }
+    locale_->CheckSupported();
+    count = collation_detail::LocaleStemsBelow(*locale_, prefix, texts);
+    return true;
+}
+
 int TTdbCollation::Compare(std::string_view a, std::string_view b, TStrCmpOptions options) const {
     if (locale_->IsBuiltIn()) {
         return CompareWithBounds(a, b, TBuiltInOps{options});

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tdb {
 
@@ -36,6 +37,17 @@ public:
     int Compare(std::u16string_view a, std::u16string_view b, TStrCmpOptions options) const;
     // ANSI strings in AnsiCodePage().
     int Compare(std::string_view a, std::string_view b, TStrCmpOptions options) const;
+
+    // The texts that a string beginning with Prefix may sort as, at primary strength, below
+    // Prefix itself: Prefix with a tail completed by a contraction that its own characters
+    // would break («Ác» + «SSZ» sorts as c, sz, sz, below «Ácss» = cs, s). A string that
+    // begins with Prefix and sorts below it has a primary key that begins with the key of one
+    // of them. False for the built-in collation, which orders accents before it reaches the
+    // end of a prefix; Texts is then undefined.
+    // The first Count strings of Texts are set; the vector only grows, so that a caller that
+    // keeps it allocates nothing once it is warm.
+    bool StemsBelow(std::u16string_view prefix, std::vector<std::u16string>& texts,
+                    std::size_t& count) const;
 
     // Wildcard match from the start of both; escape 0 means "no escape character".
     bool Matches(std::u16string_view value, std::u16string_view pattern, char16_t multiJoker,

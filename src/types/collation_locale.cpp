@@ -8,6 +8,7 @@
 #include <unicode/utf16.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <optional>
 #include <span>
@@ -549,8 +550,31 @@ int LocaleCompare(const TTdbCollation::TLocale& locale, std::u16string_view a,
 //
 // A string lies below the bound when it lies below any of those upper points, that is
 // below the highest of them: once a bound is known, one sort key of the string decides.
+// Whether Plain begins with the very characters of the bound, ending between two letters: then
+// it lies below the bound's upper point by the point's definition, and no key is needed. A
+// combining mark after them would make their last letter another one («o» + diaeresis is
+// «ö»), and so would the second half of a surrogate pair.
+bool BeginsWithWholeLetters(std::u16string_view plain, std::u16string_view boundChars) noexcept {
+    const std::size_t size = boundChars.size();
+    if (plain.size() < size || !std::equal(boundChars.begin(), boundChars.end(), plain.begin()) ||
+        (size > 0 && U16_IS_LEAD(boundChars.back()))) {
+        return false;
+    }
+    if (plain.size() == size) {
+        return true;
+    }
+    UChar32 next = 0;
+    U16_GET(plain.data(), 0, static_cast<std::int32_t>(size),
+            static_cast<std::int32_t>(plain.size()), next);
+    return !U16_IS_TRAIL(plain[size]) && !IsCombiningMark(next);
+}
+
 int LocaleCompareToBound(const TTdbCollation::TLocale& locale, std::u16string_view plain,
                          std::u16string_view boundChars, TStrCmpOptions /*options*/) {
+    // A range scan meets mostly keys that begin with the bound's own characters.
+    if (tBoundCacheBypasses == 0 && BeginsWithWholeLetters(plain, boundChars)) {
+        return -1;
+    }
     const UCollator& collator = locale.Collator(0);
     const auto upper = CachedUpper(locale, collator, boundChars);
     const TSortKey plainKey(collator, plain);
@@ -612,6 +636,44 @@ int LocaleCompareToLower(const TTdbCollation::TLocale& locale, std::u16string_vi
     const TSortKey plainKey(locale.Collator(0), plain);
     // A key that begins with the stem, or is greater at the first difference, lies above.
     return CompareBytes(plainKey.Whole(), lowest.Best()) < 0 ? -1 : 1;
+}
+
+std::size_t LocaleStemsBelow(const TTdbCollation::TLocale& locale, std::u16string_view prefix,
+                             std::vector<std::u16string>& texts) {
+    const UCollator& collator = locale.Collator(0);
+    const TSortKey own(collator, prefix);
+    // Case variants of one contraction complete the prefix to one key: one text for each key,
+    // as far as the keys met fit here; beyond that a key may come twice, which costs only time.
+    constexpr std::size_t kKeptKeys = 16;
+    constexpr std::size_t kKeptKeyBytes = 128;
+    std::array<std::array<std::uint8_t, kKeptKeyBytes>, kKeptKeys> kept;
+    std::array<std::size_t, kKeptKeys> keptSizes{};
+    std::size_t keptCount = 0;
+    std::size_t count = 0;
+    VisitBoundStems(locale, collator, prefix,
+                    [&](std::span<const std::uint8_t> stem, std::u16string_view text) {
+                        if (CompareLowerStems(stem, own.Stem()) >= 0) {
+                            return false;
+                        }
+                        for (std::size_t i = 0; i < keptCount; ++i) {
+                            if (keptSizes[i] == stem.size() &&
+                                std::equal(stem.begin(), stem.end(), kept[i].begin())) {
+                                return false;
+                            }
+                        }
+                        if (keptCount < kKeptKeys && stem.size() <= kKeptKeyBytes) {
+                            std::copy(stem.begin(), stem.end(), kept[keptCount].begin());
+                            keptSizes[keptCount++] = stem.size();
+                        }
+                        if (count < texts.size()) {
+                            texts[count].assign(text);
+                        } else {
+                            texts.emplace_back(text);
+                        }
+                        ++count;
+                        return false;
+                    });
+    return count;
 }
 
 int LocaleCompareLowers(const TTdbCollation::TLocale& locale, std::u16string_view a,

@@ -86,6 +86,11 @@ int LocaleCompareToLower(const TTdbCollation::TLocale& locale, std::u16string_vi
                          std::u16string_view boundChars);
 int LocaleCompareLowers(const TTdbCollation::TLocale& locale, std::u16string_view a,
                         std::u16string_view b);
+// The stems of Prefix's bound whose keys sort below its own key, as texts.
+// The stems of Prefix's bound whose keys sort below its own key, as texts: the first of Texts,
+// how many the answer says.
+std::size_t LocaleStemsBelow(const TTdbCollation::TLocale& locale, std::u16string_view prefix,
+                             std::vector<std::u16string>& texts);
 int LocaleCompareLowerToUpper(const TTdbCollation::TLocale& locale, std::u16string_view lowerChars,
                               std::u16string_view upperChars);
 std::ptrdiff_t LocaleMatchRun(const TTdbCollation::TLocale& locale, std::u16string_view value,

@@ -218,6 +218,43 @@ TEST_P(NearestSearchCases, LandsOnTheFirstEntryThatBeginsWithTheText) {
     }
 }
 
+// A completion that breaks the text's own digraph sorts far below it: «ÁcSSZ» is c, sz, sz while
+// «Ácss» is cs, s, so every «Ács…» lies between the text's lower bound and its key. Only the
+// names that begin with the text count, wherever they lie: by such a completion, or by an
+// accent under its very letters.
+TEST_P(NearestSearchCases, NamesBelowTheTextByABrokenDigraphOrAnAccentAreFound) {
+    struct TStep {
+        std::int32_t Code;  // 0: no name added before the search
+        const char16_t* Added;
+        const char16_t* Text;
+        const char16_t* Landing;
+    };
+    const std::vector<TStep> steps = {
+        {100, u"Ácsbáfalu", u"Ácss", nullptr},
+        {200, u"Ácsszent", u"Ácss", u"Ácsszent"},
+        {300, u"Ácsmező", u"Ácss", u"Ácsszent"},
+        {400, u"Acsb", u"Ácsb", u"Acsb"},
+        {500, u"Acss", u"Ácss", u"Acss"},
+        // Sorted by the broken digraph, yet its letters cut as «ÁcSS» are c, s, s: no match.
+        {600, u"ÁcSSZa", u"Ácss", u"Acss"},
+        {0, nullptr, u"Ácsm", u"Ácsmező"},
+        {0, nullptr, u"ácsSZ", u"Ácsszent"},
+    };
+    for (const TStep& step : steps) {
+        if (step.Added != nullptr)
+            Add({step.Code, step.Added, step.Added});
+        SCOPED_TRACE(ToUtf8(std::u16string(u"«") + step.Text + u"»"));
+        bool exact = false;
+        const std::int32_t found = Nearest(u"ByName", 1, 0, step.Text, exact);
+        ASSERT_GT(found, 0);
+        if (step.Landing != nullptr)
+            EXPECT_EQ(ToUtf8(CurrentText(u"Name")), ToUtf8(step.Landing));
+        else
+            EXPECT_EQ(ToUtf8(CurrentText(u"Name")), ToUtf8(u"Bodrogkeresztúr"))
+                << "no name begins with it: the next greater key";
+    }
+}
+
 TEST_P(NearestSearchCases, RejectedRecordsAreSkippedAndExactSearchesStayAsTheyWere) {
     bool exact = true;
     EXPECT_EQ(Nearest(u"ByName", 1, 0, u"Bonn", exact), 0) << "no entry equals the text";
