@@ -994,23 +994,39 @@ std::int32_t TTdbAccessor::LandOnPrefix(TTdbIndexFile& index, int level,
             return *earlier != 0 ? *earlier : landed;
     }
     std::copy(lower.begin(), lower.end(), entry.begin());
+    const int found = WalkToBeginning(index, level, given, entry,
+                                      [&] { return keys.IndexLess(entry, upper, unique, 0, def); });
+    if (found < -1)
+        return found;
+    if (found == 0) {
+        exact = keys.FindSortKeyDiff(def, entry, given) > level;
+        return GetDateiVerweis(entry);
+    }
+    if (landed > 0)
+        GotoRecord(landed);
+    return landed;
+}
+
+// From the first entry at or after Entry, in index order while Inside holds for the entry, to
+// the first valid one that begins with the searched text: 0 with the accessor on it and Entry
+// its entry, kTreeNone without one, or the tree's failure. Duplicates of a text that does not
+// begin with the searched one answer as it did without matching again: inside a range the
+// components before Level are equal, so the text alone decides.
+template <typename Inside>
+int TTdbAccessor::WalkToBeginning(TTdbIndexFile& index, int level, std::span<const std::byte> given,
+                                  std::span<std::byte> entry, Inside inside) {
+    const TTdbSortDef& def = index.IndexDef();
+    const TTdbIndexKeys& keys = FRelation.Keys();
     int found = index.Suche_Index(entry);
-    // Duplicates of a text that does not begin with the searched one answer as it did: inside
-    // the range the components before Level are equal, so the text alone decides.
     FRejectedText.clear();
     bool rejected = false;
-    while (found == 0) {
+    while (found == 0 && inside()) {
         TTdbKeyText text;
         const bool hasText = keys.KeyText(def, level, entry, text) && !text.IsNull;
         if (!(rejected && hasText && std::ranges::equal(text.Chars, FRejectedText))) {
-            if (!keys.IndexLess(entry, upper, unique, 0, def))
-                break;
             if (BeginsWithSearched(def, level, entry, given)) {
-                const std::int32_t recNo = GetDateiVerweis(entry);
-                if (GotoRecord(recNo) == 0 && IsValidRecord()) {
-                    exact = keys.FindSortKeyDiff(def, entry, given) > level;
-                    return recNo;
-                }
+                if (GotoRecord(GetDateiVerweis(entry)) == 0 && IsValidRecord())
+                    return 0;
                 rejected = false;
             } else {
                 rejected = hasText;
@@ -1019,11 +1035,7 @@ std::int32_t TTdbAccessor::LandOnPrefix(TTdbIndexFile& index, int level,
         }
         found = index.Naechster_Index(entry);
     }
-    if (found < -1)
-        return found;
-    if (landed > 0)
-        GotoRecord(landed);
-    return landed;
+    return found < -1 ? found : 1;
 }
 
 // The lower bound lies as low as the lowest text that a string beginning with the searched one
@@ -1076,30 +1088,17 @@ std::optional<std::int32_t> TTdbAccessor::LandBelowText(TTdbIndexFile& index, in
         keys.TextBoundEntry(def, level, given, text, false, lower);
         keys.TextBoundEntry(def, level, given, text, true, upper);
         std::copy(lower.begin(), lower.end(), entry.begin());
-        int found = index.Suche_Index(entry);
-        FRejectedText.clear();
-        bool rejected = false;
-        while (found == 0) {
-            if (!keys.IndexLess(entry, upper, unique, 0, def) ||
-                !keys.IndexLess(entry, landing, unique, 0, def) ||
-                (bestRecNo != 0 && !keys.IndexLess(entry, best, unique, 0, def)))
-                break;
-            TTdbKeyText key;
-            const bool hasText = keys.KeyText(def, level, entry, key) && !key.IsNull;
-            if (!(rejected && hasText && std::ranges::equal(key.Chars, FRejectedText))) {
-                if (BeginsWithSearched(def, level, entry, given)) {
-                    if (accept())
-                        break;
-                    rejected = false;
-                } else {
-                    rejected = hasText;
-                    FRejectedText.assign(key.Chars.begin(), key.Chars.end());
-                }
-            }
-            found = index.Naechster_Index(entry);
-        }
+        const int found = WalkToBeginning(index, level, given, entry, [&] {
+            return keys.IndexLess(entry, upper, unique, 0, def) &&
+                   keys.IndexLess(entry, landing, unique, 0, def) &&
+                   (bestRecNo == 0 || keys.IndexLess(entry, best, unique, 0, def));
+        });
         if (found < -1)
             return found;
+        if (found == 0) {
+            bestRecNo = GetDateiVerweis(entry);
+            std::copy(entry.begin(), entry.end(), best.begin());
+        }
     }
     // Texts below the searched one sort below its own primary key: their entries come first.
     if (bestRecNo == 0) {

@@ -293,6 +293,9 @@ private:
                                               std::span<std::byte> entry,
                                               std::span<std::byte> before,
                                               const TTdbKeyText& searched, bool& exact);
+    template <typename Inside>
+    int WalkToBeginning(TTdbIndexFile& index, int level, std::span<const std::byte> given,
+                        std::span<std::byte> entry, Inside inside);
     bool BeginsWithSearched(const TTdbSortDef& def, int level, std::span<const std::byte> entry,
                             std::span<const std::byte> given);
     bool IsValidForCondition(TTdbCondition& condition);
